@@ -152,6 +152,8 @@ TEST(CodecTest, EventsCarryTheirHeaderAndRepliesAreAddressedBack) {
   EXPECT_EQ(reply->GetDestSubsystemUID(), 5);
   EXPECT_EQ(reply->GetSrcHostID(), 0x80000003u);
   EXPECT_EQ(reply->GetDestHostID(), 0x80000001u);
+  zel::rt::FailNthAllocation(1);  // events take their own storage through the seam as well
+  EXPECT_EQ(CreateSALEvent2(71, ZELVersion(1, 0), 8, 5, 22, 2), nullptr);
   ZEL_BUF_EventBuffer* none = reply;
   EXPECT_EQ(request->CreateReplyEvent(&none, 81, ZELVersion(1, 0), 22, 4, request.get()),
             zel::rt::kInvalidArgument);

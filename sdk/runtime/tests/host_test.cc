@@ -184,8 +184,8 @@ TEST(ScriptedHostTest, RecordsEventsAndInjectsEveryFailureItOffers) {
   host.FailNthAppend(2, -9);
   *request << uint32_t{1};
   EXPECT_THROW(*request << uint32_t{2}, ZEL_BUF_AppendException);
-  EXPECT_EQ(request->AppendData("x", 1), 0);  // the failure happens once
-  EXPECT_EQ(host.Outstanding(), "1 event(s); 1 allocation(s); ");
+  EXPECT_EQ(request->AppendData("x", 1), 0);                       // the failure happens once
+  EXPECT_EQ(host.Outstanding(), "1 event(s); 2 allocation(s); ");  // the event and its storage
   delete request;
 
   host.FailNthCreate(1);

@@ -3,8 +3,10 @@
 // one zel/runtime/wire.h describes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <new>
 
 #include "zel/runtime/export.h"
 #include "zel/runtime/strings.h"
@@ -43,6 +45,14 @@ class ZEL_RUNTIME_API ZEL_BUF_BinBuffer {
   ZEL_BUF_BinBuffer(const ZEL_BUF_BinBuffer&) = delete;
   ZEL_BUF_BinBuffer& operator=(const ZEL_BUF_BinBuffer&) = delete;
   virtual ~ZEL_BUF_BinBuffer();
+
+  // Buffers and events on the heap take their storage through the allocation seam, so a test
+  // can make their creation fail. The plain form throws std::bad_alloc; the nothrow form
+  // answers null.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
 
   // Each throws ZEL_BUF_AppendException when the value cannot be appended; the buffer then holds
   // what it held before.
