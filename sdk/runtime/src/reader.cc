@@ -13,6 +13,9 @@ ZEL_BUF_BufferReader::ZEL_BUF_BufferReader(ZEL_BUF_BinBuffer* buffer, uint8_t ow
       data_(buffer != nullptr ? buffer->GetData() : nullptr),
       size_(buffer != nullptr ? buffer->GetSize() : 0) {}
 
+ZEL_BUF_BufferReader::ZEL_BUF_BufferReader(const uint8_t* data, uint32_t size)
+    : buffer_(nullptr), own_(false), data_(data), size_(data != nullptr ? size : 0) {}
+
 ZEL_BUF_BufferReader::~ZEL_BUF_BufferReader() {
   if (own_) delete buffer_;
 }

@@ -144,7 +144,7 @@ TEST(ReaderHostileTest, TheOwnFlagDecidesWhoReleasesTheBuffer) {
   { ZEL_BUF_BufferReader reader(kept, 1); }
   EXPECT_EQ(zel::rt::LiveEventCount(), live);
 
-  ZEL_BUF_BufferReader empty(nullptr, 1);
+  ZEL_BUF_BufferReader empty(static_cast<ZEL_BUF_BinBuffer*>(nullptr), 1);
   uint8_t value;
   EXPECT_THROW(empty >> value, ZEL_BUF_ReadException);
 }

@@ -15,6 +15,8 @@ class ZEL_RUNTIME_API ZEL_BUF_BufferReader {
   // Reads `buffer` from its start. With `own` 1 the reader releases the buffer when it is
   // destroyed; with 0 it only reads it. A null buffer reads as empty.
   ZEL_BUF_BufferReader(ZEL_BUF_BinBuffer* buffer, uint8_t own);
+  // Reads `size` bytes at `data`, which stay the caller's and must outlive the reader.
+  ZEL_BUF_BufferReader(const uint8_t* data, uint32_t size);
   ZEL_BUF_BufferReader(const ZEL_BUF_BufferReader&) = delete;
   ZEL_BUF_BufferReader& operator=(const ZEL_BUF_BufferReader&) = delete;
   ~ZEL_BUF_BufferReader();
