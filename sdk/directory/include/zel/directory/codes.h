@@ -1,0 +1,25 @@
+// Result codes of the directory component. 0 is success.
+#pragma once
+
+#include <cstdint>
+
+namespace zel::dir {
+
+// An entry that is added already exists (a success-side answer, not an error).
+inline constexpr int32_t kEntryExists = 5;
+// The entry to delete does not exist.
+inline constexpr int32_t kNoSuchEntry = static_cast<int32_t>(0x8006000Du);
+// There are no more values or matches.
+inline constexpr int32_t kNoMore = static_cast<int32_t>(0x80060015u);
+// The host names no store location.
+inline constexpr int32_t kNoStore = static_cast<int32_t>(0x80030001u);
+// The store could not be opened, read or written.
+inline constexpr int32_t kStoreError = static_cast<int32_t>(0x80030002u);
+// No context has that name (or DN).
+inline constexpr int32_t kNoSuchContext = static_cast<int32_t>(0x80030003u);
+// A context of that name exists with another DN.
+inline constexpr int32_t kContextConflict = static_cast<int32_t>(0x80030004u);
+// An argument is empty or out of range.
+inline constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x80030005u);
+
+}  // namespace zel::dir

@@ -1,0 +1,66 @@
+// The directory service: data contexts of the farm's directory, kept in an embedded SQLite
+// store whose file the host subsystem names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "zel/directory/export.h"
+#include "zel/runtime/pif.h"
+#include "zel/runtime/strings.h"
+
+// Interface number, in the host subsystem's plug-in API table, of the store location.
+inline constexpr uint32_t kZelDirectoryStoreInterface = 2400;
+
+// What a host offers under kZelDirectoryStoreInterface: where the farm's directory lives.
+class ZEL_DIR_StoreLocation {
+ public:
+  // Path of the store file (UTF-8); the file is created when missing.
+  virtual std::string StorePath() = 0;
+
+ protected:
+  ~ZEL_DIR_StoreLocation() = default;
+};
+
+// The service the entry and search classes work through.
+class ZEL_DIRECTORY_API ZEL_DIR_ServiceInterface {
+ public:
+  virtual ~ZEL_DIR_ServiceInterface();
+};
+
+namespace zel::dir {
+class Store;
+}
+
+// The persistent-store access object, built on a host subsystem. It opens the store at its
+// first operation (and again after a failure to open), never at construction.
+class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface {
+ public:
+  explicit ZEL_PS_LDAPSAL(ZEL_PIF_ISubSystem& host);
+  ZEL_PS_LDAPSAL(const ZEL_PS_LDAPSAL&) = delete;
+  ZEL_PS_LDAPSAL& operator=(const ZEL_PS_LDAPSAL&) = delete;
+  ~ZEL_PS_LDAPSAL() override;
+
+  // Storage through the allocation seam, so a test can make construction fail.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+
+  // The ID of a context into contextID: 0, or a negative code. A name that begins with '&'
+  // names the context by the name it was created with; any other names it by its DN.
+  virtual int32_t BindLDAP(const ZELString& contextName, uint32_t& contextID);
+  // Creates the context `contextName` at `dn`: 0 (also when it exists with that DN), or a
+  // negative code.
+  virtual int32_t CreateDataContext(const ZELString& contextName, const ZELString& dn);
+
+ private:
+  // The open store, or null with the reason in *code.
+  zel::dir::Store* store(int32_t* code);
+
+  ZEL_PIF_ISubSystem& host_;
+  std::unique_ptr<zel::dir::Store> store_;
+};
