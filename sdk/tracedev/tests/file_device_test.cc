@@ -1,0 +1,140 @@
+// The portable device end to end: a control file a tool writes, a process that registers and
+// sends records, and the trace file decoded back.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "zel/tracedev/device.h"
+#include "zel/tracedev/files.h"
+
+namespace {
+
+using namespace zel::trace;
+
+constexpr Guid kMessageGuid = {0x11223344, 0x5566, 0x7788, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr Guid kControlGuid = {0xCAFE, 0, 0, {0}};
+
+class FileDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("zeltrace-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+    controlPath_ = (folder_ / "control").string();
+    tracePath_ = (folder_ / "trace").string();
+    ::setenv(kControlFileVariable, controlPath_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv(kControlFileVariable);
+    std::filesystem::remove_all(folder_);
+  }
+
+  ControlSettings Settings(uint8_t flags) const {
+    return ControlSettings{u"TestComponent", tracePath_, 7, flags, 5};
+  }
+
+  std::vector<uint8_t> TraceBytes() const {
+    std::ifstream in(tracePath_, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::filesystem::path folder_;
+  std::string controlPath_;
+  std::string tracePath_;
+};
+
+// A record as a provider builds it: `count` arguments described one by one.
+TraceRecord RecordOf(const uint16_t* number, const std::vector<std::vector<uint8_t>>& args) {
+  TraceRecord record{};
+  record.header.size = static_cast<uint16_t>(16 * (args.size() + 4));
+  record.header.guidAddress = WidenAddress(&kMessageGuid);
+  record.fields[0] = Descriptor{WidenAddress(number), 2, 0};
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    record.fields[i + 1] =
+        Descriptor{WidenAddress(args[i].data()), static_cast<uint32_t>(args[i].size()), 0};
+  }
+  return record;
+}
+
+TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFile) {
+  ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError | kFlagEntry)), "");
+  TraceDevice* device = OpenPlatformDevice();
+  ASSERT_NE(device, nullptr);
+  const ControlBlock* control =
+      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(control->logger, 7u);
+  EXPECT_EQ(control->flags, kFlagError | kFlagEntry);
+  EXPECT_EQ(control->level, 5);
+
+  // The tool's later change shows through the shared mapping at once.
+  ASSERT_EQ(WriteControlFile(controlPath_, Settings(0)), "");
+  EXPECT_EQ(control->flags, 0);
+
+  const uint16_t number = 42;
+  const std::vector<std::vector<uint8_t>> args = {{1, 2, 3, 4}, {'h', 0, 'i', 0, 0, 0}};
+  device->Send(RecordOf(&number, args));
+  const std::vector<std::vector<uint8_t>> blockArgs = {{9, 9}};
+  TraceRecord block = RecordOf(&number, blockArgs);
+  block.header.size = 80;  // more than eight arguments travel as one block
+  device->Send(block);
+  device->Close();
+
+  bool damaged = true;
+  const std::vector<FileRecord> records = DecodeTraceFile(TraceBytes(), &damaged);
+  EXPECT_FALSE(damaged);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].messageNumber, 42);
+  EXPECT_EQ(records[0].guid.data1, kMessageGuid.data1);
+  EXPECT_EQ(records[0].arguments, args);
+  EXPECT_EQ(records[0].processID, static_cast<uint32_t>(::getpid()));
+  EXPECT_EQ(records[1].sequence, records[0].sequence + 1);
+  EXPECT_EQ(records[1].arguments, blockArgs);
+}
+
+TEST_F(FileDeviceTest, TheDeviceRefusesOtherComponentsAndIsAbsentWithoutAControlFile) {
+  ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagInfo)), "");
+  TraceDevice* device = OpenPlatformDevice();
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"Other", nullptr}), nullptr);
+  device->Close();
+
+  ControlSettings read;
+  ASSERT_EQ(ReadControlFile(controlPath_, &read), "");
+  EXPECT_EQ(read.component, u"TestComponent");
+  EXPECT_EQ(read.tracePath, tracePath_);
+  EXPECT_EQ(read.flags, kFlagInfo);
+
+  ::unsetenv(kControlFileVariable);
+  EXPECT_EQ(OpenPlatformDevice(), nullptr);
+  EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
+}
+
+TEST(TraceFileTest, ACutOrDamagedRecordEndsDecodingAndIsReported) {
+  FileRecord record;
+  record.messageNumber = 10;
+  record.arguments = {{1}, {2, 3}};
+  std::vector<uint8_t> bytes = EncodeFileRecord(record);
+  const std::vector<uint8_t> one = bytes;
+  bytes.insert(bytes.end(), one.begin(), one.end());
+  for (std::size_t cut = one.size() + 1; cut < bytes.size(); ++cut) {
+    bool damaged = false;
+    const auto records = DecodeTraceFile(
+        std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)),
+        &damaged);
+    EXPECT_TRUE(damaged) << "cut at " << cut;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].arguments, record.arguments);
+  }
+  std::vector<uint8_t> lying = one;
+  lying[one.size() - 3] = 0xFF;  // the last argument claims more bytes than the record holds
+  bool damaged = false;
+  EXPECT_TRUE(DecodeTraceFile(lying, &damaged).empty());
+  EXPECT_TRUE(damaged);
+}
+
+}  // namespace
