@@ -14,11 +14,15 @@ function(zel_set_warnings target)
   endif()
 endfunction()
 
-# zel_add_test(name sources... LIBS libs...): one GoogleTest executable, every case listed in ctest.
+# zel_add_test(name sources... [OWN_MAIN] LIBS libs...): one GoogleTest executable, every case
+# listed in ctest. OWN_MAIN: the sources bring their own main().
 function(zel_add_test name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "LIBS" ${ARGN})
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+  if(NOT ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   zel_set_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -32,6 +32,7 @@ int32_t PluginRegistry::ReleaseInterface(uint32_t number, void* iface) {
   if (slot == nullptr || iface == nullptr || iface != slot->iface) return kInvalidArgument;
   if (slot->released == slot->acquired) return kInvalidArgument;  // released more than acquired
   ++slot->released;
+  if (observer_ != nullptr) observer_(observerContext_, number);
   return kOk;
 }
 

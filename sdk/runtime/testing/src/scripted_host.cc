@@ -90,8 +90,12 @@ int32_t ScriptedHost::Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** r
   if (step.result < 0) return step.result;
   // The reply is built outside the hooks: it is the peer's event, not the code under test's.
   buildingReply_ = true;
-  auto* answer = new ZEL_BUF_EventBuffer2(request->GetEventID(), ZELVersion(1, 0),
-                                          static_cast<uint32_t>(step.payload.size()), 0);
+  auto* answer = new (std::nothrow) ZEL_BUF_EventBuffer2(
+      request->GetEventID(), ZELVersion(1, 0), static_cast<uint32_t>(step.payload.size()), 0);
+  if (answer == nullptr) {  // the peer has no storage: the send fails
+    buildingReply_ = false;
+    return kNoMemory;
+  }
   answer->SetSrcSubsystemUID(request->GetDestSubsystemUID());
   answer->SetDestSubsystemUID(request->GetSrcSubsystemUID());
   const int32_t appended =

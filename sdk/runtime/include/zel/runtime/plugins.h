@@ -41,6 +41,14 @@ class ZEL_RUNTIME_API PluginRegistry : public ZelPluginApiTable {
   int32_t Offer(uint32_t number, void* iface);
   // Withdraws the offer under `number`; returns how many acquisitions were still held.
   uint32_t Withdraw(uint32_t number);
+  // Called after every successful release, with `context` and the interface number; lets the
+  // owner of an interface see when (and in which order) its users give it back. Null: none.
+  using ReleaseObserver = void (*)(void* context, uint32_t number);
+  void SetReleaseObserver(ReleaseObserver observer, void* context) {
+    observer_ = observer;
+    observerContext_ = context;
+  }
+
   // What is offered under `number`, or null.
   void* Offered(uint32_t number) const;
   // Acquisitions held under `number` now.
@@ -61,6 +69,8 @@ class ZEL_RUNTIME_API PluginRegistry : public ZelPluginApiTable {
   const Slot* find(uint32_t number) const;
 
   Slot slots_[kMaxOffers] = {};
+  ReleaseObserver observer_ = nullptr;
+  void* observerContext_ = nullptr;
 };
 
 }  // namespace zel::rt

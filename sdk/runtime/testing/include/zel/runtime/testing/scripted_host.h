@@ -65,6 +65,7 @@ class ScriptedHost final : public ZEL_PIF_ISubSystem,
   void SetDispatchResult(int32_t code) { dispatchResult_ = code; }
   void SetDeliverResult(int32_t code) { deliverResult_ = code; }
   void SetNeighborhoodName(const ZELString& name) { neighborhood_ = name; }
+  void SetSubsystemUID(uint32_t uid) { uid_ = uid; }
   // Whether GetPluginApis() answers this host's own table (true, the default) or null.
   void SetHasPluginApis(bool has) { hasPluginApis_ = has; }
   PluginRegistry& Plugins() { return plugins_; }

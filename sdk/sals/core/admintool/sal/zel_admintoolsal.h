@@ -1,0 +1,86 @@
+// The SAL object, versions 1 to 4. Each version derives from the one before and adds one
+// interface. Objects are built on the caller's host subsystem, which must outlive them.
+//
+// SAL objects cannot be copied: a member-wise copy would share the store-access object and the
+// acquired interfaces with its source, and both would release them.
+#pragma once
+
+#include <cstdint>
+
+#include "admintool/sal/export.h"
+#include "admintool/sal/interfaces.h"
+#include "admintool/sal/result_codes.h"
+#include "zel/directory/service.h"
+#include "zel/runtime/pif.h"
+#include "zel/runtime/strings.h"
+
+namespace zel::sal {
+struct SalAccess;
+}
+
+class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
+ public:
+  explicit ZEL_AdminToolSAL(ZEL_PIF_ISubSystem& host);
+  ZEL_AdminToolSAL(const ZEL_AdminToolSAL&) = delete;
+  ZEL_AdminToolSAL& operator=(const ZEL_AdminToolSAL&) = delete;
+  ~ZEL_AdminToolSAL() override;
+
+  // Process-wide directory state, shared by every SAL object.
+  static ZELString s_adminToolContext;  // DN of the AdminTool context
+  static uint32_t s_cid;                // "AdminToolContext"
+  static uint32_t s_objCid;             // "AdminToolObjectContext"
+  static uint32_t s_iconCid;            // "AdminToolIconContext"
+  static uint32_t s_pluginCid;          // "AdminToolPluginContext"
+
+ protected:
+  ZEL_PS_LDAPSAL* storeSal;                  // owned; null when it could not be allocated
+  uint16_t callerSubsystemUID;               // the host's UID at construction
+  uint16_t adminToolSubsystemUID;            // always 22
+  ZEL_PIF_EventDispatcher* eventDispatcher;  // interface 300 of ZelPluginApis, or null
+
+ private:
+  friend struct zel::sal::SalAccess;
+
+  // The object classes are not registered by this library: these do nothing and answer 0.
+  int32_t RegisterAdminObjectClass();
+  int32_t RegisterAdminIconClass();
+  int32_t RegisterAdminPluginClass();
+  int32_t RegisterAdminObjectClasses();
+};
+
+class ZEL_ADMINSAL_API ZEL_AdminToolSAL2 : public ZEL_AdminToolSAL, public ZEL_AdminToolInterface2 {
+ public:
+  explicit ZEL_AdminToolSAL2(ZEL_PIF_ISubSystem& host);
+  ~ZEL_AdminToolSAL2() override;
+
+  int32_t IsUserKeldraAdmin(UM_AcctIDBlobWriter& account, void* answer) override;
+};
+
+class ZEL_ADMINSAL_API ZEL_AdminToolSAL3 : public ZEL_AdminToolSAL2, public AdminToolInterface2 {
+ public:
+  explicit ZEL_AdminToolSAL3(ZEL_PIF_ISubSystem& host);
+  ~ZEL_AdminToolSAL3() override;
+
+  int32_t Logon2(ZELString& logonName, uint32_t credentialLength, uint8_t* credentials,
+                 uint32_t& logonStatus, ZELString& resolvedName, uint32_t& logonValue,
+                 uint32_t* valueCount, uint32_t** values, uint32_t* uidCount, uint64_t** uids,
+                 uint32_t unused) override;
+  int32_t AddUsers2(uint32_t count, ZEL_ADMIN_USERINFO* users) override;
+  int32_t SetPrivilege2(uint64_t adminUID, uint32_t attribute1, uint32_t attribute2,
+                        uint32_t privilegeCount, uint32_t* privileges) override;
+  int32_t GetPrivilege2(uint64_t adminUID, uint32_t& attribute1, uint32_t& attribute2,
+                        uint32_t& privilegeCount, uint32_t** privileges) override;
+  int32_t GetStaticGroupPermission(ZELString& group, uint32_t& count,
+                                   AdminObjectCapability** capabilities) override;
+  int32_t EnumerateKeldraAdmins(uint32_t& count, ZEL_ADMIN_USERINFO** records, uint8_t selectorA,
+                                uint8_t selectorB) override;
+};
+
+class ZEL_ADMINSAL_API ZEL_AdminToolSAL4 : public ZEL_AdminToolSAL3, public AdminToolInterface3 {
+ public:
+  explicit ZEL_AdminToolSAL4(ZEL_PIF_ISubSystem& host);
+  ~ZEL_AdminToolSAL4() override;
+
+  int32_t AddDefaultUser2(ZELString& first, ZELString& second, uint8_t option) override;
+  int32_t DeleteUser(uint32_t count, uint64_t* uids) override;
+};

@@ -1,0 +1,194 @@
+// The SAL object: construction, what it acquires and releases, its trace records and the slot
+// orders of its interfaces.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "admintool/sal/zel_admintoolsal5.h"
+#include "test_support.h"
+#include "zel/runtime/alloc.h"
+#include "zel/runtime/testing/vtable_slot.h"
+
+namespace {
+
+using zel::rt::testing::VirtualSlot;
+using zel::sal::testing::SalTest;
+using zel::sal::testing::TraceCapture;
+
+// Shows the protected state of a sixth-version object.
+class InspectableSal6 : public ZEL_AdminToolSAL6 {
+ public:
+  using ZEL_AdminToolSAL::adminToolSubsystemUID;
+  using ZEL_AdminToolSAL::callerSubsystemUID;
+  using ZEL_AdminToolSAL::eventDispatcher;
+  using ZEL_AdminToolSAL::storeSal;
+  using ZEL_AdminToolSAL5::hostPluginApis;
+  using ZEL_AdminToolSAL5::localImplementation;
+  using ZEL_AdminToolSAL6::ZEL_AdminToolSAL6;
+};
+
+// A local fourth interface that is never called here.
+class IdleLocal final : public AdminToolInterface4 {
+ public:
+  int32_t GetVoAdminAccountsForTicket(uint8_t*, _VoAdminAccounts*&) override { return 0; }
+  int32_t AddUsers3(uint32_t, ZEL_ADMIN_USERINFO*, AllowedFolders*,
+                    ZEL_ADMIN_CONTACTINFO*) override {
+    return 0;
+  }
+  int32_t GetPrivilege3(uint64_t, ZEL_ADMIN_USERINFO2*&, ZEL_ADMIN_CONTACTINFO&) override {
+    return 0;
+  }
+  int32_t SetPrivilege3(ZEL_ADMIN_USERINFO2*, ZEL_ADMIN_CONTACTINFO&) override { return 0; }
+  int32_t EnumerateKeldraAdmins2(uint32_t&, ZEL_ADMIN_USERINFO2**, ZEL_ADMIN_CONTACTINFO*&, uint8_t,
+                                 uint8_t) override {
+    return 0;
+  }
+  int32_t GetPermissionsForCurrentUser(AllowedFolders*&) override { return 0; }
+  int32_t DeleteCapabilityObjectsInDB() override { return 0; }
+  int32_t GetAdminNameByUID(uint64_t, char16_t*&, char16_t*&) override { return 0; }
+  int32_t GetAdminUIDByName(const char16_t*, const char16_t*, uint64_t&) override { return 0; }
+  int32_t GetPrivilegesByBlob(UM_AcctIDBlobWriter&, uint8_t&, uint32_t&, uint32_t&,
+                              uint32_t**) override {
+    return 0;
+  }
+};
+
+using SalObjectTest = SalTest;
+
+TEST_F(SalObjectTest, ConstructionOpensTheTraceDeviceOnceAndWritesEachVersionsEntryRecord) {
+  host_.SetHasPluginApis(false);  // no local implementation to look for
+  {
+    InspectableSal6 sal(host_);
+    ZEL_AdminToolSAL2 second(host_);
+    EXPECT_EQ(sal.callerSubsystemUID, 5);  // the host's UID kept as 16 bits
+    EXPECT_EQ(sal.adminToolSubsystemUID, 22);
+    EXPECT_NE(sal.storeSal, nullptr);
+    EXPECT_EQ(sal.eventDispatcher, static_cast<ZEL_PIF_EventDispatcher*>(&host_));
+  }
+  EXPECT_EQ(TraceCapture().registrations, 1);
+  EXPECT_EQ(std::u16string(TraceCapture().registered.componentName), u"ZEL_Sals_AdminTool");
+  EXPECT_EQ(TraceCapture().registered.controlGuid, &zel::trace::kControlGuid);
+
+  // Version 6 writes the base's, the fifth's and its own entry record, in that order.
+  for (const auto& record : TraceCapture().records) {
+    EXPECT_EQ(record.header.size, 64);  // no arguments
+    EXPECT_EQ(record.messageNumber, 10);
+  }
+  ASSERT_EQ(TraceCapture().records.size(), 4u);  // SAL6 (three) and SAL2 (one)
+  EXPECT_EQ(Traced(zel::trace::kSalConstructed).size(), 2u);
+  EXPECT_EQ(Traced(zel::trace::kSal5Constructed).size(), 1u);
+  EXPECT_EQ(Traced(zel::trace::kSal6Constructed).size(), 1u);
+  EXPECT_EQ(std::memcmp(&TraceCapture().records[2].guid,
+                        &zel::trace::GuidOf(zel::trace::Module::kSal6), 16),
+            0);
+
+  // Entry records need level 5: at level 4 construction stays silent.
+  TraceCapture().records.clear();
+  TraceCapture().control.level = 4;
+  ZEL_AdminToolSAL quiet(host_);
+  EXPECT_TRUE(TraceCapture().records.empty());
+}
+
+TEST_F(SalObjectTest, ConstructionGoesOnWithoutStoreAccessOrEventDispatcher) {
+  zel::rt::FailNthAllocation(1);  // the store-access object is the first thing allocated
+  InspectableSal6 noStore(host_);
+  EXPECT_EQ(noStore.storeSal, nullptr);
+  EXPECT_NE(noStore.eventDispatcher, nullptr);
+
+  ZelPluginApis.Withdraw(kZelEventDispatcherInterface);
+  InspectableSal6 noDispatcher(host_);
+  EXPECT_EQ(noDispatcher.eventDispatcher, nullptr);
+}
+
+TEST_F(SalObjectTest, TheFifthVersionTakesTheHostsLocalImplementationWhenOffered) {
+  IdleLocal local;
+  host_.Plugins().Offer(2300, static_cast<AdminToolInterface4*>(&local));
+  {
+    InspectableSal6 sal(host_);
+    EXPECT_EQ(sal.localImplementation, &local);
+    EXPECT_EQ(sal.hostPluginApis, host_.GetPluginApis());
+    EXPECT_EQ(host_.Plugins().HeldCount(2300), 1u);
+  }
+  EXPECT_EQ(host_.Plugins().ReleaseCount(2300), 1u);
+
+  // A table without interface 2300: an information record with the table's answer.
+  host_.Plugins().Withdraw(2300);
+  {
+    InspectableSal6 sal(host_);
+    EXPECT_EQ(sal.localImplementation, nullptr);
+    const auto records = Traced(zel::trace::kSal5NoLocalImplementation);
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records[0].arguments.size(), 1u);
+    EXPECT_EQ(records[0].arguments[0],
+              (std::vector<uint8_t>{0x06, 0x00, 0x01, 0x80}));  // kNoSuchInterface
+  }
+
+  // No table at all: nothing to acquire and nothing to trace.
+  TraceCapture().records.clear();
+  host_.SetHasPluginApis(false);
+  InspectableSal6 sal(host_);
+  EXPECT_EQ(sal.hostPluginApis, nullptr);
+  EXPECT_EQ(sal.localImplementation, nullptr);
+  EXPECT_TRUE(Traced(zel::trace::kSal5NoLocalImplementation).empty());
+}
+
+// The order of releases at destruction, with how many blocks had been freed at each.
+struct ReleaseLog {
+  std::vector<std::pair<uint32_t, uint64_t>> releases;
+  static void Observe(void* self, uint32_t number) {
+    static_cast<ReleaseLog*>(self)->releases.emplace_back(number,
+                                                          zel::rt::GetAllocationStats().frees);
+  }
+};
+
+TEST_F(SalObjectTest, DeletingTheSixthVersionThroughTheBaseReleasesInReverseOrder) {
+  IdleLocal local;
+  host_.Plugins().Offer(2300, static_cast<AdminToolInterface4*>(&local));
+  ZEL_AdminToolSAL* sal = new ZEL_AdminToolSAL6(host_);
+  ReleaseLog log;
+  host_.Plugins().SetReleaseObserver(&ReleaseLog::Observe, &log);
+  ZelPluginApis.SetReleaseObserver(&ReleaseLog::Observe, &log);
+  delete sal;
+  ZelPluginApis.SetReleaseObserver(nullptr, nullptr);
+  ASSERT_EQ(log.releases.size(), 2u);
+  EXPECT_EQ(log.releases[0].first, 2300u);
+  EXPECT_EQ(log.releases[1].first, kZelEventDispatcherInterface);
+  // Between the two, exactly one block went back: the store-access object.
+  EXPECT_EQ(log.releases[1].second - log.releases[0].second, 1u);
+}
+
+TEST(SlotOrderTest, EveryInterfaceDeclaresItsOperationsInTheirFixedOrder) {
+  if (!zel::rt::testing::kCanReadVirtualSlots) GTEST_SKIP() << "slot layout unreadable here";
+  EXPECT_EQ(VirtualSlot(&ZEL_AdminToolInterface2::IsUserKeldraAdmin), 0);
+
+  const std::vector<std::ptrdiff_t> second = {
+      VirtualSlot(&AdminToolInterface2::Logon2),
+      VirtualSlot(&AdminToolInterface2::AddUsers2),
+      VirtualSlot(&AdminToolInterface2::SetPrivilege2),
+      VirtualSlot(&AdminToolInterface2::GetPrivilege2),
+      VirtualSlot(&AdminToolInterface2::GetStaticGroupPermission),
+      VirtualSlot(&AdminToolInterface2::EnumerateKeldraAdmins)};
+  const std::vector<std::ptrdiff_t> third = {VirtualSlot(&AdminToolInterface3::AddDefaultUser2),
+                                             VirtualSlot(&AdminToolInterface3::DeleteUser)};
+  const std::vector<std::ptrdiff_t> fourth = {
+      VirtualSlot(&AdminToolInterface4::GetVoAdminAccountsForTicket),
+      VirtualSlot(&AdminToolInterface4::AddUsers3),
+      VirtualSlot(&AdminToolInterface4::GetPrivilege3),
+      VirtualSlot(&AdminToolInterface4::SetPrivilege3),
+      VirtualSlot(&AdminToolInterface4::EnumerateKeldraAdmins2),
+      VirtualSlot(&AdminToolInterface4::GetPermissionsForCurrentUser),
+      VirtualSlot(&AdminToolInterface4::DeleteCapabilityObjectsInDB),
+      VirtualSlot(&AdminToolInterface4::GetAdminNameByUID),
+      VirtualSlot(&AdminToolInterface4::GetAdminUIDByName),
+      VirtualSlot(&AdminToolInterface4::GetPrivilegesByBlob)};
+  for (const auto* slots : {&second, &third, &fourth}) {
+    for (std::size_t i = 0; i < slots->size(); ++i) EXPECT_EQ((*slots)[i], std::ptrdiff_t(i));
+  }
+  EXPECT_EQ(VirtualSlot(&NDSDrvInterface1::NDSDrvOperation3), 2);
+  EXPECT_EQ(VirtualSlot(&WinDrvInterface1::WinDrvOperation1), 0);
+  // The SAL base keeps the runtime's order: destructor, then its five operations.
+  EXPECT_EQ(VirtualSlot(&ZEL_AdminToolSAL6::CreateSALEvent), 6);
+}
+
+}  // namespace

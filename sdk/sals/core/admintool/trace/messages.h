@@ -1,0 +1,66 @@
+// The trace messages of the library: one message GUID per source module and, in each module,
+// one number per trace site. The texts that describe them live with the trace tool; the
+// library holds none.
+#pragma once
+
+#include <cstdint>
+
+#include "zel/tracedev/protocol.h"
+
+namespace zel::trace {
+
+enum class Module : uint8_t {
+  kSal,   // the base SAL object, the directory and the tree operations
+  kSal3,  // the third version (the second-generation administrator operations)
+  kSal5,  // the fifth version
+  kSal6,  // the sixth version
+};
+
+inline constexpr Guid kControlGuid = {
+    0x6B0D4E21, 0x93A7, 0x4C55, {0x8F, 0x1E, 0x2A, 0x64, 0xD0, 0x7B, 0x31, 0xC9}};
+
+inline constexpr Guid kModuleGuids[] = {
+    {0x3F6A2C10, 0x5B1D, 0x4E8A, {0x9C, 0x42, 0x10, 0x7E, 0xA3, 0x55, 0x0B, 0x01}},  // kSal
+    {0x3F6A2C10, 0x5B1D, 0x4E8A, {0x9C, 0x42, 0x10, 0x7E, 0xA3, 0x55, 0x0B, 0x03}},  // kSal3
+    {0x3F6A2C10, 0x5B1D, 0x4E8A, {0x9C, 0x42, 0x10, 0x7E, 0xA3, 0x55, 0x0B, 0x05}},  // kSal5
+    {0x3F6A2C10, 0x5B1D, 0x4E8A, {0x9C, 0x42, 0x10, 0x7E, 0xA3, 0x55, 0x0B, 0x06}},  // kSal6
+};
+
+inline constexpr const Guid& GuidOf(Module module) {
+  return kModuleGuids[static_cast<uint8_t>(module)];
+}
+
+struct Message {
+  Module module;
+  uint16_t number;
+};
+
+// Every trace site's message: X(name, module, number).
+#define ZEL_TRACE_MESSAGES(X)                                    \
+  X(kSalConstructed, ::zel::trace::Module::kSal, 10)             \
+  X(kLogon2WriteFailed, ::zel::trace::Module::kSal3, 10)         \
+  X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)           \
+  X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11) \
+  X(kSal6Constructed, ::zel::trace::Module::kSal6, 10)
+
+#define ZEL_TRACE_DECLARE_MESSAGE(name, module, number) \
+  inline constexpr Message name{module, number};
+ZEL_TRACE_MESSAGES(ZEL_TRACE_DECLARE_MESSAGE)
+#undef ZEL_TRACE_DECLARE_MESSAGE
+
+// The name of a module as the trace tool shows it.
+inline constexpr const char* ModuleName(Module module) {
+  switch (module) {
+    case Module::kSal:
+      return "sal";
+    case Module::kSal3:
+      return "sal3";
+    case Module::kSal5:
+      return "sal5";
+    case Module::kSal6:
+      return "sal6";
+  }
+  return "?";
+}
+
+}  // namespace zel::trace
