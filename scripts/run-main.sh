@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the release configuration and runs the main job: the example program.
+# Builds the release configuration and runs the main job: the example programs (the runtime
+# at work, then the library against an in-process AdminTool subsystem).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target zel_runtime_demo
+cmake --build --preset release --target zel_runtime_demo zel_admin_demo
 ./build/release/bin/zel_runtime_demo
+echo
+./build/release/bin/zel_admin_demo

@@ -1,0 +1,118 @@
+// The trace site off and on, and one Logon2 round trip on the in-process farm.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "admintool/sal/zel_admintoolsal5.h"
+#include "admintool/trace/trace.h"
+#include "zel/runtime/alloc.h"
+#include "zel/runtime/farm.h"
+#include "zel/runtime/reader.h"
+#include "zel/tracedev/testing/capture_device.h"
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+namespace {
+std::atomic<uint64_t> g_news{0};
+}
+void* operator new(std::size_t size) {
+  g_news.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+zel::trace::testing::CaptureDevice g_capture;
+
+void SetCounters(benchmark::State& state, uint64_t news, uint64_t seam) {
+  const double n = static_cast<double>(state.iterations());
+  state.counters["heap_allocs_per_call"] = static_cast<double>(g_news.load() - news) / n;
+  state.counters["seam_allocs_per_call"] =
+      static_cast<double>(zel::rt::GetAllocationStats().allocations - seam) / n;
+}
+
+void BM_TraceSiteDisabled(benchmark::State& state) {
+  g_capture.control.logger = 0;
+  uint32_t value = 0;
+  for (auto _ : state) {
+    ZEL_TRACE(kInfo, kLogon2WriteFailed, TraceUInt32, ++value);
+    benchmark::ClobberMemory();
+  }
+  if (g_capture.sends != 0) state.SkipWithError("a disabled site sent a record");
+}
+BENCHMARK(BM_TraceSiteDisabled);
+
+void BM_TraceSiteEnabled8Args(benchmark::State& state) {
+  g_capture.EnableAll();
+  g_capture.retain = false;
+  const uint64_t news = g_news.load();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  const uint32_t v[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (auto _ : state) {
+    if (const uint64_t logger = zel::trace::ActiveLogger(zel::trace::kInfo)) {
+      zel::trace::Emit(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
+                       zel::trace::kMessageFlags, &zel::trace::GuidOf(zel::trace::Module::kSal), 10,
+                       &v[0], 4u, &v[1], 4u, &v[2], 4u, &v[3], 4u, &v[4], 4u, &v[5], 4u, &v[6], 4u,
+                       &v[7], 4u, nullptr);
+    }
+  }
+  SetCounters(state, news, seam);
+  g_capture.control.logger = 0;
+}
+BENCHMARK(BM_TraceSiteEnabled8Args);
+
+// An AdminTool subsystem that answers every logon with 16 values and 16 UIDs.
+int32_t AnswerLogon(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply) {
+  static const uint32_t values[16] = {};
+  static const uint64_t uids[16] = {};
+  if (request.CreateReplyEvent(reply, 65, ZELVersion(1, 0), 22, 4 + 16 + 4 + 4 + 64 + 4 + 128) <
+      0) {
+    return -1;
+  }
+  **reply << int32_t{0} << ZELString(u"admin") << uint32_t{1} << uint32_t{16};
+  (*reply)->AppendData(values, sizeof values);
+  **reply << uint32_t{16};
+  (*reply)->AppendData(uids, sizeof uids);
+  return 0;
+}
+
+void BM_Logon2RoundTrip16(benchmark::State& state) {
+  zel::rt::InProcessFarm farm;
+  zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
+  farm.AddSubsystem(22).SetRequestHandler(AnswerLogon);
+  ZEL_AdminToolSAL3 sal(console);
+  ZELString name(u"admin");
+  uint8_t credentials[32] = {};
+  const uint64_t news = g_news.load();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    uint32_t status, value, valueCount, uidCount;
+    uint32_t* values;
+    uint64_t* uids;
+    ZELString resolved;
+    const int32_t result = sal.Logon2(name, sizeof credentials, credentials, status, resolved,
+                                      value, &valueCount, &values, &uidCount, &uids, 0);
+    if (result != 0 || uidCount != 16) state.SkipWithError("logon failed");
+    zel::rt::Free(values);
+    zel::rt::Free(uids);
+  }
+  SetCounters(state, news, seam);
+}
+BENCHMARK(BM_Logon2RoundTrip16);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zel::trace::InstallTraceDevice(&g_capture);
+  zel::trace::OpenOnce();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,79 @@
+#include "format.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "message_texts.h"
+#include "zel/runtime/strings.h"
+
+namespace zeltrace {
+namespace {
+
+// The text of a terminated UTF-16 string, or false when the bytes are not one.
+bool AsString(const std::vector<uint8_t>& bytes, std::string* text) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (unit == 0) break;
+    if (unit < 0x20) return false;  // control characters: not text
+    units += unit;
+  }
+  if (units.size() * 2 + 2 != bytes.size()) return false;  // the terminator ends it exactly
+  *text = ZELString(std::u16string_view(units)).toUtf8();
+  return true;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  char cell[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(cell, sizeof cell, "%02x", b);
+    out += cell;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatArgument(const std::vector<uint8_t>& bytes) {
+  char text[64];
+  std::string string;
+  if (bytes.size() == 4) {
+    const uint32_t v =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    std::snprintf(text, sizeof text, "0x%08" PRIx32 " (%" PRId32 ")", v, static_cast<int32_t>(v));
+    return text;
+  }
+  if (bytes.size() == 8) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | bytes[i];
+    std::snprintf(text, sizeof text, "0x%016" PRIx64, v);
+    return text;
+  }
+  if (AsString(bytes, &string)) return "\"" + string + "\"";
+  return "bytes:" + Hex(bytes);
+}
+
+std::string FormatRecord(const zel::trace::FileRecord& record) {
+  zel::trace::Module module;
+  const bool known = ModuleOf(record.guid, &module);
+  const char* text = known ? MessageText(module, record.messageNumber) : nullptr;
+  const std::time_t seconds = static_cast<std::time_t>(record.timeNs / 1000000000u);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+  char head[160];
+  std::snprintf(head, sizeof head, "#%" PRIu64 " %s.%06uZ pid %" PRIu32 " %s %u", record.sequence,
+                stamp, static_cast<unsigned>(record.timeNs % 1000000000u / 1000u), record.processID,
+                known ? zel::trace::ModuleName(module) : "unknown-module", record.messageNumber);
+  std::string line = head;
+  line += ": ";
+  line += text != nullptr ? text : "(no text for this message)";
+  for (const auto& argument : record.arguments) line += " | " + FormatArgument(argument);
+  return line;
+}
+
+}  // namespace zeltrace

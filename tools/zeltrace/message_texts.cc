@@ -1,0 +1,44 @@
+#include "message_texts.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace zeltrace {
+namespace {
+
+using zel::trace::Module;
+
+struct Text {
+  Module module;
+  uint16_t number;
+  const char* text;
+};
+
+constexpr Text kTexts[] = {
+    {Module::kSal, 10, "SAL object constructed"},
+    {Module::kSal3, 10, "Logon2: the request could not be written (append code)"},
+    {Module::kSal5, 10, "fifth-version SAL object constructed"},
+    {Module::kSal5, 11, "no local implementation (interface 2300): operations use events (code)"},
+    {Module::kSal6, 10, "sixth-version SAL object constructed"},
+};
+
+}  // namespace
+
+const char* MessageText(Module module, uint16_t number) {
+  for (const Text& entry : kTexts) {
+    if (entry.module == module && entry.number == number) return entry.text;
+  }
+  return nullptr;
+}
+
+bool ModuleOf(const zel::trace::Guid& guid, Module* module) {
+  for (uint8_t i = 0; i < std::size(zel::trace::kModuleGuids); ++i) {
+    if (std::memcmp(&guid, &zel::trace::kModuleGuids[i], sizeof guid) == 0) {
+      *module = static_cast<Module>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace zeltrace
