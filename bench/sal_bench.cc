@@ -1,6 +1,8 @@
 // The trace site off and on, and one Logon2 round trip on the in-process farm.
 #include <benchmark/benchmark.h>
 
+#include "heap_counter.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -12,27 +14,14 @@
 #include "zel/runtime/reader.h"
 #include "zel/tracedev/testing/capture_device.h"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-namespace {
-std::atomic<uint64_t> g_news{0};
-}
-void* operator new(std::size_t size) {
-  g_news.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
 namespace {
 
 zel::trace::testing::CaptureDevice g_capture;
 
 void SetCounters(benchmark::State& state, uint64_t news, uint64_t seam) {
   const double n = static_cast<double>(state.iterations());
-  state.counters["heap_allocs_per_call"] = static_cast<double>(g_news.load() - news) / n;
+  state.counters["heap_allocs_per_call"] =
+      static_cast<double>(zel::bench::HeapAllocations() - news) / n;
   state.counters["seam_allocs_per_call"] =
       static_cast<double>(zel::rt::GetAllocationStats().allocations - seam) / n;
 }
@@ -51,7 +40,7 @@ BENCHMARK(BM_TraceSiteDisabled);
 void BM_TraceSiteEnabled8Args(benchmark::State& state) {
   g_capture.EnableAll();
   g_capture.retain = false;
-  const uint64_t news = g_news.load();
+  const uint64_t news = zel::bench::HeapAllocations();
   const uint64_t seam = zel::rt::GetAllocationStats().allocations;
   const uint32_t v[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   for (auto _ : state) {
@@ -89,7 +78,7 @@ void BM_Logon2RoundTrip16(benchmark::State& state) {
   ZEL_AdminToolSAL3 sal(console);
   ZELString name(u"admin");
   uint8_t credentials[32] = {};
-  const uint64_t news = g_news.load();
+  const uint64_t news = zel::bench::HeapAllocations();
   const uint64_t seam = zel::rt::GetAllocationStats().allocations;
   for (auto _ : state) {
     uint32_t status, value, valueCount, uidCount;

@@ -10,21 +10,6 @@ ZEL_PS_LDAPSAL::ZEL_PS_LDAPSAL(ZEL_PIF_ISubSystem& host) : host_(host) {}
 
 ZEL_PS_LDAPSAL::~ZEL_PS_LDAPSAL() = default;
 
-void* ZEL_PS_LDAPSAL::operator new(std::size_t size) {
-  if (void* block = zel::rt::Allocate(size)) return block;
-  throw std::bad_alloc();
-}
-
-void* ZEL_PS_LDAPSAL::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return zel::rt::Allocate(size);
-}
-
-void ZEL_PS_LDAPSAL::operator delete(void* block) noexcept { zel::rt::Free(block); }
-
-void ZEL_PS_LDAPSAL::operator delete(void* block, const std::nothrow_t&) noexcept {
-  zel::rt::Free(block);
-}
-
 zel::dir::Store* ZEL_PS_LDAPSAL::store(int32_t* code) {
   if (store_) return store_.get();
   ZelPluginApiTable* table = host_.GetPluginApis();

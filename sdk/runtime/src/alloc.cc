@@ -71,6 +71,19 @@ void FailAllocationsFrom(uint64_t nth) noexcept {
                    std::memory_order_relaxed);
 }
 
+void* SeamAllocated::operator new(std::size_t size) {
+  if (void* block = Allocate(size)) return block;
+  throw std::bad_alloc();
+}
+
+void* SeamAllocated::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+
+void SeamAllocated::operator delete(void* block) noexcept { Free(block); }
+
+void SeamAllocated::operator delete(void* block, const std::nothrow_t&) noexcept { Free(block); }
+
 // --- Debug allocator -------------------------------------------------------------------------
 
 namespace {

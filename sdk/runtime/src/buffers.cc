@@ -57,21 +57,6 @@ const char* ZEL_BUF_ReadException::what() const noexcept {
 
 ZEL_BUF_BinBuffer::ZEL_BUF_BinBuffer(uint32_t sizeHint) : sizeHint_(sizeHint) {}
 
-void* ZEL_BUF_BinBuffer::operator new(std::size_t size) {
-  if (void* block = zel::rt::Allocate(size)) return block;
-  throw std::bad_alloc();
-}
-
-void* ZEL_BUF_BinBuffer::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return zel::rt::Allocate(size);
-}
-
-void ZEL_BUF_BinBuffer::operator delete(void* block) noexcept { zel::rt::Free(block); }
-
-void ZEL_BUF_BinBuffer::operator delete(void* block, const std::nothrow_t&) noexcept {
-  zel::rt::Free(block);
-}
-
 ZEL_BUF_BinBuffer::~ZEL_BUF_BinBuffer() { zel::rt::Free(data_); }
 
 void ZEL_BUF_BinBuffer::SetMaxSize(uint32_t maxSize) { maxSize_ = std::max(maxSize, size_); }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "zel/directory/export.h"
+#include "zel/runtime/alloc.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/strings.h"
 
@@ -37,18 +38,13 @@ class Store;
 
 // The persistent-store access object, built on a host subsystem. It opens the store at its
 // first operation (and again after a failure to open), never at construction.
-class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface {
+class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface,
+                                         public zel::rt::SeamAllocated {
  public:
   explicit ZEL_PS_LDAPSAL(ZEL_PIF_ISubSystem& host);
   ZEL_PS_LDAPSAL(const ZEL_PS_LDAPSAL&) = delete;
   ZEL_PS_LDAPSAL& operator=(const ZEL_PS_LDAPSAL&) = delete;
   ~ZEL_PS_LDAPSAL() override;
-
-  // Storage through the allocation seam, so a test can make construction fail.
-  static void* operator new(std::size_t size);
-  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-  static void operator delete(void* block) noexcept;
-  static void operator delete(void* block, const std::nothrow_t&) noexcept;
 
   // The ID of a context into contextID: 0, or a negative code. A name that begins with '&'
   // names the context by the name it was created with; any other names it by its DN.

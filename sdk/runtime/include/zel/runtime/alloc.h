@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "zel/runtime/export.h"
@@ -33,6 +34,15 @@ ZEL_RUNTIME_API AllocationStats GetAllocationStats() noexcept;
 ZEL_RUNTIME_API void FailNthAllocation(uint64_t nth) noexcept;
 // Makes every Allocate() call from the nth on fail, until disarmed with 0.
 ZEL_RUNTIME_API void FailAllocationsFrom(uint64_t nth) noexcept;
+
+// A base for classes whose heap objects take their storage through the seam, so a test can
+// make their creation fail. The plain form throws std::bad_alloc; the nothrow form answers null.
+struct ZEL_RUNTIME_API SeamAllocated {
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+};
 
 // Blocks from ZEL_BUF_Allocate_Debug that are still held, counted under the tag they were
 // allocated with (the tag given at release is only a hint for diagnostics).

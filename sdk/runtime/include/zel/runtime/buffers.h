@@ -8,6 +8,7 @@
 #include <exception>
 #include <new>
 
+#include "zel/runtime/alloc.h"
 #include "zel/runtime/export.h"
 #include "zel/runtime/strings.h"
 
@@ -36,7 +37,8 @@ class ZEL_RUNTIME_API ZEL_BUF_ReadException : public std::exception {
 };
 
 // The writer: a growable byte buffer with the write operators of the wire encoding.
-class ZEL_RUNTIME_API ZEL_BUF_BinBuffer {
+// Heap buffers and events take their storage through the allocation seam.
+class ZEL_RUNTIME_API ZEL_BUF_BinBuffer : public zel::rt::SeamAllocated {
  public:
   static constexpr uint32_t kDefaultMaxSize = 4u << 20;  // 4 MiB
 
@@ -45,14 +47,6 @@ class ZEL_RUNTIME_API ZEL_BUF_BinBuffer {
   ZEL_BUF_BinBuffer(const ZEL_BUF_BinBuffer&) = delete;
   ZEL_BUF_BinBuffer& operator=(const ZEL_BUF_BinBuffer&) = delete;
   virtual ~ZEL_BUF_BinBuffer();
-
-  // Buffers and events on the heap take their storage through the allocation seam, so a test
-  // can make their creation fail. The plain form throws std::bad_alloc; the nothrow form
-  // answers null.
-  static void* operator new(std::size_t size);
-  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-  static void operator delete(void* block) noexcept;
-  static void operator delete(void* block, const std::nothrow_t&) noexcept;
 
   // Each throws ZEL_BUF_AppendException when the value cannot be appended; the buffer then holds
   // what it held before.
