@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "message_texts.h"
@@ -37,22 +38,25 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::string FormatArgument(const std::vector<uint8_t>& bytes) {
+std::string FormatArgument(const std::vector<uint8_t>& bytes, char kind) {
   char text[64];
   std::string string;
-  if (bytes.size() == 4) {
+  if (kind == 's' || (kind == 0 && bytes.size() != 4 && bytes.size() != 8)) {
+    if (AsString(bytes, &string)) return "\"" + string + "\"";
+    return "bytes:" + Hex(bytes);
+  }
+  if (bytes.size() == 4 && kind != 'q') {
     const uint32_t v =
         bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
     std::snprintf(text, sizeof text, "0x%08" PRIx32 " (%" PRId32 ")", v, static_cast<int32_t>(v));
     return text;
   }
-  if (bytes.size() == 8) {
+  if (bytes.size() == 8 && kind != 'u') {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = v << 8 | bytes[i];
     std::snprintf(text, sizeof text, "0x%016" PRIx64, v);
     return text;
   }
-  if (AsString(bytes, &string)) return "\"" + string + "\"";
   return "bytes:" + Hex(bytes);
 }
 
@@ -72,7 +76,11 @@ std::string FormatRecord(const zel::trace::FileRecord& record) {
   std::string line = head;
   line += ": ";
   line += text != nullptr ? text : "(no text for this message)";
-  for (const auto& argument : record.arguments) line += " | " + FormatArgument(argument);
+  const char* kinds = known ? ArgumentKinds(module, record.messageNumber) : nullptr;
+  const std::size_t knownKinds = kinds != nullptr ? std::strlen(kinds) : 0;
+  for (std::size_t i = 0; i < record.arguments.size(); ++i) {
+    line += " | " + FormatArgument(record.arguments[i], i < knownKinds ? kinds[i] : 0);
+  }
   return line;
 }
 

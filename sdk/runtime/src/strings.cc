@@ -1,5 +1,7 @@
 #include "zel/runtime/strings.h"
 
+#include "zel/runtime/secure.h"
+
 namespace {
 
 constexpr char16_t kSeparator = u'/';
@@ -161,4 +163,9 @@ std::string ZELString::toUtf8() const {
     AppendUtf8(out, cp);
   }
   return out;
+}
+
+void ZELString::wipe() {
+  ZEL_SECURE_Wipe(text_.data(), text_.size() * sizeof(char16_t));
+  text_.clear();
 }

@@ -18,6 +18,9 @@ TEST(FormatTest, ArgumentsReadAsStringsIntegersOrBytes) {
   EXPECT_EQ(zeltrace::FormatArgument({0xF7, 0xFF, 0xFF, 0xFF}), "0xfffffff7 (-9)");
   EXPECT_EQ(zeltrace::FormatArgument({1, 0, 0, 0, 0, 0, 0, 0x80}), "0x8000000000000001");
   EXPECT_EQ(zeltrace::FormatArgument({1, 2, 3}), "bytes:010203");
+  // A known message says what its arguments are: a one-letter string is not an integer.
+  EXPECT_EQ(zeltrace::FormatArgument({'x', 0, 0, 0}, 's'), "\"x\"");
+  EXPECT_EQ(zeltrace::FormatArgument({'x', 0, 0, 0}), "0x00000078 (120)");
   EXPECT_EQ(zeltrace::FormatArgument({'a', 0, 0, 0, 'b', 0}), "bytes:610000006200");  // NUL inside
 
   zel::trace::FileRecord record;

@@ -52,6 +52,9 @@ class ZEL_RUNTIME_API ZELString {
   // The DN without its last component; empty for a DN of one component.
   ZELString parentDistinguishedName() const;
 
+  // Overwrites the text (a secret) in its storage before emptying the string.
+  void wipe();
+
   // Conversions for printing and configuration; invalid sequences become U+FFFD.
   static ZELString FromUtf8(std::string_view utf8);
   std::string toUtf8() const;

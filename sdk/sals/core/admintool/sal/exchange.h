@@ -32,6 +32,8 @@ struct Request {
   const trace::Message* writeFailure = nullptr;
   int32_t writeFailedCode = ZEL_E_WRITE_FAILED;
   int32_t shortReplyCode = ZEL_E_SHORT_REPLY;
+  // First generation: any nonzero send answer (not only a negative one) ends the operation.
+  bool nonzeroSendEnds = false;
 };
 
 // Where a SAL object sends from.
@@ -121,8 +123,8 @@ int32_t RequestReplyFirstGeneration(ZEL_PIF_SAL& sal, const Request& request, Wr
   if (event == nullptr) return ZEL_E_NO_EVENT;
   if (const int32_t failed = WriteRequest(event, request, write, cleanup)) return failed;
   const int32_t sent = sal.SendSALEvent(&event, 0);
-  if (sent < 0) {
-    delete event;  // null after a failed send; released here should a send leave one behind
+  if (sent < 0 || (request.nonzeroSendEnds && sent != 0)) {
+    delete event;  // the reply of a positive answer; null after a failed send
     cleanup();
     return sent;
   }

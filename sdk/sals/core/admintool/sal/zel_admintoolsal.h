@@ -10,9 +10,11 @@
 #include "admintool/sal/export.h"
 #include "admintool/sal/interfaces.h"
 #include "admintool/sal/result_codes.h"
+#include "admintool/types/zel_admintoolobject.h"
 #include "zel/directory/service.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/strings.h"
+#include "zel/usersal/credentials.h"
 
 namespace zel::sal {
 struct SalAccess;
@@ -24,6 +26,41 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
   ZEL_AdminToolSAL(const ZEL_AdminToolSAL&) = delete;
   ZEL_AdminToolSAL& operator=(const ZEL_AdminToolSAL&) = delete;
   ~ZEL_AdminToolSAL() override;
+
+  // --- Group enumeration, receiving side --------------------------------------------------
+  // Decodes a group enumeration request (event 81 or 82) into a new group node and, for event 82,
+  // new credentials; both are the caller's to delete. On failure the group is freed and null.
+  int32_t ParseEnumerateGroupEvent(ZEL_BUF_EventBuffer* event, ZEL_AdminToolObject** group,
+                                   UM_Credentials** credentials);
+  // Answers a group enumeration request with the group's children (or the result alone) and
+  // hands the reply to the host. A failed append passes to the caller.
+  int32_t WriteGroupToEventBuffer(ZEL_BUF_EventBuffer* request, int32_t result,
+                                  ZEL_AdminToolObject* group, char flag);
+  // Does nothing and answers 0.
+  int32_t PostDeleteObjectEvent(int32_t kind, const char16_t* dn);
+
+  // --- Node operations: announce a tree change (events 81 then 95) -------------------------
+  int32_t AddNode(ZELString& parentDN, ZEL_AdminToolObject& node);
+  int32_t AddNodes(ZELString& parentDN, ZEL_AdminToolObject* nodes, int16_t count);
+  int32_t DeleteNode(ZELString& parentDN, ZELString& name);
+  int32_t ChangeNodeAttr(ZELString& parentDN, ZELString& name, ZEL_AdminToolObject& node);
+  int32_t MoveNodes(ZELString& sourceDN, ZELString& destinationDN, int16_t count,
+                    ZEL_AdminToolObject* nodes);
+
+  // --- First-generation user operations -----------------------------------------------------
+  int32_t GetUsersDNs(ZELMultiString& dns);
+  int32_t AddDefaultUser(ZELString& first, ZELString& second);
+
+  // --- Folder operations, receiving side ----------------------------------------------------
+  int32_t CreateFolderHelper(ZEL_BUF_EventBuffer* event, uint64_t& uid, ZELString& name);
+  int32_t RenameFolderHelper(ZEL_BUF_EventBuffer* event, uint64_t& uid, ZELString& name);
+  int32_t DeleteFolderHelper(ZEL_BUF_EventBuffer* event, uint64_t& uid);
+  // The member list is the caller's, released with FreeMemberUIDListHelper.
+  int32_t MoveFolderMembersHelper(ZEL_BUF_EventBuffer* event, uint32_t& count, uint64_t*& members,
+                                  uint64_t& firstFolder, uint64_t& secondFolder);
+  int32_t FreeMemberUIDListHelper(uint64_t* members);
+  int32_t FolderOperationReplyHelper(ZEL_BUF_EventBuffer* request, uint16_t eventID, int32_t result,
+                                     uint64_t uid);
 
   // Process-wide directory state, shared by every SAL object.
   static ZELString s_adminToolContext;  // DN of the AdminTool context
@@ -37,6 +74,11 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
   uint16_t callerSubsystemUID;               // the host's UID at construction
   uint16_t adminToolSubsystemUID;            // always 22
   ZEL_PIF_EventDispatcher* eventDispatcher;  // interface 300 of ZelPluginApis, or null
+
+  // A new notification (event 81 / 95) addressed from the AdminTool subsystem to subsystem 1;
+  // the caller's until handed on. Null without storage.
+  ZEL_BUF_EventBuffer* CreateTreeOpNotificationEvent(uint32_t sizeHint);
+  ZEL_BUF_EventBuffer* CreateContainerChangeEvent(uint32_t sizeHint);
 
  private:
   friend struct zel::sal::SalAccess;

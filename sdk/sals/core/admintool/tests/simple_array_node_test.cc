@@ -28,6 +28,7 @@ TEST(SimpleArrayTest, ResizesExactlyKeepsLeadingElementsAndFailsEmpty) {
   EXPECT_EQ(array.ChangeSize(2), 2u);
   EXPECT_EQ(array.ChangeSize(5), 5u);
   EXPECT_EQ(array[1], 11u);
+  array[2] = 12;  // grown elements are not initialised
   EXPECT_THROW(array[5], ZEL_OutOfBoundsException);
   array[4] = 99;
   EXPECT_EQ(array[4], 99u);

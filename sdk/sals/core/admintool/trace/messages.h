@@ -38,6 +38,13 @@ struct Message {
 // Every trace site's message: X(name, module, number).
 #define ZEL_TRACE_MESSAGES(X)                                    \
   X(kSalConstructed, ::zel::trace::Module::kSal, 10)             \
+  X(kGroupReplyWithoutGroup, ::zel::trace::Module::kSal, 27)     \
+  X(kGroupReplySent, ::zel::trace::Module::kSal, 28)             \
+  X(kNodeAdded, ::zel::trace::Module::kSal, 38)                  \
+  X(kNodesAdded, ::zel::trace::Module::kSal, 39)                 \
+  X(kNodeDeleted, ::zel::trace::Module::kSal, 40)                \
+  X(kNodeChanged, ::zel::trace::Module::kSal, 41)                \
+  X(kNodesMoved, ::zel::trace::Module::kSal, 42)                 \
   X(kLogon2WriteFailed, ::zel::trace::Module::kSal3, 10)         \
   X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)           \
   X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11) \
