@@ -65,10 +65,9 @@ int32_t AnswerLogon(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** re
     return -1;
   }
   **reply << int32_t{0} << ZELString(u"admin") << uint32_t{1} << uint32_t{16};
-  (*reply)->AppendData(values, sizeof values);
+  if ((*reply)->AppendData(values, sizeof values) < 0) return -1;
   **reply << uint32_t{16};
-  (*reply)->AppendData(uids, sizeof uids);
-  return 0;
+  return (*reply)->AppendData(uids, sizeof uids) < 0 ? -1 : 0;
 }
 
 void BM_Logon2RoundTrip16(benchmark::State& state) {

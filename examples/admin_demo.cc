@@ -12,6 +12,12 @@
 
 namespace {
 
+// Raw bytes into a reply; a failed append is reported like any other write failure.
+void AppendRaw(ZEL_BUF_EventBuffer& event, const void* bytes, uint32_t length) {
+  const int32_t appended = event.AppendData(bytes, length);
+  if (appended < 0) throw ZEL_BUF_AppendException(appended);
+}
+
 // A small AdminTool subsystem: "root" is its only administrator.
 int32_t AdminTool(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply) {
   ZEL_BUF_BufferReader reader(const_cast<ZEL_BUF_EventBuffer*>(&request), 0);
@@ -35,9 +41,9 @@ int32_t AdminTool(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** repl
         const uint64_t uids[1] = {0x0000012100000001};
         ZELString resolved(u"Farm Administrator");
         **reply << int32_t{0} << resolved << uint32_t{3} << uint32_t{2};
-        (*reply)->AppendData(values, sizeof values);
+        AppendRaw(**reply, values, sizeof values);
         **reply << uint32_t{1};
-        (*reply)->AppendData(uids, sizeof uids);
+        AppendRaw(**reply, uids, sizeof uids);
       }
     } else {
       **reply << int32_t{-1};
@@ -45,7 +51,11 @@ int32_t AdminTool(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** repl
   } catch (const ZEL_BUF_ReadException&) {
     delete *reply;
     *reply = nullptr;
-    return -2;
+    return -2;  // the request could not be read
+  } catch (const ZEL_BUF_AppendException& e) {
+    delete *reply;
+    *reply = nullptr;
+    return e.code();
   }
   return 0;
 }

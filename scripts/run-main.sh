@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target zel_runtime_demo zel_admin_demo
+cmake --build --preset release --target zel_runtime_demo zel_admin_demo zeltrace
 ./build/release/bin/zel_runtime_demo
 echo
 ./build/release/bin/zel_admin_demo

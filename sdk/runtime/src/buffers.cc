@@ -137,25 +137,32 @@ ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(uint64_t value) {
 
 ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(const char16_t* text) {
   if (text == nullptr) return *this << zel::wire::kNullStringLength;
-  return *this << ZELString(text);
+  appendString(std::u16string_view(text));
+  return *this;
 }
 
 ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(const ZELString& text) {
+  appendString(text.view());
+  return *this;
+}
+
+void ZEL_BUF_BinBuffer::appendString(std::u16string_view units) {
   // Prefix and body are written in place as one append, so a failure leaves no half string.
-  const uint32_t byteLength = text.getLength();
+  const uint64_t wide = zel::wire::StringByteLength(units.size());
+  if (wide > UINT32_MAX) throw ZEL_BUF_AppendException(zel::rt::kEventTooLarge);
+  const auto byteLength = static_cast<uint32_t>(wide);
   const uint64_t total = zel::wire::kLengthPrefixSize + static_cast<uint64_t>(byteLength);
   const int32_t code = prepareAppend(total);
   if (code < 0) throw ZEL_BUF_AppendException(code);
   uint8_t* out = data_ + size_;
   zel::wire::Store(out, byteLength);
   out += zel::wire::kLengthPrefixSize;
-  for (char16_t unit : text.view()) {
+  for (char16_t unit : units) {
     zel::wire::Store(out, static_cast<uint16_t>(unit));
     out += 2;
   }
   zel::wire::Store(out, uint16_t{0});
   size_ += static_cast<uint32_t>(total);
-  return *this;
 }
 
 ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(const ZELMultiString& list) {

@@ -1,6 +1,7 @@
 #include "zel/runtime/reader.h"
 
 #include <cstring>
+#include <new>
 
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/wire.h"
@@ -79,13 +80,17 @@ void CopyUnits(const uint8_t* in, uint32_t units, char16_t* out) {
 ZEL_BUF_BufferReader& ZEL_BUF_BufferReader::operator>>(ZELString& value) {
   uint32_t byteLength, body;
   peekString(&byteLength, &body);
-  if (byteLength == zel::wire::kNullStringLength) {
-    value = ZELString();
-  } else {
-    const uint32_t chars = byteLength / 2 - 1;
-    std::u16string text(chars, u'\0');
-    CopyUnits(data_ + body, chars, text.data());
-    value = ZELString(std::move(text));
+  try {
+    if (byteLength == zel::wire::kNullStringLength) {
+      value = ZELString();
+    } else {
+      const uint32_t chars = byteLength / 2 - 1;
+      std::u16string text(chars, u'\0');
+      CopyUnits(data_ + body, chars, text.data());
+      value = ZELString(std::move(text));
+    }
+  } catch (const std::bad_alloc&) {
+    throw ZEL_BUF_ReadException(Reason::kNoMemory);
   }
   offset_ = body + byteLength;
   return *this;
@@ -110,6 +115,9 @@ ZEL_BUF_BufferReader& ZEL_BUF_BufferReader::operator>>(ZELMultiString& value) {
   } catch (const ZEL_BUF_ReadException&) {
     offset_ = start;
     throw;
+  } catch (const std::bad_alloc&) {
+    offset_ = start;
+    throw ZEL_BUF_ReadException(Reason::kNoMemory);
   }
   value = std::move(list);
   return *this;

@@ -114,6 +114,15 @@ TEST_F(FileDeviceTest, TheDeviceRefusesOtherComponentsAndIsAbsentWithoutAControl
   EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
 }
 
+TEST(TraceFileTest, ThirtyTwoBitAddressesAreSignExtended) {
+  static_assert(WidenAddress32(0x80001000u) == 0xFFFFFFFF80001000ull);
+  static_assert(WidenAddress32(0x7FFFF000u) == 0x000000007FFFF000ull);
+  int local = 0;
+  if constexpr (sizeof(void*) == 8) {
+    EXPECT_EQ(WidenAddress(&local), reinterpret_cast<uintptr_t>(&local));
+  }
+}
+
 TEST(TraceFileTest, ACutOrDamagedRecordEndsDecodingAndIsReported) {
   FileRecord record;
   record.messageNumber = 10;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <string_view>
 
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/export.h"
@@ -72,6 +73,8 @@ class ZEL_RUNTIME_API ZEL_BUF_BinBuffer : public zel::rt::SeamAllocated {
   void SetMaxSize(uint32_t maxSize);
 
  private:
+  // Appends one string (its text stops at a NUL); throws ZEL_BUF_AppendException.
+  void appendString(std::u16string_view units);
   // Checks and makes room for `length` more bytes; 0 or a negative code.
   int32_t prepareAppend(uint64_t length) noexcept;
   int32_t reserveFor(uint32_t extra) noexcept;

@@ -57,6 +57,16 @@ struct SalAccess {
   }
 };
 
+// Step 2 of the exchange for operations of the fourth interface: when the object holds a local
+// implementation, `call(local)` answers instead of an event. True (with *result set) when it did.
+template <typename Call>
+bool ForwardToLocal(ZEL_AdminToolSAL5& sal, Call&& call, int32_t* result) {
+  AdminToolInterface4* local = SalAccess::LocalImplementationOf(sal);
+  if (local == nullptr) return false;
+  *result = call(*local);
+  return true;
+}
+
 // The request event of `request`: levels 1 and 2 ask the host for its UID at every call and
 // name the AdminTool subsystem literally; levels 3 and 4 use the UIDs kept at construction.
 ZEL_BUF_EventBuffer2* CreateRequest(const Endpoint& from, const Request& request);

@@ -87,14 +87,19 @@ inline constexpr uint8_t kFlagError = 0x01;
 inline constexpr uint8_t kFlagInfo = 0x02;
 inline constexpr uint8_t kFlagEntry = 0x08;
 
+// A 32-bit address widened to 64 bits by sign extension, as 32-bit builds carry addresses.
+constexpr uint64_t WidenAddress32(uint32_t address) {
+  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(address)));
+}
+
 // An address as records carry it: as it is on 64-bit builds; sign-extended from 32 bits on
 // 32-bit builds.
 inline uint64_t WidenAddress(const void* address) {
+  const auto value = reinterpret_cast<uintptr_t>(address);
   if constexpr (sizeof(void*) == 4) {
-    return static_cast<uint64_t>(
-        static_cast<int64_t>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(address))));
+    return WidenAddress32(static_cast<uint32_t>(value));
   } else {
-    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(address));
+    return static_cast<uint64_t>(value);
   }
 }
 

@@ -59,7 +59,8 @@ class ZEL_USERSAL_API UM_AcctIDBlobWriter : public UM_ObjectBufferWriter {
   UM_AccountIdentity identity_;
 };
 
-// Reads one blob at the reader's position into *identity; 0 or one of the kAccountBlob codes.
-// On failure the reader's position is where the blob started.
+// Reads one blob at the reader's position into *identity; 0 or one of the kAccountBlob codes
+// (*identity untouched then). A blob whose length runs past the event is short and the reader
+// stays after its length field; a blob whose inside cannot be read is skipped whole.
 ZEL_USERSAL_API int32_t UM_ReadAcctIDBlob(ZEL_BUF_BufferReader& reader,
                                           UM_AccountIdentity* identity);
