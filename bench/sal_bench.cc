@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "admintool/sal/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
@@ -93,6 +95,82 @@ void BM_Logon2RoundTrip16(benchmark::State& state) {
   SetCounters(state, news, seam);
 }
 BENCHMARK(BM_Logon2RoundTrip16);
+
+// A host that takes every event it is handed and drops it, counting bytes.
+class SinkHost final : public ZEL_PIF_ISubSystem, public ZEL_PIF_EventDispatcher {
+ public:
+  uint64_t bytes = 0;
+  int32_t DeliverEvent(ZEL_BUF_EventBuffer* event, uint32_t) override { return Take(event); }
+  int32_t PostEvent(ZEL_BUF_EventBuffer* event) override { return Take(event); }
+  ZELString GetNeighborhoodName() override { return ZELString(u"Bench"); }
+  ZelPluginApiTable* GetPluginApis() override { return nullptr; }
+  uint32_t GetSubsystemUID() override { return 5; }
+  zel::rt::EventTransport* GetEventTransport() override { return nullptr; }
+
+ private:
+  int32_t Take(ZEL_BUF_EventBuffer* event) {
+    bytes += event->GetSize();
+    delete event;
+    return 0;
+  }
+};
+
+void ReportEvents(benchmark::State& state, uint64_t events, uint64_t bytes, uint64_t heap,
+                  uint64_t seam) {
+  state.counters["events_per_s"] =
+      benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  state.counters["bytes_per_s"] =
+      benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_event"] =
+      static_cast<double>(zel::bench::HeapAllocations() - heap) / static_cast<double>(events);
+  state.counters["seam_allocs_per_event"] =
+      static_cast<double>(zel::rt::GetAllocationStats().allocations - seam) /
+      static_cast<double>(events);
+}
+
+void BM_MoveNodes100(benchmark::State& state) {
+  SinkHost host;
+  ZelPluginApis.Offer(kZelEventDispatcherInterface, static_cast<ZEL_PIF_EventDispatcher*>(&host));
+  ZEL_AdminToolSAL sal(host);
+  std::vector<ZEL_AdminToolObject> nodes;
+  nodes.reserve(100);
+  for (int i = 0; i < 100; ++i) {
+    nodes.emplace_back(u"ServerNeighborhoods/North/AdminTool/Objects/Servers", u"server-node");
+    nodes.back().setUID(static_cast<uint64_t>(i + 1));
+  }
+  ZELString from(u"ServerNeighborhoods/North/AdminTool/Objects/Servers");
+  ZELString to(u"ServerNeighborhoods/North/AdminTool/Objects/Archive");
+  const uint64_t heap = zel::bench::HeapAllocations();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    if (sal.MoveNodes(from, to, 100, nodes.data()) != 0) state.SkipWithError("MoveNodes failed");
+  }
+  ReportEvents(state, 2 * state.iterations(), host.bytes, heap, seam);
+  ZelPluginApis.Withdraw(kZelEventDispatcherInterface);
+}
+BENCHMARK(BM_MoveNodes100);
+
+void BM_GroupReply1000Children(benchmark::State& state) {
+  SinkHost host;
+  ZEL_AdminToolSAL sal(host);
+  ZEL_AdminToolObject group(u"ServerNeighborhoods/North/AdminTool/Objects", u"Servers");
+  for (int i = 0; i < 1000; ++i) {
+    auto* child = new ZEL_AdminToolObject(&group, nullptr);
+    child->setName((u"server-" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                    std::u16string(1, static_cast<char16_t>(u'A' + i / 26)))
+                       .c_str());
+    child->setUID(static_cast<uint64_t>(i + 1));
+  }
+  ZEL_BUF_EventBuffer request(82, ZELVersion(1, 0), 0);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    if (sal.WriteGroupToEventBuffer(&request, 0, &group, 0) != 0) state.SkipWithError("failed");
+  }
+  ReportEvents(state, state.iterations(), host.bytes, heap, seam);
+  group.deleteChildren();
+}
+BENCHMARK(BM_GroupReply1000Children);
 
 }  // namespace
 
