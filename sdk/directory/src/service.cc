@@ -10,7 +10,7 @@ ZEL_PS_LDAPSAL::ZEL_PS_LDAPSAL(ZEL_PIF_ISubSystem& host) : host_(host) {}
 
 ZEL_PS_LDAPSAL::~ZEL_PS_LDAPSAL() = default;
 
-zel::dir::Store* ZEL_PS_LDAPSAL::store(int32_t* code) {
+zel::dir::Store* ZEL_PS_LDAPSAL::OpenStore(int32_t* code) {
   if (store_) return store_.get();
   ZelPluginApiTable* table = host_.GetPluginApis();
   void* offered = nullptr;
@@ -28,13 +28,13 @@ zel::dir::Store* ZEL_PS_LDAPSAL::store(int32_t* code) {
 int32_t ZEL_PS_LDAPSAL::BindLDAP(const ZELString& contextName, uint32_t& contextID) {
   if (contextName.isEmpty()) return zel::dir::kInvalidArgument;
   int32_t code = 0;
-  zel::dir::Store* db = store(&code);
+  zel::dir::Store* db = OpenStore(&code);
   if (db == nullptr) return code;
   const bool byName = contextName.view().front() == u'&';
-  zel::dir::Statement lookup(db->db(), byName ? "SELECT id FROM contexts WHERE name = ?1"
-                                              : "SELECT id FROM contexts WHERE dn = ?1");
+  zel::dir::Statement lookup = db->prepare(byName ? "SELECT id FROM contexts WHERE name = ?1"
+                                                  : "SELECT id FROM contexts WHERE dn = ?1");
   const ZELString key = byName ? ZELString(contextName.view().substr(1)) : contextName;
-  lookup.bind(1, key);
+  lookup.bind(1, key.view());
   const int stepped = lookup.step();
   if (stepped == SQLITE_DONE) return zel::dir::kNoSuchContext;
   if (stepped != SQLITE_ROW) return zel::dir::kStoreError;
@@ -47,17 +47,16 @@ int32_t ZEL_PS_LDAPSAL::CreateDataContext(const ZELString& contextName, const ZE
     return zel::dir::kInvalidArgument;
   }
   int32_t code = 0;
-  zel::dir::Store* db = store(&code);
+  zel::dir::Store* db = OpenStore(&code);
   if (db == nullptr) return code;
   // One statement: a context that exists with the same DN is not an error, so processes that
   // race to create it all succeed.
-  zel::dir::Statement insert(db->db(),
-                             "INSERT INTO contexts(name, dn) VALUES(?1, ?2) "
-                             "ON CONFLICT(name) DO NOTHING");
-  insert.bind(1, contextName).bind(2, dn);
+  zel::dir::Statement insert =
+      db->prepare("INSERT INTO contexts(name, dn) VALUES(?1, ?2) ON CONFLICT(name) DO NOTHING");
+  insert.bind(1, contextName.view()).bind(2, dn.view());
   if (insert.step() != SQLITE_DONE) return zel::dir::kStoreError;
-  zel::dir::Statement check(db->db(), "SELECT dn = ?2 FROM contexts WHERE name = ?1");
-  check.bind(1, contextName).bind(2, dn);
+  zel::dir::Statement check = db->prepare("SELECT dn = ?2 FROM contexts WHERE name = ?1");
+  check.bind(1, contextName.view()).bind(2, dn.view());
   if (check.step() != SQLITE_ROW) return zel::dir::kStoreError;
   return check.columnInt(0) != 0 ? 0 : zel::dir::kContextConflict;
 }

@@ -1,13 +1,17 @@
 #include "store.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "zel/directory/codes.h"
+#include "zel/runtime/wire.h"
 
 namespace zel::dir {
 namespace {
 
 // Another process may hold the write lock; wait this long before giving up.
 constexpr int kBusyTimeoutMs = 5000;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"sql(
   CREATE TABLE IF NOT EXISTS contexts (
@@ -16,18 +20,50 @@ constexpr const char* kSchema = R"sql(
     dn   TEXT NOT NULL
   );
   CREATE INDEX IF NOT EXISTS contexts_by_dn ON contexts(dn);
+  CREATE TABLE IF NOT EXISTS entries (
+    id      INTEGER PRIMARY KEY AUTOINCREMENT,
+    context INTEGER NOT NULL,
+    dn      TEXT NOT NULL,
+    parent  TEXT NOT NULL,
+    class   TEXT NOT NULL,
+    UNIQUE (context, dn)
+  );
+  CREATE INDEX IF NOT EXISTS entries_by_parent ON entries(context, parent, dn);
+  CREATE TABLE IF NOT EXISTS attribute_values (
+    entry     INTEGER NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+    attribute TEXT NOT NULL,
+    position  INTEGER NOT NULL,
+    type_name TEXT NOT NULL,
+    type_code INTEGER NOT NULL,
+    data      BLOB NOT NULL,
+    text      TEXT,
+    PRIMARY KEY (entry, attribute, position)
+  ) WITHOUT ROWID;
+  CREATE INDEX IF NOT EXISTS values_by_text ON attribute_values(attribute, text, entry);
 )sql";
+
+bool Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::u16string Hex(uint64_t value, int digits) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
+  return std::u16string(text, text + std::strlen(text));
+}
 
 }  // namespace
 
-Statement::Statement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+Statement::~Statement() { reset(); }
+
+void Statement::reset() {
+  if (stmt_ == nullptr) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
-
-Statement& Statement::bind(int index, const ZELString& text) {
-  sqlite3_bind_text16(stmt_, index, text.getName(), static_cast<int>(text.charCount() * 2),
+Statement& Statement::bind(int index, std::u16string_view text) {
+  sqlite3_bind_text16(stmt_, index, text.data(), static_cast<int>(text.size() * 2),
                       SQLITE_TRANSIENT);
   return *this;
 }
@@ -37,9 +73,32 @@ Statement& Statement::bind(int index, int64_t value) {
   return *this;
 }
 
+Statement& Statement::bindBlob(int index, const void* data, int size) {
+  // A zero-length blob still binds as a blob, not as NULL.
+  sqlite3_bind_blob(stmt_, index, size == 0 ? "" : data, size, SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::bindNull(int index) {
+  sqlite3_bind_null(stmt_, index);
+  return *this;
+}
+
 int Statement::step() { return stmt_ == nullptr ? SQLITE_ERROR : sqlite3_step(stmt_); }
 
 int64_t Statement::columnInt(int index) { return sqlite3_column_int64(stmt_, index); }
+
+std::u16string Statement::columnText(int index) {
+  const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(stmt_, index));
+  const int bytes = sqlite3_column_bytes16(stmt_, index);
+  return text == nullptr ? std::u16string() : std::u16string(text, bytes / 2);
+}
+
+std::vector<uint8_t> Statement::columnBlob(int index) {
+  const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, index));
+  const int bytes = sqlite3_column_bytes(stmt_, index);
+  return data == nullptr ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + bytes);
+}
 
 int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
   sqlite3* db = nullptr;
@@ -50,19 +109,176 @@ int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
   }
   std::unique_ptr<Store> store(new Store(db));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // WAL lets readers in other processes go on while one process writes.
-  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+  // WAL lets readers in other processes go on while one process writes. NORMAL syncing keeps
+  // every committed write across a crash of the process (not of the machine's power).
+  if (!Exec(db, "PRAGMA journal_mode=WAL;") || !Exec(db, "PRAGMA synchronous=NORMAL;") ||
+      !Exec(db, "PRAGMA foreign_keys=ON;") || !Exec(db, kSchema)) {
     return kStoreError;
   }
   const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-  if (sqlite3_exec(db, version.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return kStoreError;
-  }
+  if (!Exec(db, version.c_str())) return kStoreError;
   *out = std::move(store);
   return 0;
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
+
+Statement Store::prepare(const char* sql) {
+  sqlite3_stmt*& cached = statements_[sql];
+  if (cached == nullptr &&
+      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &cached, nullptr) != SQLITE_OK) {
+    cached = nullptr;
+  }
+  return Statement(cached);
+}
+
+int32_t Store::begin() {
+  Statement stmt = prepare("BEGIN IMMEDIATE");
+  return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
+}
+
+int32_t Store::commit() {
+  Statement stmt = prepare("COMMIT");
+  return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
+}
+
+void Store::rollback() { Exec(db_, "ROLLBACK"); }
+
+int32_t Store::findByDN(uint32_t context, std::u16string_view dn, int64_t* id) {
+  Statement find = prepare("SELECT id FROM entries WHERE context = ?1 AND dn = ?2");
+  find.bind(1, static_cast<int64_t>(context)).bind(2, dn);
+  const int stepped = find.step();
+  if (stepped == SQLITE_DONE) return kNoSuchEntry;
+  if (stepped != SQLITE_ROW) return kStoreError;
+  *id = find.columnInt(0);
+  return 0;
+}
+
+int32_t Store::load(int64_t id, StoredEntry* entry) {
+  Statement head = prepare("SELECT context, dn, class FROM entries WHERE id = ?1");
+  head.bind(1, id);
+  const int stepped = head.step();
+  if (stepped == SQLITE_DONE) return kNoSuchEntry;
+  if (stepped != SQLITE_ROW) return kStoreError;
+  entry->id = id;
+  entry->context = static_cast<uint32_t>(head.columnInt(0));
+  entry->dn = head.columnText(1);
+  entry->className = head.columnText(2);
+  entry->values.clear();
+  Statement values = prepare(
+      "SELECT attribute, type_name, type_code, data FROM attribute_values WHERE entry = ?1 "
+      "ORDER BY attribute, position");
+  values.bind(1, id);
+  int row;
+  while ((row = values.step()) == SQLITE_ROW) {
+    entry->values.push_back(StoredValue{values.columnText(0), values.columnText(1),
+                                        static_cast<uint16_t>(values.columnInt(2)),
+                                        values.columnBlob(3)});
+  }
+  return row == SQLITE_DONE ? 0 : kStoreError;
+}
+
+int32_t Store::insertValues(int64_t id, const std::vector<StoredValue>& values) {
+  Statement insert = prepare(
+      "INSERT INTO attribute_values(entry, attribute, position, type_name, type_code, data, "
+      "text) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  int64_t position = 0;
+  const std::u16string* previous = nullptr;
+  for (const StoredValue& value : values) {
+    position = (previous != nullptr && *previous == value.attribute) ? position + 1 : 0;
+    previous = &value.attribute;
+    const std::u16string text = TextForm(value);
+    insert.bind(1, id).bind(2, value.attribute).bind(3, position).bind(4, value.typeName);
+    insert.bind(5, static_cast<int64_t>(value.typeCode));
+    insert.bindBlob(6, value.bytes.data(), static_cast<int>(value.bytes.size()));
+    if (text.empty()) {
+      insert.bindNull(7);
+    } else {
+      insert.bind(7, text);
+    }
+    if (insert.step() != SQLITE_DONE) return kStoreError;
+    insert.reset();
+  }
+  return 0;
+}
+
+int32_t Store::insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                      const std::vector<StoredValue>& values, int64_t* id, std::u16string* madeDN) {
+  const ZELString name{std::u16string(dn)};
+  Statement add = prepare(
+      "INSERT INTO entries(context, dn, parent, class) VALUES (?1, ?2, ?3, ?4) "
+      "ON CONFLICT(context, dn) DO NOTHING");
+  // An empty DN is replaced once the id is known; a unique placeholder holds its place.
+  const std::u16string placeholder = u"\x01pending";
+  add.bind(1, static_cast<int64_t>(context));
+  add.bind(2, dn.empty() ? std::u16string_view(placeholder) : dn);
+  add.bind(3, name.parentDistinguishedName().view()).bind(4, className);
+  if (add.step() != SQLITE_DONE) return kStoreError;
+  if (sqlite3_changes(db_) == 0) return kEntryExists;
+  *id = sqlite3_last_insert_rowid(db_);
+  *madeDN = std::u16string(dn);
+  if (dn.empty()) {
+    *madeDN = u"@" + Hex(UIDOf(*id), 16);
+    Statement rename = prepare("UPDATE entries SET dn = ?2 WHERE id = ?1");
+    rename.bind(1, *id).bind(2, *madeDN);
+    if (rename.step() != SQLITE_DONE) return kStoreError;
+  }
+  return insertValues(*id, values);
+}
+
+int32_t Store::replaceValues(int64_t id, const std::vector<StoredValue>& values) {
+  Statement clear = prepare("DELETE FROM attribute_values WHERE entry = ?1");
+  clear.bind(1, id);
+  if (clear.step() != SQLITE_DONE) return kStoreError;
+  return insertValues(id, values);
+}
+
+int32_t Store::remove(int64_t id) {
+  Statement erase = prepare("DELETE FROM entries WHERE id = ?1");
+  erase.bind(1, id);
+  if (erase.step() != SQLITE_DONE) return kStoreError;
+  return sqlite3_changes(db_) == 0 ? kNoSuchEntry : 0;
+}
+
+int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
+                              std::u16string_view attribute, std::u16string_view text,
+                              std::vector<Match>* matches) {
+  Statement search =
+      attribute.empty()
+          ? prepare("SELECT id, dn FROM entries WHERE context = ?1 AND parent = ?2 ORDER BY dn")
+          : prepare(
+                "SELECT e.id, e.dn FROM attribute_values v JOIN entries e ON e.id = v.entry "
+                "WHERE v.attribute = ?3 AND v.text = ?4 AND e.context = ?1 AND e.parent = ?2 "
+                "GROUP BY e.id ORDER BY e.dn");
+  search.bind(1, static_cast<int64_t>(context)).bind(2, parent);
+  if (!attribute.empty()) search.bind(3, attribute).bind(4, text);
+  int row;
+  while ((row = search.step()) == SQLITE_ROW) {
+    matches->push_back(Match{search.columnInt(0), search.columnText(1)});
+  }
+  return row == SQLITE_DONE ? 0 : kStoreError;
+}
+
+std::u16string TextForm(const StoredValue& value) {
+  if (value.typeName == u"css") {
+    std::u16string text(value.bytes.size() / 2, u'\0');
+    std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
+    return std::u16string(ZELString(std::u16string_view(text)).view());
+  }
+  if (value.typeName == u"bin") return std::u16string();
+  switch (value.bytes.size()) {
+    case 2:
+      return Hex(zel::wire::Load<uint16_t>(value.bytes.data()), 4);
+    case 4:
+      return Hex(zel::wire::Load<uint32_t>(value.bytes.data()), 8);
+    case 8:
+      return Hex(zel::wire::Load<uint64_t>(value.bytes.data()), 16);
+    default:
+      return std::u16string();
+  }
+}
 
 }  // namespace zel::dir

@@ -1,4 +1,5 @@
-// The SQLite store under the directory service: one connection, the schema, and statements.
+// The SQLite store under the directory: one connection, the schema, cached statements, and the
+// few operations entries and searches are made of.
 #pragma once
 
 #include <sqlite3.h>
@@ -6,28 +7,51 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "zel/directory/value.h"
 #include "zel/runtime/strings.h"
 
 namespace zel::dir {
 
-// A prepared statement, finalized when it goes.
+// A cached statement in use; reset (bindings cleared) when it goes.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql);
+  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement();
 
   bool ok() const { return stmt_ != nullptr; }
-  Statement& bind(int index, const ZELString& text);
+  // Ready for another run with new bindings.
+  void reset();
+  Statement& bind(int index, std::u16string_view text);
   Statement& bind(int index, int64_t value);
+  Statement& bindBlob(int index, const void* data, int size);
+  Statement& bindNull(int index);
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step();
   int64_t columnInt(int index);
+  std::u16string columnText(int index);
+  std::vector<uint8_t> columnBlob(int index);
 
  private:
-  sqlite3_stmt* stmt_ = nullptr;
+  sqlite3_stmt* stmt_;
+};
+
+struct StoredEntry {
+  int64_t id = 0;
+  uint32_t context = 0;
+  std::u16string dn;
+  std::u16string className;
+  std::vector<StoredValue> values;
+};
+
+struct Match {
+  int64_t id;
+  std::u16string dn;
 };
 
 class Store {
@@ -39,10 +63,46 @@ class Store {
   ~Store();
 
   sqlite3* db() const { return db_; }
+  // A statement for `sql` (a string that lives for the whole process), prepared once.
+  Statement prepare(const char* sql);
+
+  // Transactions: every write of an entry is one.
+  int32_t begin();
+  int32_t commit();
+  void rollback();
+
+  // The entry at `dn` in `context`, or by id; 0, kNoSuchEntry or kStoreError.
+  int32_t findByDN(uint32_t context, std::u16string_view dn, int64_t* id);
+  int32_t load(int64_t id, StoredEntry* entry);
+  // Inserts an entry (an empty DN is made up from its id) and its values; the id and DN used.
+  int32_t insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                 const std::vector<StoredValue>& values, int64_t* id, std::u16string* madeDN);
+  int32_t replaceValues(int64_t id, const std::vector<StoredValue>& values);
+  int32_t remove(int64_t id);
+  // The entries whose parent DN is `parent` in `context`, those with a value of `attribute`
+  // whose text form is `text` when `attribute` is not empty; in DN order.
+  int32_t searchOneLevel(uint32_t context, std::u16string_view parent,
+                         std::u16string_view attribute, std::u16string_view text,
+                         std::vector<Match>* matches);
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}
+  int32_t insertValues(int64_t id, const std::vector<StoredValue>& values);
+
   sqlite3* db_;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
+
+// UIDs the directory hands out: 0x0121 in bits 32-47 and the entry's id below.
+inline constexpr uint64_t kUIDTag = 0x0121ull << 32;
+inline uint64_t UIDOf(int64_t id) { return kUIDTag | static_cast<uint64_t>(id); }
+// The id of a UID the directory handed out, or 0 when it is not one.
+inline int64_t IDOf(uint64_t uid) {
+  return (uid & 0xFFFFFFFF00000000ull) == kUIDTag ? static_cast<int64_t>(uid & 0xFFFFFFFF) : 0;
+}
+
+// The text form of a value that filters compare with: integers of 2, 4 and 8 bytes as
+// lower-case hex of 4, 8 and 16 digits, "css" text as itself; others have none.
+std::u16string TextForm(const StoredValue& value);
 
 }  // namespace zel::dir

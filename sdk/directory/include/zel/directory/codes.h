@@ -21,5 +21,11 @@ inline constexpr int32_t kNoSuchContext = static_cast<int32_t>(0x80030003u);
 inline constexpr int32_t kContextConflict = static_cast<int32_t>(0x80030004u);
 // An argument is empty or out of range.
 inline constexpr int32_t kInvalidArgument = static_cast<int32_t>(0x80030005u);
+// A value does not fit the room given for it.
+inline constexpr int32_t kValueTooLarge = static_cast<int32_t>(0x80030006u);
+// No storage could be had.
+inline constexpr int32_t kNoMemory = static_cast<int32_t>(0x80030007u);
+// The search scope or filter is not one the directory answers.
+inline constexpr int32_t kUnsupportedSearch = static_cast<int32_t>(0x80030008u);
 
 }  // namespace zel::dir

@@ -26,15 +26,17 @@ class ZEL_DIR_StoreLocation {
   ~ZEL_DIR_StoreLocation() = default;
 };
 
+namespace zel::dir {
+class Store;
+}
+
 // The service the entry and search classes work through.
 class ZEL_DIRECTORY_API ZEL_DIR_ServiceInterface {
  public:
   virtual ~ZEL_DIR_ServiceInterface();
+  // The open store, or null with the reason in *code.
+  virtual zel::dir::Store* OpenStore(int32_t* code) = 0;
 };
-
-namespace zel::dir {
-class Store;
-}
 
 // The persistent-store access object, built on a host subsystem. It opens the store at its
 // first operation (and again after a failure to open), never at construction.
@@ -53,10 +55,9 @@ class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface,
   // negative code.
   virtual int32_t CreateDataContext(const ZELString& contextName, const ZELString& dn);
 
- private:
-  // The open store, or null with the reason in *code.
-  zel::dir::Store* store(int32_t* code);
+  zel::dir::Store* OpenStore(int32_t* code) override;
 
+ private:
   ZEL_PIF_ISubSystem& host_;
   std::unique_ptr<zel::dir::Store> store_;
 };
