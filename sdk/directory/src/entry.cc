@@ -65,6 +65,7 @@ int32_t ZEL_DIR_Entry::loadStored(int64_t id) {
   contextID_ = stored.context;
   uid_ = zel::dir::UIDOf(id);
   values_.clear();
+  touched_.clear();
   for (zel::dir::StoredValue& value : stored.values) {
     const std::u16string attribute = value.attribute;
     values_[attribute].push_back(std::move(value));
@@ -99,6 +100,7 @@ int32_t ZEL_DIR_Entry::Add() {
     return store->insert(contextID_, dn_.view(), className_, values, &id, &madeDN);
   });
   if (result != 0) return result;
+  touched_.clear();
   dn_ = ZELString(std::u16string_view(madeDN));
   uid_ = zel::dir::UIDOf(id);
   return 0;
@@ -109,16 +111,24 @@ int32_t ZEL_DIR_Entry::Update() {
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   DataMapHandler(1);
-  const std::vector<zel::dir::StoredValue> values = Flatten(values_);
-  return InTransaction(*store, [&]() -> int32_t {
+  std::vector<std::u16string> attributes(touched_.begin(), touched_.end());
+  std::vector<zel::dir::StoredValue> values;
+  for (const std::u16string& attribute : attributes) {
+    const auto found = values_.find(attribute);
+    if (found != values_.end())
+      values.insert(values.end(), found->second.begin(), found->second.end());
+  }
+  const int32_t result = InTransaction(*store, [&]() -> int32_t {
     int64_t id = byUID_ ? zel::dir::IDOf(uid_) : 0;
     if (!byUID_) {
       if (const int32_t found = store->findByDN(contextID_, dn_.view(), &id)) return found;
     }
     if (id == 0) return zel::dir::kNoSuchEntry;
     uid_ = zel::dir::UIDOf(id);
-    return store->replaceValues(id, values);
+    return store->replaceValues(id, attributes, values);
   });
+  if (result == 0) touched_.clear();
+  return result;
 }
 
 int32_t ZEL_DIR_Entry::DelEntry() {
@@ -139,6 +149,7 @@ int32_t ZEL_DIR_Entry::AddValue(const char16_t* attribute, const char16_t* typeN
                                 uint16_t typeCode, const void* data, uint32_t size) {
   if (attribute == nullptr || (data == nullptr && size != 0)) return zel::dir::kInvalidArgument;
   const auto* bytes = static_cast<const uint8_t*>(data);
+  touched_.insert(attribute);
   values_[attribute].push_back(zel::dir::StoredValue{attribute, Text(typeName), typeCode,
                                                      std::vector<uint8_t>(bytes, bytes + size)});
   return 0;
@@ -147,6 +158,7 @@ int32_t ZEL_DIR_Entry::AddValue(const char16_t* attribute, const char16_t* typeN
 int32_t ZEL_DIR_Entry::DeleteAllValues(const char16_t* attribute) {
   if (attribute == nullptr) return zel::dir::kInvalidArgument;
   values_.erase(attribute);
+  touched_.insert(attribute);
   return 0;
 }
 

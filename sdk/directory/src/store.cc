@@ -229,10 +229,14 @@ int32_t Store::insert(uint32_t context, std::u16string_view dn, std::u16string_v
   return insertValues(*id, values);
 }
 
-int32_t Store::replaceValues(int64_t id, const std::vector<StoredValue>& values) {
-  Statement clear = prepare("DELETE FROM attribute_values WHERE entry = ?1");
-  clear.bind(1, id);
-  if (clear.step() != SQLITE_DONE) return kStoreError;
+int32_t Store::replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
+                             const std::vector<StoredValue>& values) {
+  Statement clear = prepare("DELETE FROM attribute_values WHERE entry = ?1 AND attribute = ?2");
+  for (const std::u16string& attribute : attributes) {
+    clear.bind(1, id).bind(2, attribute);
+    if (clear.step() != SQLITE_DONE) return kStoreError;
+    clear.reset();
+  }
   return insertValues(id, values);
 }
 

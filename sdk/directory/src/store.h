@@ -77,7 +77,9 @@ class Store {
   // Inserts an entry (an empty DN is made up from its id) and its values; the id and DN used.
   int32_t insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
                  const std::vector<StoredValue>& values, int64_t* id, std::u16string* madeDN);
-  int32_t replaceValues(int64_t id, const std::vector<StoredValue>& values);
+  // Replaces the stored values of `attributes` with `values` (which hold only those).
+  int32_t replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
+                        const std::vector<StoredValue>& values);
   int32_t remove(int64_t id);
   // The entries whose parent DN is `parent` in `context`, those with a value of `attribute`
   // whose text form is `text` when `attribute` is not empty; in DN order.

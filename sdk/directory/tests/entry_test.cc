@@ -75,9 +75,21 @@ TEST_F(EntryTest, EntriesAreAddedReadUpdatedAndDeletedByDnOrUid) {
   ASSERT_EQ(byUID.Sync(), 0);
   EXPECT_EQ(byUID.GetDN(), dn);
   byUID.text = u"second";
+  const uint32_t extra = 9;
+  byUID.AddValue(u"ATTRIBUTE-Extra", u"uint32", 12, &extra, 4);
   ASSERT_EQ(byUID.Update(), 0);
   ASSERT_EQ(read.Sync(), 0);
   EXPECT_EQ(read.text, ZELString(u"second"));
+
+  // An update rewrites only what it changed: a fresh entry keeps the stored extra value.
+  NoteEntry fresh(&directory_, dn, context_);
+  fresh.text = u"third";
+  ASSERT_EQ(fresh.Update(), 0);
+  ASSERT_EQ(read.Sync(), 0);
+  uint32_t count = 0;
+  read.GetValueCount(u"ATTRIBUTE-Extra", count);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(read.text, ZELString(u"third"));
 
   ASSERT_EQ(read.DelEntry(), 0);
   EXPECT_EQ(read.DelEntry(), zel::dir::kNoSuchEntry);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,9 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
   virtual ~ZEL_DIR_Entry();
   // Loads the entry; 0, or kNoSuchEntry / a store code (the entry is not read then).
   virtual int32_t Sync();
-  // Rewrites an existing entry; 0, or kNoSuchEntry / a store code.
+  // Rewrites the attributes of an existing entry that were changed (DeleteAllValues, AddValue)
+  // since it was made or synchronised; the others keep their stored values. 0, or
+  // kNoSuchEntry / a store code.
   virtual int32_t Update();
   // Creates the entry; 0, kEntryExists (5) when one is at that DN, or a store code.
   virtual int32_t Add();
@@ -92,6 +95,7 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
   bool byUID_ = false;
   std::u16string className_;
   Values values_;
+  std::set<std::u16string> touched_;  // attributes changed since the last Sync
   std::u16string cursorAttribute_;
   std::size_t cursor_ = 0;
 };
