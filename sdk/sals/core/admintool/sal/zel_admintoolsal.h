@@ -10,6 +10,7 @@
 #include "admintool/sal/export.h"
 #include "admintool/sal/interfaces.h"
 #include "admintool/sal/result_codes.h"
+#include "admintool/types/admin_records.h"
 #include "admintool/types/zel_admintoolobject.h"
 #include "zel/directory/service.h"
 #include "zel/runtime/pif.h"
@@ -62,6 +63,32 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
   int32_t FolderOperationReplyHelper(ZEL_BUF_EventBuffer* request, uint16_t eventID, int32_t result,
                                      uint64_t uid);
 
+  // --- Object registry: tree objects in the object context ---------------------------------
+  int32_t RegisterObject(ZEL_AdminToolObject& object, bool notify);
+  // Adds capability values to an existing object entry (those not already present).
+  int32_t UpdateObject(ZELString& dn, uint32_t count, uint32_t* values);
+  int32_t DeleteObject(ZEL_AdminToolObject& object);
+  int32_t GetObjectW(ZEL_AdminToolObject& object);
+  // Adds a child to the group for every entry directly below its DN (the caller's to free).
+  int32_t ReadGroupFromDirectory(ZEL_AdminToolObject* group);
+  // One capability per entry directly below the group DN, in an array released with the
+  // array form (FreeMemory kind 2).
+  int32_t GetStaticGroupPermissionHelper(ZELString groupDN, uint32_t& count,
+                                         AdminObjectCapability** capabilities);
+
+  // --- Icon and plug-in registry ------------------------------------------------------------
+  int32_t RegisterIcon(ZEL_AdminToolIcon& icon);
+  int32_t GetIconByUID(ZEL_AdminToolIcon& icon);
+  int32_t GetIconByName(ZEL_AdminToolIcon& icon);
+  int32_t DeleteIcon(ZEL_AdminToolIcon& icon);
+  int32_t RegisterPlugin(ZEL_AdminToolPlugin& plugin);
+  int32_t GetPlugin(ZEL_AdminToolPlugin& plugin);
+  // Does nothing and answers 0: the plug-in entry stays.
+  int32_t DeletePlugin(ZEL_AdminToolPlugin& plugin);
+
+  // The names of one child context (bind name, create name, DN component); inner.
+  struct ChildContext;
+
   // Process-wide directory state, shared by every SAL object.
   static ZELString s_adminToolContext;  // DN of the AdminTool context
   static uint32_t s_cid;                // "AdminToolContext"
@@ -82,6 +109,17 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
 
  private:
   friend struct zel::sal::SalAccess;
+
+  // Context binding: the first registry operation that needs a context binds it, creating it
+  // when it is missing.
+  void initializeContextStrings();
+  int32_t BindAdminToolContext();
+  int32_t BindAdminToolObjectContext();
+  int32_t BindAdminToolIconContext();
+  int32_t BindAdminToolPluginContext();
+  int32_t bindChildContext(const ChildContext& child, uint32_t* id);
+  int32_t bindObjects(bool traceFailure);
+  int32_t bindIcons();
 
   // The object classes are not registered by this library: these do nothing and answer 0.
   int32_t RegisterAdminObjectClass();

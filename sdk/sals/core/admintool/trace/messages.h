@@ -45,6 +45,27 @@ struct Message {
   X(kNodeDeleted, ::zel::trace::Module::kSal, 40)                \
   X(kNodeChanged, ::zel::trace::Module::kSal, 41)                \
   X(kNodesMoved, ::zel::trace::Module::kSal, 42)                 \
+  X(kContextCreating, ::zel::trace::Module::kSal, 50)            \
+  X(kContextCreateFailed, ::zel::trace::Module::kSal, 51)        \
+  X(kContextBindFailed, ::zel::trace::Module::kSal, 52)          \
+  X(kObjectBindFailed, ::zel::trace::Module::kSal, 55)           \
+  X(kObjectRegisterFailed, ::zel::trace::Module::kSal, 56)       \
+  X(kObjectSyncFailed, ::zel::trace::Module::kSal, 57)           \
+  X(kObjectDeleteFailed, ::zel::trace::Module::kSal, 58)         \
+  X(kCapabilityMergeFailed, ::zel::trace::Module::kSal, 59)      \
+  X(kGroupSearchFailed, ::zel::trace::Module::kSal, 60)          \
+  X(kIconBindFailed, ::zel::trace::Module::kSal, 65)             \
+  X(kIconMatched, ::zel::trace::Module::kSal, 66)                \
+  X(kIconStorageFailed, ::zel::trace::Module::kSal, 67)          \
+  X(kIconRegistered, ::zel::trace::Module::kSal, 68)             \
+  X(kIconNotFound, ::zel::trace::Module::kSal, 69)               \
+  X(kIconRead, ::zel::trace::Module::kSal, 70)                   \
+  X(kIconNameEntryDeleteFailed, ::zel::trace::Module::kSal, 71)  \
+  X(kIconEntryMissing, ::zel::trace::Module::kSal, 72)           \
+  X(kPluginBindFailed, ::zel::trace::Module::kSal, 75)           \
+  X(kPluginRegisterFailed, ::zel::trace::Module::kSal, 76)       \
+  X(kPluginGetBindFailed, ::zel::trace::Module::kSal, 77)        \
+  X(kPluginNotFound, ::zel::trace::Module::kSal, 78)             \
   X(kLogon2WriteFailed, ::zel::trace::Module::kSal3, 10)         \
   X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)           \
   X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11) \
