@@ -1,6 +1,7 @@
 // The trace site off and on, and one Logon2 round trip on the in-process farm.
 #include <benchmark/benchmark.h>
 
+#include "bench_hosts.h"
 #include "heap_counter.h"
 
 #include <atomic>
@@ -96,25 +97,6 @@ void BM_Logon2RoundTrip16(benchmark::State& state) {
 }
 BENCHMARK(BM_Logon2RoundTrip16);
 
-// A host that takes every event it is handed and drops it, counting bytes.
-class SinkHost final : public ZEL_PIF_ISubSystem, public ZEL_PIF_EventDispatcher {
- public:
-  uint64_t bytes = 0;
-  int32_t DeliverEvent(ZEL_BUF_EventBuffer* event, uint32_t) override { return Take(event); }
-  int32_t PostEvent(ZEL_BUF_EventBuffer* event) override { return Take(event); }
-  ZELString GetNeighborhoodName() override { return ZELString(u"Bench"); }
-  ZelPluginApiTable* GetPluginApis() override { return nullptr; }
-  uint32_t GetSubsystemUID() override { return 5; }
-  zel::rt::EventTransport* GetEventTransport() override { return nullptr; }
-
- private:
-  int32_t Take(ZEL_BUF_EventBuffer* event) {
-    bytes += event->GetSize();
-    delete event;
-    return 0;
-  }
-};
-
 void ReportEvents(benchmark::State& state, uint64_t events, uint64_t bytes, uint64_t heap,
                   uint64_t seam) {
   state.counters["events_per_s"] =
@@ -129,7 +111,7 @@ void ReportEvents(benchmark::State& state, uint64_t events, uint64_t bytes, uint
 }
 
 void BM_MoveNodes100(benchmark::State& state) {
-  SinkHost host;
+  zel::bench::SinkHost host;
   ZelPluginApis.Offer(kZelEventDispatcherInterface, static_cast<ZEL_PIF_EventDispatcher*>(&host));
   ZEL_AdminToolSAL sal(host);
   std::vector<ZEL_AdminToolObject> nodes;
@@ -151,7 +133,7 @@ void BM_MoveNodes100(benchmark::State& state) {
 BENCHMARK(BM_MoveNodes100);
 
 void BM_GroupReply1000Children(benchmark::State& state) {
-  SinkHost host;
+  zel::bench::SinkHost host;
   ZEL_AdminToolSAL sal(host);
   ZEL_AdminToolObject group(u"ServerNeighborhoods/North/AdminTool/Objects", u"Servers");
   for (int i = 0; i < 1000; ++i) {

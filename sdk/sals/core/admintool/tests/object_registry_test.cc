@@ -185,6 +185,12 @@ TEST_F(ObjectRegistryTest, GroupsReadTheirDirectChildrenAndCapabilities) {
   zel::sal::DeleteArray(caps);
 }
 
+ZELString CrashObjectName(uint32_t i) {
+  std::string name = "o";
+  name += std::to_string(i);
+  return ZELString::FromUtf8(name);
+}
+
 TEST_F(ObjectRegistryTest, ObjectsWhoseCallReturnedSurviveAKilledProcess) {
   int reports[2];
   ASSERT_EQ(pipe(reports), 0);
@@ -195,7 +201,7 @@ TEST_F(ObjectRegistryTest, ObjectsWhoseCallReturnedSurviveAKilledProcess) {
     ZEL_AdminToolSAL writer(host_);
     for (uint32_t i = 0;; ++i) {
       ZEL_AdminToolObject object(u"Root/Crash", nullptr);
-      object.setName(ZELString::FromUtf8("o" + std::to_string(i)).getName());
+      object.setName(CrashObjectName(i).getName());
       object.setUID(i + 1);
       if (writer.RegisterObject(object, false) != 0) _exit(1);
       if (write(reports[1], &i, sizeof i) != sizeof i) _exit(2);
@@ -220,7 +226,7 @@ TEST_F(ObjectRegistryTest, ObjectsWhoseCallReturnedSurviveAKilledProcess) {
   sqlite3_close(db);
   for (uint32_t i = 0; i <= last; ++i) {
     ZEL_AdminToolObject object(u"Root/Crash", nullptr);
-    object.setName(ZELString::FromUtf8("o" + std::to_string(i)).getName());
+    object.setName(CrashObjectName(i).getName());
     ASSERT_EQ(sal_.GetObjectW(object), 0) << "object " << i << " was reported stored";
     EXPECT_EQ(object.getUID(), i + 1);
   }
