@@ -154,6 +154,49 @@ void BM_GroupReply1000Children(benchmark::State& state) {
 }
 BENCHMARK(BM_GroupReply1000Children);
 
+// An EnumerateKeldraAdmins reply of `admins` administrators with 8 privileges each.
+std::vector<uint8_t> AdminsReply(uint32_t admins) {
+  ZEL_BUF_BinBuffer out;
+  out.SetMaxSize(64u << 20);
+  out << int32_t{0} << admins;
+  const uint32_t privileges[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (uint32_t i = 0; i < admins; ++i) {
+    out << ZELString(u"administrator-name") << ZELString(u"NT") << i << i << uint32_t{8};
+    out.AppendBytes(privileges, sizeof privileges);
+  }
+  return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
+}
+
+void BM_EnumerateKeldraAdmins10000(benchmark::State& state) {
+  static const std::vector<uint8_t> reply = AdminsReply(10000);
+  zel::rt::InProcessFarm farm;
+  zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
+  farm.AddSubsystem(22).SetRequestHandler(
+      [](const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** out) {
+        if (request.CreateReplyEvent(out, 75, ZELVersion(1, 0), 22, 0) < 0) return -1;
+        (*out)->SetMaxSize(64u << 20);
+        return (*out)->AppendData(reply.data(), static_cast<uint32_t>(reply.size())) < 0 ? -1 : 0;
+      });
+  ZEL_AdminToolSAL3 sal(console);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    uint32_t count = 0;
+    ZEL_ADMIN_USERINFO* records = nullptr;
+    if (sal.EnumerateKeldraAdmins(count, &records, 0, 0) != 0 || count != 10000) {
+      state.SkipWithError("enumeration failed");
+    }
+    sal.FreeMemory(records, ZEL_AdminToolSAL3::kFreeUserInfoArray);
+  }
+  const double records = 10000.0 * static_cast<double>(state.iterations());
+  state.counters["records_per_s"] = benchmark::Counter(records, benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_record"] =
+      static_cast<double>(zel::bench::HeapAllocations() - heap) / records;
+  state.counters["seam_allocs_per_record"] =
+      static_cast<double>(zel::rt::GetAllocationStats().allocations - seam) / records;
+}
+BENCHMARK(BM_EnumerateKeldraAdmins10000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -1,6 +1,7 @@
 // Administrator check and logon: IsUserKeldraAdmin (interface level 1) and Logon2 (level 2).
 #include <cstring>
 
+#include "admintool/admins/record_wire.h"
 #include "admintool/sal/allocation.h"
 #include "admintool/sal/exchange.h"
 #include "admintool/types/exceptions.h"
@@ -11,19 +12,6 @@ using zel::sal::Request;
 
 constexpr Request kIsUserKeldraAdmin{48, 0, 1};
 constexpr Request kLogon2{65, 0, 2, &zel::trace::kLogon2WriteFailed};
-
-// Reads a raw block of `count` values into a new plain array. A count the reply cannot hold is
-// a short reply, found before anything is allocated; no storage throws the library's bad_alloc.
-// Answers what ReadData answers.
-template <typename T>
-int32_t ReadPlainArray(ZEL_BUF_BufferReader& reader, uint32_t count, T** out) {
-  if (static_cast<uint64_t>(count) * sizeof(T) > reader.GetRemaining()) {
-    throw ZEL_BUF_ReadException(ZEL_BUF_ReadException::Reason::kShort);
-  }
-  *out = zel::sal::AllocatePlainArray<T>(count);
-  if (*out == nullptr) throw ::bad_alloc();
-  return reader.ReadData(*out, count * static_cast<uint32_t>(sizeof(T)));
-}
 
 }  // namespace
 
@@ -76,9 +64,9 @@ int32_t ZEL_AdminToolSAL3::Logon2(ZELString& logonName, uint32_t credentialLengt
         logonStatus = static_cast<uint32_t>(result);
         reply >> resolvedName >> logonValue >> *valueCount;
         try {
-          if (*valueCount != 0) result = ReadPlainArray(reply, *valueCount, values);
+          if (*valueCount != 0) result = zel::admins::ReadPlainArray(reply, *valueCount, values);
           reply >> *uidCount;
-          if (*uidCount != 0) result = ReadPlainArray(reply, *uidCount, uids);
+          if (*uidCount != 0) result = zel::admins::ReadPlainArray(reply, *uidCount, uids);
         } catch (const ::bad_alloc&) {
           return ZEL_E_NO_EVENT;
         }

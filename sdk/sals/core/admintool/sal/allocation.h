@@ -71,4 +71,19 @@ void DeleteArray(T* elements) {
   zel::rt::Free(reinterpret_cast<unsigned char*>(elements) - kArrayHeader);
 }
 
+// One default-constructed object, released with DeleteObject; null when there is no storage.
+template <typename T>
+T* NewObject() {
+  static_assert(std::is_nothrow_default_constructible_v<T>);
+  void* block = zel::rt::Allocate(sizeof(T));
+  return block != nullptr ? new (block) T() : nullptr;
+}
+
+template <typename T>
+void DeleteObject(T* object) {
+  if (object == nullptr) return;
+  object->~T();
+  zel::rt::Free(object);
+}
+
 }  // namespace zel::sal

@@ -3,25 +3,6 @@
 #include "admintool/sal/result_codes.h"
 #include "admintool/sal/zel_admintoolsal5.h"
 
-int32_t ZEL_AdminToolSAL3::AddUsers2(uint32_t, ZEL_ADMIN_USERINFO*) { return ZEL_E_FAIL; }
-int32_t ZEL_AdminToolSAL3::SetPrivilege2(uint64_t, uint32_t, uint32_t, uint32_t, uint32_t*) {
-  return ZEL_E_FAIL;
-}
-int32_t ZEL_AdminToolSAL3::GetPrivilege2(uint64_t, uint32_t&, uint32_t&, uint32_t&, uint32_t**) {
-  return ZEL_E_FAIL;
-}
-int32_t ZEL_AdminToolSAL3::GetStaticGroupPermission(ZELString&, uint32_t&,
-                                                    AdminObjectCapability**) {
-  return ZEL_E_FAIL;
-}
-int32_t ZEL_AdminToolSAL3::EnumerateKeldraAdmins(uint32_t&, ZEL_ADMIN_USERINFO**, uint8_t,
-                                                 uint8_t) {
-  return ZEL_E_FAIL;
-}
-
-int32_t ZEL_AdminToolSAL4::AddDefaultUser2(ZELString&, ZELString&, uint8_t) { return ZEL_E_FAIL; }
-int32_t ZEL_AdminToolSAL4::DeleteUser(uint32_t, uint64_t*) { return ZEL_E_FAIL; }
-
 int32_t ZEL_AdminToolSAL5::GetVoAdminAccountsForTicket(uint8_t*, _VoAdminAccounts*&) {
   return ZEL_E_FAIL;
 }

@@ -71,10 +71,14 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL : public ZEL_PIF_SAL {
   int32_t GetObjectW(ZEL_AdminToolObject& object);
   // Adds a child to the group for every entry directly below its DN (the caller's to free).
   int32_t ReadGroupFromDirectory(ZEL_AdminToolObject* group);
-  // One capability per entry directly below the group DN, in an array released with the
-  // array form (FreeMemory kind 2).
+  // One capability per entry directly below the group DN, in an array released with
+  // FreeCapabilities.
   int32_t GetStaticGroupPermissionHelper(ZELString groupDN, uint32_t& count,
                                          AdminObjectCapability** capabilities);
+
+  // Releases a capability array (GetStaticGroupPermissionHelper, GetStaticGroupPermission),
+  // each element's privileges with it; null is ignored. Always 0.
+  int32_t FreeCapabilities(AdminObjectCapability* capabilities);
 
   // --- Icon and plug-in registry ------------------------------------------------------------
   int32_t RegisterIcon(ZEL_AdminToolIcon& icon);
@@ -154,6 +158,19 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL3 : public ZEL_AdminToolSAL2, public Admi
                                    AdminObjectCapability** capabilities) override;
   int32_t EnumerateKeldraAdmins(uint32_t& count, ZEL_ADMIN_USERINFO** records, uint8_t selectorA,
                                 uint8_t selectorB) override;
+
+  // Announces that an administrator's node left the tree (events 81 with its wire form, 95).
+  int32_t DeleteAdminNode(ZEL_AdminToolObject& node, ZELString& parentDN, ZELString& name);
+
+  // Kinds of storage FreeMemory releases.
+  static constexpr uint32_t kFreePlainArray = 1;        // privilege and Logon2 arrays
+  static constexpr uint32_t kFreeUserInfoArray = 2;     // EnumerateKeldraAdmins records
+  static constexpr uint32_t kFreeUserInfo2 = 3;         // one record (CreateUserInfo2)
+  static constexpr uint32_t kFreeUserInfo2Array = 4;    // EnumerateKeldraAdmins2 records
+  static constexpr uint32_t kFreeContactInfoArray = 5;  // EnumerateKeldraAdmins2 contacts
+  // Releases what the operations handed out; a null pointer or an unknown kind releases
+  // nothing. Always 0.
+  int32_t FreeMemory(void* memory, uint32_t type);
 };
 
 class ZEL_ADMINSAL_API ZEL_AdminToolSAL4 : public ZEL_AdminToolSAL3, public AdminToolInterface3 {

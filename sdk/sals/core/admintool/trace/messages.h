@@ -36,39 +36,46 @@ struct Message {
 };
 
 // Every trace site's message: X(name, module, number).
-#define ZEL_TRACE_MESSAGES(X)                                    \
-  X(kSalConstructed, ::zel::trace::Module::kSal, 10)             \
-  X(kGroupReplyWithoutGroup, ::zel::trace::Module::kSal, 27)     \
-  X(kGroupReplySent, ::zel::trace::Module::kSal, 28)             \
-  X(kNodeAdded, ::zel::trace::Module::kSal, 38)                  \
-  X(kNodesAdded, ::zel::trace::Module::kSal, 39)                 \
-  X(kNodeDeleted, ::zel::trace::Module::kSal, 40)                \
-  X(kNodeChanged, ::zel::trace::Module::kSal, 41)                \
-  X(kNodesMoved, ::zel::trace::Module::kSal, 42)                 \
-  X(kContextCreating, ::zel::trace::Module::kSal, 50)            \
-  X(kContextCreateFailed, ::zel::trace::Module::kSal, 51)        \
-  X(kContextBindFailed, ::zel::trace::Module::kSal, 52)          \
-  X(kObjectBindFailed, ::zel::trace::Module::kSal, 55)           \
-  X(kObjectRegisterFailed, ::zel::trace::Module::kSal, 56)       \
-  X(kObjectSyncFailed, ::zel::trace::Module::kSal, 57)           \
-  X(kObjectDeleteFailed, ::zel::trace::Module::kSal, 58)         \
-  X(kCapabilityMergeFailed, ::zel::trace::Module::kSal, 59)      \
-  X(kGroupSearchFailed, ::zel::trace::Module::kSal, 60)          \
-  X(kIconBindFailed, ::zel::trace::Module::kSal, 65)             \
-  X(kIconMatched, ::zel::trace::Module::kSal, 66)                \
-  X(kIconStorageFailed, ::zel::trace::Module::kSal, 67)          \
-  X(kIconRegistered, ::zel::trace::Module::kSal, 68)             \
-  X(kIconNotFound, ::zel::trace::Module::kSal, 69)               \
-  X(kIconRead, ::zel::trace::Module::kSal, 70)                   \
-  X(kIconNameEntryDeleteFailed, ::zel::trace::Module::kSal, 71)  \
-  X(kIconEntryMissing, ::zel::trace::Module::kSal, 72)           \
-  X(kPluginBindFailed, ::zel::trace::Module::kSal, 75)           \
-  X(kPluginRegisterFailed, ::zel::trace::Module::kSal, 76)       \
-  X(kPluginGetBindFailed, ::zel::trace::Module::kSal, 77)        \
-  X(kPluginNotFound, ::zel::trace::Module::kSal, 78)             \
-  X(kLogon2WriteFailed, ::zel::trace::Module::kSal3, 10)         \
-  X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)           \
-  X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11) \
+#define ZEL_TRACE_MESSAGES(X)                                              \
+  X(kSalConstructed, ::zel::trace::Module::kSal, 10)                       \
+  X(kGroupReplyWithoutGroup, ::zel::trace::Module::kSal, 27)               \
+  X(kGroupReplySent, ::zel::trace::Module::kSal, 28)                       \
+  X(kNodeAdded, ::zel::trace::Module::kSal, 38)                            \
+  X(kNodesAdded, ::zel::trace::Module::kSal, 39)                           \
+  X(kNodeDeleted, ::zel::trace::Module::kSal, 40)                          \
+  X(kNodeChanged, ::zel::trace::Module::kSal, 41)                          \
+  X(kNodesMoved, ::zel::trace::Module::kSal, 42)                           \
+  X(kContextCreating, ::zel::trace::Module::kSal, 50)                      \
+  X(kContextCreateFailed, ::zel::trace::Module::kSal, 51)                  \
+  X(kContextBindFailed, ::zel::trace::Module::kSal, 52)                    \
+  X(kObjectBindFailed, ::zel::trace::Module::kSal, 55)                     \
+  X(kObjectRegisterFailed, ::zel::trace::Module::kSal, 56)                 \
+  X(kObjectSyncFailed, ::zel::trace::Module::kSal, 57)                     \
+  X(kObjectDeleteFailed, ::zel::trace::Module::kSal, 58)                   \
+  X(kCapabilityMergeFailed, ::zel::trace::Module::kSal, 59)                \
+  X(kGroupSearchFailed, ::zel::trace::Module::kSal, 60)                    \
+  X(kIconBindFailed, ::zel::trace::Module::kSal, 65)                       \
+  X(kIconMatched, ::zel::trace::Module::kSal, 66)                          \
+  X(kIconStorageFailed, ::zel::trace::Module::kSal, 67)                    \
+  X(kIconRegistered, ::zel::trace::Module::kSal, 68)                       \
+  X(kIconNotFound, ::zel::trace::Module::kSal, 69)                         \
+  X(kIconRead, ::zel::trace::Module::kSal, 70)                             \
+  X(kIconNameEntryDeleteFailed, ::zel::trace::Module::kSal, 71)            \
+  X(kIconEntryMissing, ::zel::trace::Module::kSal, 72)                     \
+  X(kPluginBindFailed, ::zel::trace::Module::kSal, 75)                     \
+  X(kPluginRegisterFailed, ::zel::trace::Module::kSal, 76)                 \
+  X(kPluginGetBindFailed, ::zel::trace::Module::kSal, 77)                  \
+  X(kPluginNotFound, ::zel::trace::Module::kSal, 78)                       \
+  X(kLogon2WriteFailed, ::zel::trace::Module::kSal3, 10)                   \
+  X(kAddUsers2WriteFailed, ::zel::trace::Module::kSal3, 11)                \
+  X(kSetPrivilege2WriteFailed, ::zel::trace::Module::kSal3, 12)            \
+  X(kGetPrivilege2WriteFailed, ::zel::trace::Module::kSal3, 13)            \
+  X(kGetStaticGroupPermissionWriteFailed, ::zel::trace::Module::kSal3, 14) \
+  X(kEnumerateKeldraAdminsWriteFailed, ::zel::trace::Module::kSal3, 15)    \
+  X(kFreeMemoryUnknownType, ::zel::trace::Module::kSal3, 16)               \
+  X(kAdminNodeDeleted, ::zel::trace::Module::kSal3, 17)                    \
+  X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)                     \
+  X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11)           \
   X(kSal6Constructed, ::zel::trace::Module::kSal6, 10)
 
 #define ZEL_TRACE_DECLARE_MESSAGE(name, module, number) \

@@ -1,0 +1,73 @@
+// How administrator records travel inside events, shared by the operations of every
+// generation. Inner to the library.
+//
+// Account record:    ZELString name, ZELString authority, uint32 attribute1, uint32 attribute2,
+//                    uint32 n, n × uint32 raw (only when n > 0)
+// Capability record: uint64 objectUID, uint32 n, n × uint32 raw (only when n > 0)
+//
+// Readers never trust a count: one whose values could not fit in what the reply still holds
+// is a short reply, found before anything is allocated.
+#pragma once
+
+#include <cstdint>
+
+#include "admintool/sal/allocation.h"
+#include "admintool/types/admin_records.h"
+#include "admintool/types/exceptions.h"
+#include "zel/runtime/buffers.h"
+#include "zel/runtime/reader.h"
+
+namespace zel::admins {
+
+// The least an account or capability record takes on the wire.
+inline constexpr uint64_t kMinAccountRecord = 4 + 4 + 4 + 4 + 4;
+inline constexpr uint64_t kMinCapabilityRecord = 8 + 4;
+
+// Throws a short read when `count` items of at least `each` bytes cannot fit in what remains.
+inline void EnsureRoom(const ZEL_BUF_BufferReader& reader, uint32_t count, uint64_t each) {
+  if (static_cast<uint64_t>(count) * each > reader.GetRemaining()) {
+    throw ZEL_BUF_ReadException(ZEL_BUF_ReadException::Reason::kShort);
+  }
+}
+
+// Appends raw bytes; a failure is a failed write like any other.
+inline void AppendRaw(ZEL_BUF_EventBuffer& event, const void* bytes, uint32_t length) {
+  const int32_t appended = event.AppendData(bytes, length);
+  if (appended < 0) throw ZEL_BUF_AppendException(appended);
+}
+
+// Reads a raw block of `count` values into a new plain array in *out; answers what ReadData
+// answers. No storage throws the library's bad_alloc.
+template <typename T>
+int32_t ReadPlainArray(ZEL_BUF_BufferReader& reader, uint32_t count, T** out) {
+  EnsureRoom(reader, count, sizeof(T));
+  *out = zel::sal::AllocatePlainArray<T>(count);
+  if (*out == nullptr) throw ::bad_alloc();
+  return reader.ReadData(*out, count * static_cast<uint32_t>(sizeof(T)));
+}
+
+// A new array of `count` records; a count that cannot fit is a short read, no storage throws
+// the library's bad_alloc.
+template <typename T>
+T* NewRecordArray(const ZEL_BUF_BufferReader& reader, uint32_t count, uint64_t minEach) {
+  EnsureRoom(reader, count, minEach);
+  T* array = zel::sal::NewArray<T>(count);
+  if (array == nullptr) throw ::bad_alloc();
+  return array;
+}
+
+inline void WriteAccountRecord(ZEL_BUF_EventBuffer& event, const ZEL_ADMIN_USERINFO& user) {
+  event << user.accountName << user.accountAuthority << user.attribute1 << user.attribute2
+        << user.privilegeCount;
+  if (user.privilegeCount != 0) {
+    AppendRaw(event, user.privileges, user.privilegeCount * 4);
+  }
+}
+
+inline void ReadAccountRecord(ZEL_BUF_BufferReader& reader, ZEL_ADMIN_USERINFO& user) {
+  reader >> user.accountName >> user.accountAuthority >> user.attribute1 >> user.attribute2 >>
+      user.privilegeCount;
+  if (user.privilegeCount != 0) ReadPlainArray(reader, user.privilegeCount, &user.privileges);
+}
+
+}  // namespace zel::admins
