@@ -197,6 +197,111 @@ void BM_EnumerateKeldraAdmins10000(benchmark::State& state) {
 }
 BENCHMARK(BM_EnumerateKeldraAdmins10000)->Unit(benchmark::kMillisecond);
 
+// An EnumerateKeldraAdmins2 reply: 10,000 administrators, each with 8 privileges, 4 folders of
+// 4 tasks and three contact strings.
+std::vector<uint8_t> Admins2Reply(uint32_t admins) {
+  ZEL_BUF_BinBuffer out;
+  out.SetMaxSize(64u << 20);
+  out << int32_t{0} << admins;
+  const uint32_t values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (uint32_t i = 0; i < admins; ++i) {
+    out << ZELString(u"administrator-name") << ZELString(u"NT") << i << i << uint32_t{8};
+    out.AppendBytes(values, sizeof values);
+    out << uint64_t{i} << uint32_t{4};
+    for (uint64_t folder = 1; folder <= 4; ++folder) {
+      out << folder << uint32_t{4};
+      out.AppendBytes(values, 16);
+    }
+    out << ZELString(u"mail@example") << ZELString(u"555-0100") << ZELString(u"room 1");
+  }
+  return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
+}
+
+void BM_EnumerateKeldraAdmins2_10000(benchmark::State& state) {
+  static const std::vector<uint8_t> reply = Admins2Reply(10000);
+  zel::rt::InProcessFarm farm;
+  zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
+  console.SetHasPluginApis(false);
+  farm.AddSubsystem(22).SetRequestHandler(
+      [](const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** out) {
+        if (request.CreateReplyEvent(out, 90, ZELVersion(1, 0), 22, 0) < 0) return -1;
+        (*out)->SetMaxSize(64u << 20);
+        return (*out)->AppendData(reply.data(), static_cast<uint32_t>(reply.size())) < 0 ? -1 : 0;
+      });
+  ZEL_AdminToolSAL5 sal(console);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    uint32_t count = 0;
+    ZEL_ADMIN_USERINFO2* users = nullptr;
+    ZEL_ADMIN_CONTACTINFO* contacts = nullptr;
+    if (sal.EnumerateKeldraAdmins2(count, &users, contacts, 0, 0) != 0 || count != 10000) {
+      state.SkipWithError("enumeration failed");
+    }
+    sal.FreeKeldraAdminInfo(&users, contacts);
+  }
+  const double records = 10000.0 * static_cast<double>(state.iterations());
+  state.counters["records_per_s"] = benchmark::Counter(records, benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_record"] =
+      static_cast<double>(zel::bench::HeapAllocations() - heap) / records;
+  state.counters["seam_allocs_per_record"] =
+      static_cast<double>(zel::rt::GetAllocationStats().allocations - seam) / records;
+}
+BENCHMARK(BM_EnumerateKeldraAdmins2_10000)->Unit(benchmark::kMillisecond);
+
+// The baseline: the same bytes decoded into plain std::vectors and std::u16strings.
+struct PlainAdmin {
+  std::u16string name, authority;
+  uint32_t attribute1, attribute2;
+  std::vector<uint32_t> privileges;
+  uint64_t uid;
+  std::vector<std::pair<uint64_t, std::vector<uint32_t>>> folders;
+  std::u16string contact1, contact2, contact3;
+};
+
+void BM_EnumerateKeldraAdmins2_PlainVectorBaseline(benchmark::State& state) {
+  static const std::vector<uint8_t> reply = Admins2Reply(10000);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  for (auto _ : state) {
+    ZEL_BUF_BufferReader reader(reply.data(), static_cast<uint32_t>(reply.size()));
+    int32_t result;
+    uint32_t count;
+    reader >> result >> count;
+    std::vector<PlainAdmin> admins(count);
+    ZELString text;
+    for (PlainAdmin& admin : admins) {
+      reader >> text;
+      admin.name = text.view();
+      reader >> text;
+      admin.authority = text.view();
+      uint32_t n;
+      reader >> admin.attribute1 >> admin.attribute2 >> n;
+      admin.privileges.resize(n);
+      reader.ReadData(admin.privileges.data(), 4 * n);
+      reader >> admin.uid >> n;
+      admin.folders.resize(n);
+      for (auto& [folder, tasks] : admin.folders) {
+        uint32_t t;
+        reader >> folder >> t;
+        tasks.resize(t);
+        reader.ReadData(tasks.data(), 4 * t);
+      }
+      reader >> text;
+      admin.contact1 = text.view();
+      reader >> text;
+      admin.contact2 = text.view();
+      reader >> text;
+      admin.contact3 = text.view();
+    }
+    benchmark::DoNotOptimize(admins.data());
+  }
+  const double records = 10000.0 * static_cast<double>(state.iterations());
+  state.counters["records_per_s"] = benchmark::Counter(records, benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_record"] =
+      static_cast<double>(zel::bench::HeapAllocations() - heap) / records;
+}
+BENCHMARK(BM_EnumerateKeldraAdmins2_PlainVectorBaseline)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -58,6 +58,18 @@ constexpr Text kTexts[] = {
     {Module::kSal5, 10, "", "fifth-version SAL object constructed"},
     {Module::kSal5, 11, "u",
      "no local implementation (interface 2300): operations use events (code)"},
+    {Module::kSal5, 20, "u", "AddUsers3 failed (code)"},
+    {Module::kSal5, 21, "u", "SetPrivilege3 failed (code)"},
+    {Module::kSal5, 22, "u", "GetPrivilege3 failed (code)"},
+    {Module::kSal5, 23, "u", "EnumerateKeldraAdmins2 failed (code)"},
+    {Module::kSal5, 30, "u", "GetAdminUIDByName failed (code)"},
+    {Module::kSal5, 31, "u", "GetAdminNameByUID failed (code)"},
+    {Module::kSal5, 40, "u", "GetPermissionsForCurrentUser failed (code)"},
+    {Module::kSal5, 41, "u", "DeleteCapabilityObjectsInDB failed (code)"},
+    {Module::kSal5, 42, "u", "GetPrivilegesByBlob: no request (code)"},
+    {Module::kSal5, 50, "u", "GetVoAdminAccountsForTicket failed (code)"},
+    {Module::kSal5, 51, "u", "GetVoAdminAccountsForTicket: nonzero reply result (result)"},
+    {Module::kSal5, 52, "u", "GetVoAdminAccountsForTicket returns (result)"},
     {Module::kSal6, 10, "", "sixth-version SAL object constructed"},
 };
 

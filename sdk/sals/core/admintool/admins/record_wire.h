@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "admintool/sal/allocation.h"
+#include "admintool/sal/result_codes.h"
 #include "admintool/types/admin_records.h"
 #include "admintool/types/exceptions.h"
 #include "zel/runtime/buffers.h"
@@ -68,6 +69,65 @@ inline void ReadAccountRecord(ZEL_BUF_BufferReader& reader, ZEL_ADMIN_USERINFO& 
   reader >> user.accountName >> user.accountAuthority >> user.attribute1 >> user.attribute2 >>
       user.privilegeCount;
   if (user.privilegeCount != 0) ReadPlainArray(reader, user.privilegeCount, &user.privileges);
+}
+
+// --- Third-version forms -------------------------------------------------------------------
+// Privilege block: uint32 n, n × uint32 raw. Folder entry: uint64 folder, uint32 n, n × uint32
+// raw. Folder list: uint32 count, count folder entries. Contact record: three ZELStrings.
+
+inline constexpr uint64_t kMinFolderEntry = 8 + 4;
+// An enumerated administrator: two strings, two attributes, a privilege block, a UID, a folder
+// list and a contact record, each at their smallest.
+inline constexpr uint64_t kMinAdministrator2 = 4 + 4 + 4 + 4 + 4 + 8 + 4 + 3 * 4;
+
+// These writers answer a negative AppendData code as it comes (0 on success); the operators
+// throw ZEL_BUF_AppendException as usual.
+inline int32_t WritePrivilegeBlock(ZEL_BUF_EventBuffer& event, uint32_t count,
+                                   const uint32_t* values) {
+  event << count;
+  return count != 0 ? event.AppendData(values, count * 4) : 0;
+}
+
+// Also answers 0x80060009 for a list that claims folders it does not hold.
+inline int32_t WriteFolderList(ZEL_BUF_EventBuffer& event, const AllowedFolders& list) {
+  event << list.folderCount;
+  if (list.folderCount != 0 && list.folders == nullptr) return ZEL_E_WRITE_FAILED;
+  for (uint32_t i = 0; i < list.folderCount; ++i) {
+    const FolderPermissions& folder = list.folders[i];
+    event << folder.folderUID << folder.taskCount;
+    if (folder.taskCount != 0) {
+      const int32_t appended = event.AppendData(folder.tasks, folder.taskCount * 4);
+      if (appended < 0) return appended;
+    }
+  }
+  return 0;
+}
+
+inline void WriteContact(ZEL_BUF_EventBuffer& event, const ZEL_ADMIN_CONTACTINFO& contact) {
+  event << contact.contact1 << contact.contact2 << contact.contact3;
+}
+
+inline void ReadContact(ZEL_BUF_BufferReader& reader, ZEL_ADMIN_CONTACTINFO& contact) {
+  reader >> contact.contact1 >> contact.contact2 >> contact.contact3;
+}
+
+inline void ReadPrivilegeBlock(ZEL_BUF_BufferReader& reader, ZEL_ADMIN_USERINFO& user) {
+  reader >> user.privilegeCount;
+  if (user.privilegeCount != 0) ReadPlainArray(reader, user.privilegeCount, &user.privileges);
+}
+
+// Reads a folder list into an empty set: the folders array and every entry's tasks.
+inline void ReadFolderList(ZEL_BUF_BufferReader& reader, AllowedFolders& list) {
+  uint32_t count = 0;
+  reader >> count;
+  if (count == 0) return;
+  list.folders = NewRecordArray<FolderPermissions>(reader, count, kMinFolderEntry);
+  list.folderCount = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    FolderPermissions& folder = list.folders[i];
+    reader >> folder.folderUID >> folder.taskCount;
+    if (folder.taskCount != 0) ReadPlainArray(reader, folder.taskCount, &folder.tasks);
+  }
 }
 
 }  // namespace zel::admins

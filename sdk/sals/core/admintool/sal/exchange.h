@@ -32,7 +32,7 @@ struct Request {
   const trace::Message* writeFailure = nullptr;
   int32_t writeFailedCode = ZEL_E_WRITE_FAILED;
   int32_t shortReplyCode = ZEL_E_SHORT_REPLY;
-  // First generation: any nonzero send answer (not only a negative one) ends the operation.
+  // Any nonzero send answer (not only a negative one) ends the operation.
   bool nonzeroSendEnds = false;
 };
 
@@ -115,7 +115,8 @@ int32_t RequestReply(const Endpoint& from, const Request& request, Write&& write
   if (const int32_t failed = WriteRequest(event, request, write, cleanup)) return failed;
   ZEL_BUF_EventBuffer* reply = nullptr;
   const int32_t sent = SendSALEvent2(event, &reply, from.host, 0);  // takes the request
-  if (sent < 0) {
+  if (sent < 0 || (request.nonzeroSendEnds && sent != 0)) {
+    delete reply;  // the reply of a positive answer; null after a failed send
     cleanup();
     return sent;
   }

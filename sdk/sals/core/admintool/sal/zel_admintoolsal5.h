@@ -28,6 +28,14 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL5 : public ZEL_AdminToolSAL4, public Admi
   int32_t GetPrivilegesByBlob(UM_AcctIDBlobWriter& blob, uint8_t& flag, uint32_t& attribute,
                               uint32_t& count, uint32_t** privileges) override;
 
+  // A new, default record from the library's allocator (for SetPrivilege3), released with
+  // FreeMemory kind 3; null without storage.
+  ZEL_ADMIN_USERINFO2* CreateUserInfo2();
+  // Releases the two arrays of EnumerateKeldraAdmins2 and nulls both pointers.
+  void FreeKeldraAdminInfo(ZEL_ADMIN_USERINFO2** records, ZEL_ADMIN_CONTACTINFO*& contacts);
+  // Releases the names of GetAdminNameByUID and nulls both pointers.
+  void FreeAdminName(char16_t*& firstName, char16_t*& secondName);
+
  protected:
   AdminToolInterface4* localImplementation;  // interface 2300 of the host's table, or null
   ZelPluginApiTable* hostPluginApis;         // the host's plug-in API table, or null
@@ -40,4 +48,8 @@ class ZEL_ADMINSAL_API ZEL_AdminToolSAL6 : public ZEL_AdminToolSAL5 {
  public:
   explicit ZEL_AdminToolSAL6(ZEL_PIF_ISubSystem& host);
   ~ZEL_AdminToolSAL6() override;
+
+  // Announces UIDs whose names could not be resolved (event 97, one-way). The array stays the
+  // caller's; the dispatcher's answer.
+  int32_t PostAdminNameUnResolvedNotification(uint64_t*& uids, uint32_t count, uint32_t value);
 };

@@ -76,6 +76,18 @@ struct Message {
   X(kAdminNodeDeleted, ::zel::trace::Module::kSal3, 17)                    \
   X(kSal5Constructed, ::zel::trace::Module::kSal5, 10)                     \
   X(kSal5NoLocalImplementation, ::zel::trace::Module::kSal5, 11)           \
+  X(kAddUsers3Failed, ::zel::trace::Module::kSal5, 20)                     \
+  X(kSetPrivilege3Failed, ::zel::trace::Module::kSal5, 21)                 \
+  X(kGetPrivilege3Failed, ::zel::trace::Module::kSal5, 22)                 \
+  X(kEnumerateKeldraAdmins2Failed, ::zel::trace::Module::kSal5, 23)        \
+  X(kAdminUIDByNameFailed, ::zel::trace::Module::kSal5, 30)                \
+  X(kAdminNameByUIDFailed, ::zel::trace::Module::kSal5, 31)                \
+  X(kPermissionsFailed, ::zel::trace::Module::kSal5, 40)                   \
+  X(kDeleteCapabilitiesFailed, ::zel::trace::Module::kSal5, 41)            \
+  X(kPrivilegesByBlobFailed, ::zel::trace::Module::kSal5, 42)              \
+  X(kTicketFailed, ::zel::trace::Module::kSal5, 50)                        \
+  X(kTicketReplyResult, ::zel::trace::Module::kSal5, 51)                   \
+  X(kTicketResult, ::zel::trace::Module::kSal5, 52)                        \
   X(kSal6Constructed, ::zel::trace::Module::kSal6, 10)
 
 #define ZEL_TRACE_DECLARE_MESSAGE(name, module, number) \

@@ -188,7 +188,9 @@ void FolderPermissions::TakeFrom(FolderPermissions& other) noexcept {
 AllowedFolders::AllowedFolders(uint32_t count, FolderPermissions* list)
     : folders(list), folderCount(count) {}
 
-AllowedFolders::AllowedFolders(const AllowedFolders& other) { *this = other; }
+AllowedFolders::AllowedFolders(const AllowedFolders& other) : zel::rt::SeamAllocated() {
+  *this = other;
+}
 
 AllowedFolders& AllowedFolders::operator=(const AllowedFolders& other) {
   if (&other == this) return *this;

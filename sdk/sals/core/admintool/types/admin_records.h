@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "admintool/sal/export.h"
+#include "zel/runtime/alloc.h"
 #include "zel/runtime/strings.h"
 
 class ZEL_ADMINSAL_API ZEL_ADMIN_USERINFO {
@@ -56,8 +57,9 @@ class ZEL_ADMINSAL_API FolderPermissions {
   uint64_t folderUID = 0;
 };
 
-// A set of FolderPermissions, at most one per folder when built with +=.
-class ZEL_ADMINSAL_API AllowedFolders {
+// A set of FolderPermissions, at most one per folder when built with +=. One handed to a caller
+// on its own (GetPermissionsForCurrentUser) is released with delete.
+class ZEL_ADMINSAL_API AllowedFolders : public zel::rt::SeamAllocated {
  public:
   AllowedFolders() noexcept = default;
   // Adopts `list`, an array of `count` records from the library's array form.
@@ -112,6 +114,17 @@ class ZEL_ADMINSAL_API ZEL_ADMIN_CONTACTINFO {
   ZELString contact1;
   ZELString contact2;
   ZELString contact3;
+};
+
+// The administrator accounts of a logon ticket: a plain structure from the library's plain
+// allocation, released (its UID array first) with FreeMemory kind 1.
+struct _VoAdminAccounts {
+  uint32_t accountCount;
+  uint64_t* accountUIDs;
+  uint32_t value1;
+  uint32_t value2;
+  uint32_t value3;
+  uint32_t value4;
 };
 
 // The privileges held on one object.
