@@ -154,6 +154,18 @@ void BM_GroupReply1000Children(benchmark::State& state) {
 }
 BENCHMARK(BM_GroupReply1000Children);
 
+// An AdminTool subsystem that answers every request with the same reply bytes.
+void ServeReply(zel::rt::InProcessFarm& farm, const std::vector<uint8_t>& reply) {
+  farm.AddSubsystem(22).SetRequestHandler(
+      [&reply](const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** out) {
+        if (request.CreateReplyEvent(out, request.GetEventID(), ZELVersion(1, 0), 22, 0) < 0) {
+          return -1;
+        }
+        (*out)->SetMaxSize(64u << 20);
+        return (*out)->AppendData(reply.data(), static_cast<uint32_t>(reply.size())) < 0 ? -1 : 0;
+      });
+}
+
 // An EnumerateKeldraAdmins reply of `admins` administrators with 8 privileges each.
 std::vector<uint8_t> AdminsReply(uint32_t admins) {
   ZEL_BUF_BinBuffer out;
@@ -171,12 +183,7 @@ void BM_EnumerateKeldraAdmins10000(benchmark::State& state) {
   static const std::vector<uint8_t> reply = AdminsReply(10000);
   zel::rt::InProcessFarm farm;
   zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
-  farm.AddSubsystem(22).SetRequestHandler(
-      [](const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** out) {
-        if (request.CreateReplyEvent(out, 75, ZELVersion(1, 0), 22, 0) < 0) return -1;
-        (*out)->SetMaxSize(64u << 20);
-        return (*out)->AppendData(reply.data(), static_cast<uint32_t>(reply.size())) < 0 ? -1 : 0;
-      });
+  ServeReply(farm, reply);
   ZEL_AdminToolSAL3 sal(console);
   const uint64_t heap = zel::bench::HeapAllocations();
   const uint64_t seam = zel::rt::GetAllocationStats().allocations;
@@ -222,12 +229,7 @@ void BM_EnumerateKeldraAdmins2_10000(benchmark::State& state) {
   zel::rt::InProcessFarm farm;
   zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
   console.SetHasPluginApis(false);
-  farm.AddSubsystem(22).SetRequestHandler(
-      [](const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** out) {
-        if (request.CreateReplyEvent(out, 90, ZELVersion(1, 0), 22, 0) < 0) return -1;
-        (*out)->SetMaxSize(64u << 20);
-        return (*out)->AppendData(reply.data(), static_cast<uint32_t>(reply.size())) < 0 ? -1 : 0;
-      });
+  ServeReply(farm, reply);
   ZEL_AdminToolSAL5 sal(console);
   const uint64_t heap = zel::bench::HeapAllocations();
   const uint64_t seam = zel::rt::GetAllocationStats().allocations;

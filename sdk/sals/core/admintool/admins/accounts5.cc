@@ -14,18 +14,6 @@ constexpr Request kEnumerateKeldraAdmins2{90, 2, 4};
 
 int32_t ResultOnly(ZEL_BUF_BufferReader&, int32_t result) { return result; }
 
-// Every failure of these operations leaves an error record with its code.
-int32_t Traced(const zel::trace::Message& message, int32_t result) {
-  if (result < 0) {
-    if (const uint64_t logger = zel::trace::ActiveLogger(zel::trace::kError)) {
-      zel::trace::TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                              message.number, &zel::trace::GuidOf(message.module),
-                              static_cast<uint32_t>(result));
-    }
-  }
-  return result;
-}
-
 // Account record and privilege block as AddUsers3 writes them; AppendData codes as they come.
 int32_t WriteAccount(ZEL_BUF_EventBuffer& event, const ZEL_ADMIN_USERINFO& user) {
   event << user.accountName << user.accountAuthority << user.attribute1 << user.attribute2;
@@ -46,20 +34,21 @@ int32_t ZEL_AdminToolSAL5::AddUsers3(uint32_t count, ZEL_ADMIN_USERINFO* users,
     return forwarded;
   }
   if (folders == nullptr || (count != 0 && (users == nullptr || contacts == nullptr))) {
-    return Traced(zel::trace::kAddUsers3Failed, ZEL_E_INVALID_ARG);
+    return zel::trace::TraceIfFailed(zel::trace::kAddUsers3Failed, ZEL_E_INVALID_ARG);
   }
-  return Traced(zel::trace::kAddUsers3Failed,
-                zel::sal::RequestReply(
-                    zel::sal::SalAccess::EndpointOf(*this), kAddUsers3,
-                    [&](ZEL_BUF_EventBuffer& request) -> int32_t {
-                      request << count;
-                      for (uint32_t i = 0; i < count; ++i) {
-                        if (const int32_t code = WriteAccount(request, users[i])) return code;
-                        zel::admins::WriteContact(request, contacts[i]);
-                      }
-                      return zel::admins::WriteFolderList(request, *folders);
-                    },
-                    ResultOnly, [] {}));
+  return zel::trace::TraceIfFailed(zel::trace::kAddUsers3Failed,
+                                   zel::sal::RequestReply(
+                                       zel::sal::SalAccess::EndpointOf(*this), kAddUsers3,
+                                       [&](ZEL_BUF_EventBuffer& request) -> int32_t {
+                                         request << count;
+                                         for (uint32_t i = 0; i < count; ++i) {
+                                           if (const int32_t code = WriteAccount(request, users[i]))
+                                             return code;
+                                           zel::admins::WriteContact(request, contacts[i]);
+                                         }
+                                         return zel::admins::WriteFolderList(request, *folders);
+                                       },
+                                       ResultOnly, [] {}));
 }
 
 int32_t ZEL_AdminToolSAL5::SetPrivilege3(ZEL_ADMIN_USERINFO2* info,
@@ -70,8 +59,9 @@ int32_t ZEL_AdminToolSAL5::SetPrivilege3(ZEL_ADMIN_USERINFO2* info,
           &forwarded)) {
     return forwarded;
   }
-  if (info == nullptr) return Traced(zel::trace::kSetPrivilege3Failed, ZEL_E_INVALID_ARG);
-  return Traced(
+  if (info == nullptr)
+    return zel::trace::TraceIfFailed(zel::trace::kSetPrivilege3Failed, ZEL_E_INVALID_ARG);
+  return zel::trace::TraceIfFailed(
       zel::trace::kSetPrivilege3Failed,
       zel::sal::RequestReply(
           zel::sal::SalAccess::EndpointOf(*this), kSetPrivilege3,
@@ -105,36 +95,37 @@ int32_t ZEL_AdminToolSAL5::GetPrivilege3(uint64_t adminUID, ZEL_ADMIN_USERINFO2*
     zel::sal::DeleteObject(info);
     info = nullptr;
   };
-  return Traced(zel::trace::kGetPrivilege3Failed,
-                zel::sal::RequestReply(
-                    zel::sal::SalAccess::EndpointOf(*this), kGetPrivilege3,
-                    [&](ZEL_BUF_EventBuffer& request) {
-                      request << adminUID;
-                      return 0;
-                    },
-                    [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
-                      try {
-                        info = zel::sal::NewObject<ZEL_ADMIN_USERINFO2>();
-                        if (info == nullptr) throw ::bad_alloc();
-                        info->adminUID = adminUID;  // the reply does not repeat it
-                        reply >> info->attribute1 >> info->attribute2;
-                        zel::admins::ReadPrivilegeBlock(reply, *info);
-                        zel::admins::ReadFolderList(reply, info->allowedFolders);
-                        zel::admins::ReadContact(reply, contact);
-                      } catch (const ::bad_alloc&) {
-                        release();
-                        return ZEL_E_NO_EVENT;
-                      }
-                      return result;
-                    },
-                    release));
+  return zel::trace::TraceIfFailed(zel::trace::kGetPrivilege3Failed,
+                                   zel::sal::RequestReply(
+                                       zel::sal::SalAccess::EndpointOf(*this), kGetPrivilege3,
+                                       [&](ZEL_BUF_EventBuffer& request) {
+                                         request << adminUID;
+                                         return 0;
+                                       },
+                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
+                                         try {
+                                           info = zel::sal::NewObject<ZEL_ADMIN_USERINFO2>();
+                                           if (info == nullptr) throw ::bad_alloc();
+                                           info->adminUID =
+                                               adminUID;  // the reply does not repeat it
+                                           reply >> info->attribute1 >> info->attribute2;
+                                           zel::admins::ReadPrivilegeBlock(reply, *info);
+                                           zel::admins::ReadFolderList(reply, info->allowedFolders);
+                                           zel::admins::ReadContact(reply, contact);
+                                         } catch (const ::bad_alloc&) {
+                                           release();
+                                           return ZEL_E_NO_EVENT;
+                                         }
+                                         return result;
+                                       },
+                                       release));
 }
 
 int32_t ZEL_AdminToolSAL5::EnumerateKeldraAdmins2(uint32_t& count, ZEL_ADMIN_USERINFO2** records,
                                                   ZEL_ADMIN_CONTACTINFO*& contacts,
                                                   uint8_t selectorA, uint8_t selectorB) {
   if (records == nullptr)
-    return Traced(zel::trace::kEnumerateKeldraAdmins2Failed, ZEL_E_INVALID_ARG);
+    return zel::trace::TraceIfFailed(zel::trace::kEnumerateKeldraAdmins2Failed, ZEL_E_INVALID_ARG);
   count = 0;
   *records = nullptr;
   contacts = nullptr;
@@ -151,37 +142,38 @@ int32_t ZEL_AdminToolSAL5::EnumerateKeldraAdmins2(uint32_t& count, ZEL_ADMIN_USE
     FreeKeldraAdminInfo(records, contacts);
     count = 0;
   };
-  return Traced(zel::trace::kEnumerateKeldraAdmins2Failed,
-                zel::sal::RequestReply(
-                    zel::sal::SalAccess::EndpointOf(*this), kEnumerateKeldraAdmins2,
-                    [&](ZEL_BUF_EventBuffer& request) {
-                      request << selectorA << selectorB;
-                      return 0;
-                    },
-                    [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
-                      try {
-                        reply >> count;
-                        if (count == 0) return result;
-                        *records = zel::admins::NewRecordArray<ZEL_ADMIN_USERINFO2>(
-                            reply, count, zel::admins::kMinAdministrator2);
-                        contacts = zel::sal::NewArray<ZEL_ADMIN_CONTACTINFO>(count);
-                        if (contacts == nullptr) throw ::bad_alloc();
-                        for (uint32_t i = 0; i < count; ++i) {
-                          ZEL_ADMIN_USERINFO2& user = (*records)[i];
-                          reply >> user.accountName >> user.accountAuthority >> user.attribute1 >>
-                              user.attribute2;
-                          zel::admins::ReadPrivilegeBlock(reply, user);
-                          reply >> user.adminUID;
-                          zel::admins::ReadFolderList(reply, user.allowedFolders);
-                          zel::admins::ReadContact(reply, contacts[i]);
-                        }
-                      } catch (const ::bad_alloc&) {
-                        release();  // nothing is left behind, and the exception reaches the caller
-                        throw;
-                      }
-                      return result;
-                    },
-                    release));
+  return zel::trace::TraceIfFailed(
+      zel::trace::kEnumerateKeldraAdmins2Failed,
+      zel::sal::RequestReply(
+          zel::sal::SalAccess::EndpointOf(*this), kEnumerateKeldraAdmins2,
+          [&](ZEL_BUF_EventBuffer& request) {
+            request << selectorA << selectorB;
+            return 0;
+          },
+          [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
+            try {
+              reply >> count;
+              if (count == 0) return result;
+              *records = zel::admins::NewRecordArray<ZEL_ADMIN_USERINFO2>(
+                  reply, count, zel::admins::kMinAdministrator2);
+              contacts = zel::sal::NewArray<ZEL_ADMIN_CONTACTINFO>(count);
+              if (contacts == nullptr) throw ::bad_alloc();
+              for (uint32_t i = 0; i < count; ++i) {
+                ZEL_ADMIN_USERINFO2& user = (*records)[i];
+                reply >> user.accountName >> user.accountAuthority >> user.attribute1 >>
+                    user.attribute2;
+                zel::admins::ReadPrivilegeBlock(reply, user);
+                reply >> user.adminUID;
+                zel::admins::ReadFolderList(reply, user.allowedFolders);
+                zel::admins::ReadContact(reply, contacts[i]);
+              }
+            } catch (const ::bad_alloc&) {
+              release();  // nothing is left behind, and the exception reaches the caller
+              throw;
+            }
+            return result;
+          },
+          release));
 }
 
 ZEL_ADMIN_USERINFO2* ZEL_AdminToolSAL5::CreateUserInfo2() {

@@ -13,17 +13,6 @@ constexpr Request kGetPermissionsForCurrentUser{91, 0, 4};
 constexpr Request kDeleteCapabilityObjects{92, 0, 4};
 constexpr Request kGetPrivilegesByBlob{96, 0, 4};
 
-int32_t TraceFailure(const zel::trace::Message& message, int32_t result) {
-  if (result < 0) {
-    if (const uint64_t logger = zel::trace::ActiveLogger(zel::trace::kError)) {
-      zel::trace::TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                              message.number, &zel::trace::GuidOf(message.module),
-                              static_cast<uint32_t>(result));
-    }
-  }
-  return result;
-}
-
 }  // namespace
 
 int32_t ZEL_AdminToolSAL5::GetPermissionsForCurrentUser(AllowedFolders*& folders) {
@@ -39,23 +28,23 @@ int32_t ZEL_AdminToolSAL5::GetPermissionsForCurrentUser(AllowedFolders*& folders
     delete folders;
     folders = nullptr;
   };
-  return TraceFailure(zel::trace::kPermissionsFailed,
-                      zel::sal::RequestReply(
-                          zel::sal::SalAccess::EndpointOf(*this), kGetPermissionsForCurrentUser,
-                          [](ZEL_BUF_EventBuffer&) { return 0; },
-                          [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
-                            try {
-                              folders = new (std::nothrow)
-                                  AllowedFolders;  // empty, even for a count of 0
-                              if (folders == nullptr) throw ::bad_alloc();
-                              zel::admins::ReadFolderList(reply, *folders);
-                            } catch (const ::bad_alloc&) {
-                              release();
-                              return ZEL_E_NO_EVENT;
-                            }
-                            return result;
-                          },
-                          release));
+  return zel::trace::TraceIfFailed(
+      zel::trace::kPermissionsFailed,
+      zel::sal::RequestReply(
+          zel::sal::SalAccess::EndpointOf(*this), kGetPermissionsForCurrentUser,
+          [](ZEL_BUF_EventBuffer&) { return 0; },
+          [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
+            try {
+              folders = new (std::nothrow) AllowedFolders;  // empty, even for a count of 0
+              if (folders == nullptr) throw ::bad_alloc();
+              zel::admins::ReadFolderList(reply, *folders);
+            } catch (const ::bad_alloc&) {
+              release();
+              return ZEL_E_NO_EVENT;
+            }
+            return result;
+          },
+          release));
 }
 
 int32_t ZEL_AdminToolSAL5::DeleteCapabilityObjectsInDB() {
@@ -65,11 +54,12 @@ int32_t ZEL_AdminToolSAL5::DeleteCapabilityObjectsInDB() {
           &forwarded)) {
     return forwarded;
   }
-  return TraceFailure(zel::trace::kDeleteCapabilitiesFailed,
-                      zel::sal::RequestReply(
-                          zel::sal::SalAccess::EndpointOf(*this), kDeleteCapabilityObjects,
-                          [](ZEL_BUF_EventBuffer&) { return 0; },
-                          [](ZEL_BUF_BufferReader&, int32_t result) { return result; }, [] {}));
+  return zel::trace::TraceIfFailed(
+      zel::trace::kDeleteCapabilitiesFailed,
+      zel::sal::RequestReply(
+          zel::sal::SalAccess::EndpointOf(*this), kDeleteCapabilityObjects,
+          [](ZEL_BUF_EventBuffer&) { return 0; },
+          [](ZEL_BUF_BufferReader&, int32_t result) { return result; }, [] {}));
 }
 
 int32_t ZEL_AdminToolSAL5::GetPrivilegesByBlob(UM_AcctIDBlobWriter& blob, uint8_t& flag,
@@ -97,6 +87,7 @@ int32_t ZEL_AdminToolSAL5::GetPrivilegesByBlob(UM_AcctIDBlobWriter& blob, uint8_
         return answer;
       },
       [] {});
-  if (result == ZEL_E_NO_EVENT) TraceFailure(zel::trace::kPrivilegesByBlobFailed, result);
+  if (result == ZEL_E_NO_EVENT)
+    zel::trace::TraceIfFailed(zel::trace::kPrivilegesByBlobFailed, result);
   return result;
 }

@@ -12,17 +12,6 @@ namespace {
 constexpr const char* kNameTag = "zel_admintoolsal5";
 constexpr uint16_t kUnresolvedNamesEvent = 97;
 
-int32_t TraceFailure(const zel::trace::Message& message, int32_t result) {
-  if (result < 0) {
-    if (const uint64_t logger = zel::trace::ActiveLogger(zel::trace::kError)) {
-      zel::trace::TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                              message.number, &zel::trace::GuidOf(message.module),
-                              static_cast<uint32_t>(result));
-    }
-  }
-  return result;
-}
-
 }  // namespace
 
 int32_t ZEL_AdminToolSAL5::GetAdminUIDByName(const char16_t* firstName, const char16_t* secondName,
@@ -34,18 +23,18 @@ int32_t ZEL_AdminToolSAL5::GetAdminUIDByName(const char16_t* firstName, const ch
   const auto chars = static_cast<uint32_t>(std::char_traits<char16_t>::length(first) +
                                            std::char_traits<char16_t>::length(second));
   const zel::sal::Request request{93, chars, 4};
-  return TraceFailure(zel::trace::kAdminUIDByNameFailed,
-                      zel::sal::RequestReply(
-                          zel::sal::SalAccess::EndpointOf(*this), request,
-                          [&](ZEL_BUF_EventBuffer& event) {
-                            event << first << second;
-                            return 0;
-                          },
-                          [&](ZEL_BUF_BufferReader& reply, int32_t result) {
-                            reply >> uid;  // written only when read in full
-                            return result;
-                          },
-                          [] {}));
+  return zel::trace::TraceIfFailed(zel::trace::kAdminUIDByNameFailed,
+                                   zel::sal::RequestReply(
+                                       zel::sal::SalAccess::EndpointOf(*this), request,
+                                       [&](ZEL_BUF_EventBuffer& event) {
+                                         event << first << second;
+                                         return 0;
+                                       },
+                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) {
+                                         reply >> uid;  // written only when read in full
+                                         return result;
+                                       },
+                                       [] {}));
 }
 
 int32_t ZEL_AdminToolSAL5::GetAdminNameByUID(uint64_t uid, char16_t*& firstName,
@@ -53,19 +42,20 @@ int32_t ZEL_AdminToolSAL5::GetAdminNameByUID(uint64_t uid, char16_t*& firstName,
   firstName = nullptr;
   secondName = nullptr;
   const zel::sal::Request request{94, 8, 4, nullptr, ZEL_E_FAIL};
-  return TraceFailure(zel::trace::kAdminNameByUIDFailed,
-                      zel::sal::RequestReply(
-                          zel::sal::SalAccess::EndpointOf(*this), request,
-                          [&](ZEL_BUF_EventBuffer& event) {
-                            event << uid;
-                            return 0;
-                          },
-                          [&](ZEL_BUF_BufferReader& reply, int32_t result) {
-                            // A name read before the reply runs short stays with the caller.
-                            reply >> firstName >> secondName;
-                            return result;
-                          },
-                          [] {}));
+  return zel::trace::TraceIfFailed(zel::trace::kAdminNameByUIDFailed,
+                                   zel::sal::RequestReply(
+                                       zel::sal::SalAccess::EndpointOf(*this), request,
+                                       [&](ZEL_BUF_EventBuffer& event) {
+                                         event << uid;
+                                         return 0;
+                                       },
+                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) {
+                                         // A name read before the reply runs short stays with the
+                                         // caller.
+                                         reply >> firstName >> secondName;
+                                         return result;
+                                       },
+                                       [] {}));
 }
 
 void ZEL_AdminToolSAL5::FreeAdminName(char16_t*& firstName, char16_t*& secondName) {

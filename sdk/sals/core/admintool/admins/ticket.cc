@@ -9,14 +9,6 @@ namespace {
 
 constexpr uint32_t kTicketBytes = 120;
 
-void TraceCode(zel::trace::TraceClass cls, const zel::trace::Message& message, int32_t code) {
-  if (const uint64_t logger = zel::trace::ActiveLogger(cls)) {
-    zel::trace::TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                            message.number, &zel::trace::GuidOf(message.module),
-                            static_cast<uint32_t>(code));
-  }
-}
-
 }  // namespace
 
 int32_t ZEL_AdminToolSAL5::GetVoAdminAccountsForTicket(uint8_t* ticket,
@@ -43,7 +35,7 @@ int32_t ZEL_AdminToolSAL5::GetVoAdminAccountsForTicket(uint8_t* ticket,
       [&](ZEL_BUF_EventBuffer& event) { return event.AppendData(ticket, kTicketBytes); },
       [&](ZEL_BUF_BufferReader& reply, int32_t answer) -> int32_t {
         if (answer != 0) {
-          TraceCode(zel::trace::kInfo, zel::trace::kTicketReplyResult, answer);
+          zel::trace::TraceCode(zel::trace::kInfo, zel::trace::kTicketReplyResult, answer);
           return answer;  // no output for a positive result either
         }
         try {
@@ -65,7 +57,7 @@ int32_t ZEL_AdminToolSAL5::GetVoAdminAccountsForTicket(uint8_t* ticket,
         }
       },
       release);
-  if (result < 0) TraceCode(zel::trace::kError, zel::trace::kTicketFailed, result);
-  TraceCode(zel::trace::kInfo, zel::trace::kTicketResult, result);
+  if (result < 0) zel::trace::TraceCode(zel::trace::kError, zel::trace::kTicketFailed, result);
+  zel::trace::TraceCode(zel::trace::kInfo, zel::trace::kTicketResult, result);
   return result;
 }

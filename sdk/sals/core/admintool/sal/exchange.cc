@@ -15,12 +15,7 @@ ZEL_BUF_EventBuffer2* CreateRequest(const Endpoint& from, const Request& request
 }
 
 void TraceWriteFailure(const Request& request, int32_t code) {
-  if (request.writeFailure == nullptr) return;
-  const trace::Message& message = *request.writeFailure;
-  if (const uint64_t logger = trace::ActiveLogger(trace::kInfo)) {
-    trace::TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                       message.number, &trace::GuidOf(message.module), static_cast<uint32_t>(code));
-  }
+  if (request.writeFailure != nullptr) trace::TraceCode(trace::kInfo, *request.writeFailure, code);
 }
 
 }  // namespace zel::sal

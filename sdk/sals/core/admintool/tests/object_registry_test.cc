@@ -100,6 +100,13 @@ TEST_F(ObjectRegistryTest, ObjectsAreRegisteredReadAndDeletedWithTheirNotificati
   EXPECT_EQ(read.getIcon(), 0x0000012100000003u);
   EXPECT_EQ(read.getUID(), 11u);
 
+  ZEL_AdminToolObject longName(u"Root/Servers", std::u16string(5000, u'\u00e9').c_str());
+  longName.setUID(12);
+  ASSERT_EQ(sal_.RegisterObject(longName, false), 0);
+  ZEL_AdminToolObject longBack(u"Root/Servers", std::u16string(5000, u'\u00e9').c_str());
+  ASSERT_EQ(sal_.GetObjectW(longBack), 0);
+  EXPECT_EQ(longBack.getUID(), 12u);
+
   ASSERT_EQ(sal_.DeleteObject(read), 0);
   ASSERT_EQ(host_.Posted().size(), 4u);        // DeleteNode always announces
   EXPECT_EQ(host_.Posted()[2].payload[6], 2);  // op delete

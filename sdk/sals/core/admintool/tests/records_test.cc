@@ -115,4 +115,38 @@ TEST(AllowedFoldersTest, AddReplaceRemoveAndFindByFolder) {
   EXPECT_EQ(FolderIDs(copy), (std::vector<uint64_t>{11}));
 }
 
+TEST(RecordStorageTest, EveryRecordOperationWithoutStorageLeavesTheStateItsRuleGives) {
+  ZEL_ADMIN_USERINFO user;
+  user.AddOnePriv(1);  // capacity 100
+  const uint32_t many[101] = {};
+  zel::rt::FailNthAllocation(1);
+  EXPECT_EQ(user.ReplacePrivs(101, many), static_cast<int32_t>(0x80000002));
+  EXPECT_EQ(user.privilegeCount, 0u);
+  EXPECT_EQ(user.privilegeCapacity, 0u);
+
+  AdminObjectCapability capability;
+  zel::rt::FailNthAllocation(1);
+  EXPECT_EQ(capability.Init(5, 3), static_cast<int32_t>(0x80000002));
+  EXPECT_EQ(capability.privilegeCount, 0u);
+  EXPECT_EQ(capability.privileges, nullptr);
+
+  const uint32_t tasks[] = {1, 2};
+  zel::rt::FailNthAllocation(1);
+  FolderPermissions starved(2, tasks, 9);
+  EXPECT_EQ(starved.taskCount, 0u);
+  EXPECT_EQ(starved.folderUID, 9u);
+  zel::rt::FailNthAllocation(1);
+  EXPECT_EQ(starved.ReplaceTasks(2, tasks), static_cast<int32_t>(0x80000002));
+  EXPECT_EQ(starved.tasks, nullptr);
+
+  AllowedFolders set;
+  set += uint64_t{1};
+  AllowedFolders copy;
+  copy += uint64_t{2};
+  zel::rt::FailNthAllocation(1);
+  copy = set;  // no storage for the copy: it is left empty
+  EXPECT_EQ(copy.folderCount, 0u);
+  EXPECT_EQ(copy.folders, nullptr);
+}
+
 }  // namespace

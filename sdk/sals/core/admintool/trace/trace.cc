@@ -110,6 +110,13 @@ constexpr const void* kEnd = nullptr;
 
 }  // namespace
 
+void TraceCode(TraceClass cls, const Message& message, int32_t code) {
+  if (const uint64_t logger = ActiveLogger(cls)) {
+    TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
+                message.number, &GuidOf(message.module), static_cast<uint32_t>(code));
+  }
+}
+
 uint32_t TraceNoData(uint32_t low, uint32_t high, uint32_t number, const Guid* guid) {
   return Emit(low, high, kMessageFlags, guid, number, kEnd);
 }

@@ -69,6 +69,15 @@ inline uint64_t ActiveLogger(TraceClass cls) {
   return (logger != 0 && (flags & cls.mask) != 0 && level >= cls.level) ? logger : 0;
 }
 
+// A record of `cls` with `message` carrying one code, when `cls` is on now.
+void TraceCode(TraceClass cls, const Message& message, int32_t code);
+
+// Passes `result` on, after an error record carrying it when it is a failure.
+inline int32_t TraceIfFailed(const Message& message, int32_t result) {
+  if (result < 0) TraceCode(kError, message, result);
+  return result;
+}
+
 // Builds one record from (pointer, uint32 length) pairs ended by a null pointer and sends it.
 // 0; kStatusTooLarge past 8192 argument bytes; kStatusNoMemory when more than eight arguments
 // find no storage for their block.
