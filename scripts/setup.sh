@@ -3,7 +3,7 @@
 # missing with apt-get; otherwise it names the packages to install and stops.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev)
+packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,145 @@
+// Every reply decoder, driven through the scripted host: the input is the reply. After any
+// outcome the outputs are as their operation promises, and once the caller releases what it was
+// handed nothing is left behind.
+#include "admintool/sal/zel_admintoolsal5.h"
+#include "fuzz_support.h"
+#include "zel/runtime/alloc.h"
+#include "zel/runtime/testing/scripted_host.h"
+
+namespace {
+
+struct Baseline {
+  uint64_t allocations = zel::rt::GetAllocationStats().outstanding();
+  uint64_t events = zel::rt::LiveEventCount();
+  uint64_t blocks = zel::rt::OutstandingDebugBlocks();
+  bool Same() const {
+    return allocations == zel::rt::GetAllocationStats().outstanding() &&
+           events == zel::rt::LiveEventCount() && blocks == zel::rt::OutstandingDebugBlocks();
+  }
+};
+
+void Exercise(uint8_t selector, ZEL_AdminToolSAL6& sal) {
+  uint32_t a = 0, b = 0, count = 0;
+  uint8_t flag = 0;
+  switch (selector % 14) {
+    case 0: {
+      UM_AcctIDBlobWriter account(UM_AccountIdentity{ZELString(u"NT"), {}, ZELString(u"x"), {}});
+      uint32_t answer = 0xFEED;
+      if (sal.IsUserKeldraAdmin(account, &answer) < 0) ZEL_FUZZ_CHECK(answer == 0xFEED);
+      break;
+    }
+    case 1: {
+      ZELString name(u"x"), resolved;
+      uint8_t credentials[4] = {};
+      uint32_t* values = nullptr;
+      uint64_t* uids = nullptr;
+      const int32_t result = sal.Logon2(name, 4, credentials, a, resolved, b, &count, &values,
+                                        &b, &uids, 0);
+      if (result < 0) ZEL_FUZZ_CHECK(values == nullptr && uids == nullptr && count == 0);
+      sal.FreeMemory(values, 1);
+      sal.FreeMemory(uids, 1);
+      break;
+    }
+    case 2: {
+      uint32_t* privileges = nullptr;
+      if (sal.GetPrivilege2(1, a, b, count, &privileges) < 0) ZEL_FUZZ_CHECK(privileges == nullptr);
+      sal.FreeMemory(privileges, 1);
+      break;
+    }
+    case 3: {
+      ZELString group(u"G");
+      AdminObjectCapability* caps = nullptr;
+      if (sal.GetStaticGroupPermission(group, count, &caps) < 0) ZEL_FUZZ_CHECK(caps == nullptr);
+      sal.FreeCapabilities(caps);
+      break;
+    }
+    case 4: {
+      ZEL_ADMIN_USERINFO* records = nullptr;
+      if (sal.EnumerateKeldraAdmins(count, &records, 0, 0) < 0) {
+        ZEL_FUZZ_CHECK(records == nullptr && count == 0);
+      }
+      sal.FreeMemory(records, 2);
+      break;
+    }
+    case 5: {
+      ZEL_ADMIN_USERINFO2* info = nullptr;
+      ZEL_ADMIN_CONTACTINFO contact;
+      if (sal.GetPrivilege3(1, info, contact) < 0) ZEL_FUZZ_CHECK(info == nullptr);
+      sal.FreeMemory(info, 3);
+      break;
+    }
+    case 6: {
+      ZEL_ADMIN_USERINFO2* users = nullptr;
+      ZEL_ADMIN_CONTACTINFO* contacts = nullptr;
+      if (sal.EnumerateKeldraAdmins2(count, &users, contacts, 0, 0) < 0) {
+        ZEL_FUZZ_CHECK(users == nullptr && contacts == nullptr && count == 0);
+      }
+      sal.FreeKeldraAdminInfo(&users, contacts);
+      break;
+    }
+    case 7: {
+      uint64_t uid = 5;
+      const int32_t result = sal.GetAdminUIDByName(u"a", u"b", uid);
+      if (result < 0 && result != static_cast<int32_t>(0x80060008)) ZEL_FUZZ_CHECK(uid == 0);
+      break;
+    }
+    case 8: {
+      char16_t *first = nullptr, *second = nullptr;
+      sal.GetAdminNameByUID(1, first, second);
+      sal.FreeAdminName(first, second);
+      break;
+    }
+    case 9: {
+      AllowedFolders* folders = nullptr;
+      if (sal.GetPermissionsForCurrentUser(folders) < 0) ZEL_FUZZ_CHECK(folders == nullptr);
+      delete folders;
+      break;
+    }
+    case 10: {
+      UM_AcctIDBlobWriter blob(UM_AccountIdentity{});
+      uint32_t* privileges = nullptr;
+      sal.GetPrivilegesByBlob(blob, flag, a, count, &privileges);
+      sal.FreeMemory(privileges, 1);
+      break;
+    }
+    case 11: {
+      uint8_t ticket[120] = {};
+      _VoAdminAccounts* accounts = nullptr;
+      if (sal.GetVoAdminAccountsForTicket(ticket, accounts) != 0) {
+        ZEL_FUZZ_CHECK(accounts == nullptr);
+      } else {
+        sal.FreeMemory(accounts->accountUIDs, 1);
+        sal.FreeMemory(accounts, 1);
+      }
+      break;
+    }
+    case 12: {
+      ZELMultiString dns;
+      sal.GetUsersDNs(dns);
+      break;
+    }
+    default: {
+      ZELString first(u"a"), second(u"b");
+      sal.AddDefaultUser(first, second);
+      sal.AddDefaultUser2(first, second, 1);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const zel::fuzz::Input input(data, size);
+  zel::rt::testing::ScriptedHost host;
+  host.SetHasPluginApis(false);  // no local implementation: every operation sends
+  host.SetResponder([&](const zel::rt::testing::RecordedEvent&, zel::rt::testing::Bytes* reply) {
+    *reply = input.bytes;
+    return int32_t{0};
+  });
+  ZEL_AdminToolSAL6 sal(host);
+  const Baseline before;
+  Exercise(input.selector, sal);
+  ZEL_FUZZ_CHECK(before.Same());
+  return 0;
+}

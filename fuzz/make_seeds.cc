@@ -1,0 +1,134 @@
+// Writes the seed corpora: one file per known-good message, built with the same writers the
+// byte-exact tests use. Run once (scripts/run-fuzz.sh --seeds) and commit the files.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "admintool/types/zel_admintoolobject.h"
+#include "zel/runtime/secure.h"
+#include "zel/usersal/account_blob.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Write(const std::function<void(ZEL_BUF_EventBuffer&)>& write) {
+  ZEL_BUF_EventBuffer out(0, ZELVersion(1, 0), 0);
+  write(out);
+  return Bytes(out.GetData(), out.GetData() + out.GetSize());
+}
+
+void Save(const std::filesystem::path& folder, const std::string& name, uint8_t selector,
+          const Bytes& bytes) {
+  std::filesystem::create_directories(folder);
+  std::ofstream out(folder / name, std::ios::binary);
+  out.put(static_cast<char>(selector));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void Folders(ZEL_BUF_EventBuffer& out) {
+  const uint32_t tasks[] = {1, 2};
+  out << uint32_t{1} << uint64_t{70} << uint32_t{2};
+  out.AppendData(tasks, 8);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::filesystem::path root = argc > 1 ? argv[1] : "fuzz/corpus";
+  ZELMultiString list;
+  list.add(ZELString(u"one"));
+  Save(root / "fuzz_reader", "all-kinds", 0xE4, Write([&](ZEL_BUF_EventBuffer& out) {
+         out << uint8_t{1} << ZELString(u"text") << u"wide" << list << uint64_t{7};
+       }));
+
+  ZEL_AdminToolObject node(u"Root", u"N");
+  node.setUID(4);
+  Save(root / "fuzz_value_types", "node", 0, Write([&](ZEL_BUF_EventBuffer& out) { node.write(out); }));
+  Save(root / "fuzz_value_types", "icon", 1, Write([](ZEL_BUF_EventBuffer& out) {
+         const Bytes bits(640, 0x5A);
+         out << uint64_t{9} << int16_t{1};
+         out.AppendData(bits.data(), 640);
+       }));
+  UM_AcctIDBlobWriter blob(UM_AccountIdentity{ZELString(u"NT"), ZELString(u"D"), ZELString(u"u"), {1}});
+  Save(root / "fuzz_value_types", "blob", 2, Write([&](ZEL_BUF_EventBuffer& out) { blob.WriteToEvent(&out); }));
+
+  // One valid reply per decoder (the selector numbers of fuzz_replies).
+  const auto reply = [&](uint8_t selector, const char* name,
+                         const std::function<void(ZEL_BUF_EventBuffer&)>& body) {
+    Save(root / "fuzz_replies", name, selector, Write([&](ZEL_BUF_EventBuffer& out) {
+           out << int32_t{0};
+           body(out);
+         }));
+  };
+  const uint32_t values[] = {1, 2};
+  reply(0, "is-admin", [](ZEL_BUF_EventBuffer& out) { out << uint32_t{1}; });
+  reply(1, "logon2", [&](ZEL_BUF_EventBuffer& out) {
+    out << ZELString(u"n") << uint32_t{1} << uint32_t{2};
+    out.AppendData(values, 8);
+    out << uint32_t{0};
+  });
+  reply(2, "get-privilege2", [&](ZEL_BUF_EventBuffer& out) {
+    out << uint32_t{1} << uint32_t{2} << uint32_t{2};
+    out.AppendData(values, 8);
+  });
+  reply(3, "static-group", [&](ZEL_BUF_EventBuffer& out) {
+    out << ZELString(u"G") << uint32_t{1} << uint64_t{5} << uint32_t{2};
+    out.AppendData(values, 8);
+  });
+  reply(4, "enumerate", [&](ZEL_BUF_EventBuffer& out) {
+    out << uint32_t{1} << ZELString(u"a") << ZELString(u"NT") << uint32_t{1} << uint32_t{2}
+        << uint32_t{2};
+    out.AppendData(values, 8);
+  });
+  reply(5, "get-privilege3", [&](ZEL_BUF_EventBuffer& out) {
+    out << uint32_t{1} << uint32_t{2} << uint32_t{0};
+    Folders(out);
+    out << ZELString(u"c1") << ZELString(u"c2") << ZELString(u"c3");
+  });
+  reply(6, "enumerate2", [&](ZEL_BUF_EventBuffer& out) {
+    out << uint32_t{1} << ZELString(u"a") << ZELString(u"NT") << uint32_t{1} << uint32_t{2}
+        << uint32_t{0} << uint64_t{3};
+    Folders(out);
+    out << ZELString(u"c1") << ZELString(u"c2") << ZELString(u"c3");
+  });
+  reply(7, "uid-by-name", [](ZEL_BUF_EventBuffer& out) { out << uint64_t{5}; });
+  reply(8, "name-by-uid", [](ZEL_BUF_EventBuffer& out) { out << u"Jane" << u"NT"; });
+  reply(9, "permissions", [](ZEL_BUF_EventBuffer& out) { Folders(out); });
+  reply(10, "by-blob", [&](ZEL_BUF_EventBuffer& out) {
+    out << uint8_t{1} << uint32_t{2} << uint32_t{2};
+    out.AppendData(values, 8);
+  });
+  reply(11, "ticket", [](ZEL_BUF_EventBuffer& out) {
+    const uint64_t uids[] = {1, 2};
+    out << uint32_t{2};
+    out.AppendData(uids, 16);
+    out << uint32_t{1} << uint32_t{2} << uint32_t{3} << uint32_t{4};
+  });
+  reply(12, "users-dns", [&](ZEL_BUF_EventBuffer& out) { out << list; });
+
+  // Requests of the receiving side; event 82's password under the harness's key.
+  const uint8_t key[32] = {1, 2, 3};
+  ZEL_SECURE_SetKey(0x3A, key, 32);
+  const auto group = [](ZEL_BUF_EventBuffer& out) {
+    out << ZELString(u"Root") << ZELString(u"G") << ZELString(u"T") << int16_t{0} << uint16_t{1}
+        << uint64_t{2} << uint64_t{3};
+  };
+  Save(root / "fuzz_receiving", "group-81", 0, Write(group));
+  Save(root / "fuzz_receiving", "group-82", 1, Write([&](ZEL_BUF_EventBuffer& out) {
+         group(out);
+         Bytes password = {'p', 0, 'w', 0, 0, 0};
+         ZEL_SECURE_EncryptData(password.data(), static_cast<uint32_t>(password.size()), 0x3A);
+         out << ZELString(u"D\\u") << static_cast<uint32_t>(password.size());
+         out.AppendData(password.data(), static_cast<uint32_t>(password.size()));
+       }));
+  Save(root / "fuzz_receiving", "folder", 2, Write([](ZEL_BUF_EventBuffer& out) {
+         out << uint64_t{12} << ZELString(u"Reports");
+       }));
+  Save(root / "fuzz_receiving", "move-members", 4, Write([](ZEL_BUF_EventBuffer& out) {
+         out << uint32_t{2} << uint64_t{1} << uint64_t{2} << uint64_t{5} << uint64_t{6};
+       }));
+  return 0;
+}

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses (clang, sanitizers) and runs each for SECONDS seconds, two at a
+# time, from a scratch copy of its seed corpus. Any finding fails the run.
+#   scripts/run-fuzz.sh [SECONDS]     (default 60)
+#   scripts/run-fuzz.sh --seeds       rewrites the seed corpora in fuzz/corpus
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+command -v clang++ >/dev/null || { echo "run-fuzz: clang++ is needed (apt-get install clang)" >&2; exit 1; }
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+if [ "${1:-}" = "--seeds" ]; then
+  rm -rf fuzz/corpus && ./build/fuzz/bin/zel_fuzz_seeds fuzz/corpus
+  exit 0
+fi
+seconds="${1:-60}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+run() {
+  local harness="$1"
+  mkdir -p "$work/$harness"
+  cp -r "fuzz/corpus/$harness/." "$work/$harness/" 2>/dev/null || true
+  if ./build/fuzz/bin/"$harness" "$work/$harness" -dict="fuzz/dict/$harness.dict" \
+      -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=64 -timeout=10 \
+      -artifact_prefix="$work/$harness-" -print_final_stats=1 >"$work/$harness.log" 2>&1; then
+    echo "fuzz: $harness: $(grep -E '^stat::number_of_executed_units' "$work/$harness.log" | awk '{print $2}') runs, no finding"
+  else
+    echo "fuzz: $harness: FINDING" >&2
+    grep -E -A30 'ERROR|fuzz check' "$work/$harness.log" | head -60 >&2
+    return 1
+  fi
+}
+status=0
+harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving)
+for ((i = 0; i < ${#harnesses[@]}; i += 2)); do
+  run "${harnesses[i]}" & first=$!
+  second=""
+  if [ $((i + 1)) -lt ${#harnesses[@]} ]; then run "${harnesses[i + 1]}" & second=$!; fi
+  wait "$first" || status=1
+  if [ -n "$second" ]; then wait "$second" || status=1; fi
+done
+exit $status
