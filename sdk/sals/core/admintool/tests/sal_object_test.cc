@@ -28,32 +28,6 @@ class InspectableSal6 : public ZEL_AdminToolSAL6 {
   using ZEL_AdminToolSAL6::ZEL_AdminToolSAL6;
 };
 
-// A local fourth interface that is never called here.
-class IdleLocal final : public AdminToolInterface4 {
- public:
-  int32_t GetVoAdminAccountsForTicket(uint8_t*, _VoAdminAccounts*&) override { return 0; }
-  int32_t AddUsers3(uint32_t, ZEL_ADMIN_USERINFO*, AllowedFolders*,
-                    ZEL_ADMIN_CONTACTINFO*) override {
-    return 0;
-  }
-  int32_t GetPrivilege3(uint64_t, ZEL_ADMIN_USERINFO2*&, ZEL_ADMIN_CONTACTINFO&) override {
-    return 0;
-  }
-  int32_t SetPrivilege3(ZEL_ADMIN_USERINFO2*, ZEL_ADMIN_CONTACTINFO&) override { return 0; }
-  int32_t EnumerateKeldraAdmins2(uint32_t&, ZEL_ADMIN_USERINFO2**, ZEL_ADMIN_CONTACTINFO*&, uint8_t,
-                                 uint8_t) override {
-    return 0;
-  }
-  int32_t GetPermissionsForCurrentUser(AllowedFolders*&) override { return 0; }
-  int32_t DeleteCapabilityObjectsInDB() override { return 0; }
-  int32_t GetAdminNameByUID(uint64_t, char16_t*&, char16_t*&) override { return 0; }
-  int32_t GetAdminUIDByName(const char16_t*, const char16_t*, uint64_t&) override { return 0; }
-  int32_t GetPrivilegesByBlob(UM_AcctIDBlobWriter&, uint8_t&, uint32_t&, uint32_t&,
-                              uint32_t**) override {
-    return 0;
-  }
-};
-
 using SalObjectTest = SalTest;
 
 TEST_F(SalObjectTest, ConstructionOpensTheTraceDeviceOnceAndWritesEachVersionsEntryRecord) {
@@ -102,7 +76,7 @@ TEST_F(SalObjectTest, ConstructionGoesOnWithoutStoreAccessOrEventDispatcher) {
 }
 
 TEST_F(SalObjectTest, TheFifthVersionTakesTheHostsLocalImplementationWhenOffered) {
-  IdleLocal local;
+  zel::sal::testing::RecordingLocal local;
   host_.Plugins().Offer(2300, static_cast<AdminToolInterface4*>(&local));
   {
     InspectableSal6 sal(host_);
@@ -143,7 +117,7 @@ struct ReleaseLog {
 };
 
 TEST_F(SalObjectTest, DeletingTheSixthVersionThroughTheBaseReleasesInReverseOrder) {
-  IdleLocal local;
+  zel::sal::testing::RecordingLocal local;
   host_.Plugins().Offer(2300, static_cast<AdminToolInterface4*>(&local));
   ZEL_AdminToolSAL* sal = new ZEL_AdminToolSAL6(host_);
   ReleaseLog log;

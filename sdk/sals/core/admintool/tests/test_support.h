@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "admintool/sal/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
 #include "zel/runtime/testing/scripted_host.h"
 #include "zel/tracedev/testing/capture_device.h"
@@ -37,6 +39,50 @@ class SalTest : public ::testing::Test {
   }
 
   zel::rt::testing::ScriptedHost host_{0x00070005};
+};
+
+// A local fourth interface that records which operations reach it, whether their outputs
+// arrived cleared, and answers each with its own number (1 to 7 in slot order; -1 for the
+// three that are never forwarded).
+class RecordingLocal final : public AdminToolInterface4 {
+ public:
+  std::vector<std::string> calls;
+  bool outputsCleared = true;
+
+  int32_t GetVoAdminAccountsForTicket(uint8_t*, _VoAdminAccounts*& a) override {
+    return Called("ticket", a == nullptr, 1);
+  }
+  int32_t AddUsers3(uint32_t, ZEL_ADMIN_USERINFO*, AllowedFolders*,
+                    ZEL_ADMIN_CONTACTINFO*) override {
+    return Called("add", true, 2);
+  }
+  int32_t GetPrivilege3(uint64_t, ZEL_ADMIN_USERINFO2*& i, ZEL_ADMIN_CONTACTINFO&) override {
+    return Called("get", i == nullptr, 3);
+  }
+  int32_t SetPrivilege3(ZEL_ADMIN_USERINFO2*, ZEL_ADMIN_CONTACTINFO&) override {
+    return Called("set", true, 4);
+  }
+  int32_t EnumerateKeldraAdmins2(uint32_t& n, ZEL_ADMIN_USERINFO2** u, ZEL_ADMIN_CONTACTINFO*& c,
+                                 uint8_t, uint8_t) override {
+    return Called("enumerate", n == 0 && *u == nullptr && c == nullptr, 5);
+  }
+  int32_t GetPermissionsForCurrentUser(AllowedFolders*& f) override {
+    return Called("permissions", f == nullptr, 6);
+  }
+  int32_t DeleteCapabilityObjectsInDB() override { return Called("delete", true, 7); }
+  int32_t GetAdminNameByUID(uint64_t, char16_t*&, char16_t*&) override { return -1; }
+  int32_t GetAdminUIDByName(const char16_t*, const char16_t*, uint64_t&) override { return -1; }
+  int32_t GetPrivilegesByBlob(UM_AcctIDBlobWriter&, uint8_t&, uint32_t&, uint32_t&,
+                              uint32_t**) override {
+    return -1;
+  }
+
+ private:
+  int32_t Called(const char* name, bool cleared, int32_t answer) {
+    calls.push_back(name);
+    outputsCleared = outputsCleared && cleared;
+    return answer;
+  }
 };
 
 }  // namespace zel::sal::testing

@@ -1,5 +1,5 @@
-// Writes the seed corpora: one file per known-good message, built with the same writers the
-// byte-exact tests use. Run once (scripts/run-fuzz.sh --seeds) and commit the files.
+// Writes the fuzz seed corpora: one file per known-good message, built with the same writers
+// the byte-exact tests use. Run once (scripts/run-fuzz.sh --seeds) and commit the files.
 #include <filesystem>
 #include <fstream>
 #include <functional>
