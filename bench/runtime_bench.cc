@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/pif.h"
@@ -50,6 +52,19 @@ void WriteAndRead(benchmark::State& state, bool exactHint) {
       static_cast<double>(zel::bench::HeapAllocations() - newsBefore) / events;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * PayloadSize());
 }
+
+// The baseline: the same bytes copied into a buffer and out again.
+void BM_EventWriteRead_MemcpyBaseline(benchmark::State& state) {
+  std::vector<uint8_t> source(PayloadSize(), 7), target(PayloadSize());
+  for (auto _ : state) {
+    std::vector<uint8_t> buffer(source.size());
+    std::memcpy(buffer.data(), source.data(), source.size());
+    std::memcpy(target.data(), buffer.data(), buffer.size());
+    benchmark::DoNotOptimize(target.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * PayloadSize());
+}
+BENCHMARK(BM_EventWriteRead_MemcpyBaseline);
 
 void BM_EventWriteRead_ExactHint(benchmark::State& state) { WriteAndRead(state, true); }
 void BM_EventWriteRead_NoHint(benchmark::State& state) { WriteAndRead(state, false); }

@@ -40,6 +40,28 @@ void BM_TraceSiteDisabled(benchmark::State& state) {
 }
 BENCHMARK(BM_TraceSiteDisabled);
 
+// The baseline of a disabled site: one call through a virtual function.
+struct Callee {
+  virtual ~Callee() = default;
+  virtual void Call(uint32_t value) = 0;
+};
+struct Counter final : Callee {
+  uint32_t total = 0;
+  void Call(uint32_t value) override { total += value; }
+};
+
+void BM_TraceSite_VirtualCallBaseline(benchmark::State& state) {
+  Counter counter;
+  Callee* callee = &counter;
+  benchmark::DoNotOptimize(callee);
+  uint32_t value = 0;
+  for (auto _ : state) {
+    callee->Call(++value);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_TraceSite_VirtualCallBaseline);
+
 void BM_TraceSiteEnabled8Args(benchmark::State& state) {
   g_capture.EnableAll();
   g_capture.retain = false;
@@ -178,6 +200,67 @@ std::vector<uint8_t> AdminsReply(uint32_t admins) {
   }
   return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
 }
+
+void BM_GetPrivilege2RoundTrip16(benchmark::State& state) {
+  static const std::vector<uint8_t> reply = [] {
+    ZEL_BUF_BinBuffer out;
+    const uint32_t privileges[16] = {};
+    out << int32_t{0} << uint32_t{1} << uint32_t{2} << uint32_t{16};
+    out.AppendBytes(privileges, sizeof privileges);
+    return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
+  }();
+  zel::rt::InProcessFarm farm;
+  zel::rt::FarmSubsystem& console = farm.AddSubsystem(5);
+  ServeReply(farm, reply);
+  ZEL_AdminToolSAL3 sal(console);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  const uint64_t seam = zel::rt::GetAllocationStats().allocations;
+  for (auto _ : state) {
+    uint32_t a, b, count;
+    uint32_t* privileges = nullptr;
+    if (sal.GetPrivilege2(7, a, b, count, &privileges) != 0 || count != 16) {
+      state.SkipWithError("GetPrivilege2 failed");
+    }
+    sal.FreeMemory(privileges, ZEL_AdminToolSAL3::kFreePlainArray);
+  }
+  SetCounters(state, heap, seam);
+}
+BENCHMARK(BM_GetPrivilege2RoundTrip16);
+
+// The same bytes decoded into std::vector: the baseline of the record decoders.
+void BM_EnumerateKeldraAdmins_PlainVectorBaseline(benchmark::State& state) {
+  static const std::vector<uint8_t> reply = AdminsReply(10000);
+  const uint64_t heap = zel::bench::HeapAllocations();
+  for (auto _ : state) {
+    ZEL_BUF_BufferReader reader(reply.data(), static_cast<uint32_t>(reply.size()));
+    int32_t result;
+    uint32_t count;
+    reader >> result >> count;
+    struct Plain {
+      std::u16string name, authority;
+      uint32_t attribute1, attribute2;
+      std::vector<uint32_t> privileges;
+    };
+    std::vector<Plain> admins(count);
+    ZELString text;
+    for (Plain& admin : admins) {
+      reader >> text;
+      admin.name = text.view();
+      reader >> text;
+      admin.authority = text.view();
+      uint32_t n;
+      reader >> admin.attribute1 >> admin.attribute2 >> n;
+      admin.privileges.resize(n);
+      reader.ReadData(admin.privileges.data(), 4 * n);
+    }
+    benchmark::DoNotOptimize(admins.data());
+  }
+  const double records = 10000.0 * static_cast<double>(state.iterations());
+  state.counters["records_per_s"] = benchmark::Counter(records, benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_record"] =
+      static_cast<double>(zel::bench::HeapAllocations() - heap) / records;
+}
+BENCHMARK(BM_EnumerateKeldraAdmins_PlainVectorBaseline)->Unit(benchmark::kMillisecond);
 
 void BM_EnumerateKeldraAdmins10000(benchmark::State& state) {
   static const std::vector<uint8_t> reply = AdminsReply(10000);

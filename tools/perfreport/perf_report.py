@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Turns the benchmarks' JSON output into docs/PERFORMANCE.md: each figure beside the baseline
+measured in the same run, as medians of repetitions, with ratios and allocations per call."""
+import json
+import sys
+
+# (title, our benchmark, baseline benchmark or None, target text)
+ROWS = [
+    ("Event write + read back (string, scalars, 64-entry block)", "BM_EventWriteRead_ExactHint",
+     "BM_EventWriteRead_MemcpyBaseline", "one buffer allocation with an exact hint"),
+    ("Trace site, disabled", "BM_TraceSiteDisabled", "BM_TraceSite_VirtualCallBaseline",
+     "< 1 ns, no call"),
+    ("Trace site, enabled, 8 arguments", "BM_TraceSiteEnabled8Args", None,
+     "<= 100 ns, no heap allocation"),
+    ("GetPrivilege2 round trip, 16 privileges", "BM_GetPrivilege2RoundTrip16", None,
+     "<= 0.5 us"),
+    ("Logon2 round trip, 16 values + 16 UIDs", "BM_Logon2RoundTrip16", None, ""),
+    ("EnumerateKeldraAdmins, 10,000 administrators", "BM_EnumerateKeldraAdmins10000",
+     "BM_EnumerateKeldraAdmins_PlainVectorBaseline", "allocates only what the output owns"),
+    ("EnumerateKeldraAdmins2, 10,000 administrators", "BM_EnumerateKeldraAdmins2_10000",
+     "BM_EnumerateKeldraAdmins2_PlainVectorBaseline", "allocates only what the output owns"),
+    ("MoveNodes, 100 nodes", "BM_MoveNodes100", None, ""),
+    ("Group reply, 1,000 children", "BM_GroupReply1000Children", None, ""),
+    ("ZEL_CRC16, 640 bytes", "BM_Crc16_640", "BM_Crc16_640_BytewiseBaseline",
+     ">= 5x the byte-at-a-time table"),
+    ("Node write + read, 16 UIDs", "BM_NodeWriteRead16Uids", None, ""),
+    ("AllowedFolders += 1,000 folders", "BM_AllowedFoldersAdd1000", None,
+     "quadratic by the growth rule"),
+    ("RegisterObject x 10,000", "BM_RegisterObject/10000/iterations:3/manual_time",
+     "BM_RegisterObject_RawSQLiteBaseline/10000/iterations:3/manual_time",
+     ">= 0.5x raw autocommit inserts"),
+    ("ReadGroupFromDirectory, 10,000 children", "BM_ReadGroupFromDirectory/10000",
+     "BM_ReadGroup_RawIndexedScanBaseline/10000", "within 3x a raw indexed scan"),
+    ("RegisterIcon, 10,000 icons stored (beside 100)", "BM_RegisterIcon/10000",
+     "BM_RegisterIcon/100", "flat in the number stored"),
+    ("GetIconByName, 10,000 icons stored (beside 100)", "BM_GetIconByName/10000",
+     "BM_GetIconByName/100", "flat in the number stored"),
+]
+
+UNITS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load(paths):
+    medians, counters = {}, {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        for run in data["benchmarks"]:
+            name = run.get("run_name", run["name"])
+            aggregate = run.get("aggregate_name")
+            if aggregate not in (None, "median"):
+                continue
+            if aggregate is None and name in medians:
+                continue  # a median already stands for it
+            medians[name] = run["real_time"] * UNITS[run.get("time_unit", "ns")]
+            counters[name] = {k: v for k, v in run.items()
+                              if "allocs" in k or k.endswith("_per_s")}
+    return medians, counters
+
+
+def show(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def main():
+    out, inputs = sys.argv[1], sys.argv[2:]
+    medians, counters = load(inputs)
+    lines = [
+        "# Performance",
+        "",
+        "Written by `scripts/run-benchmarks.sh` from one run of every benchmark (release build,",
+        "medians of repetitions). Each figure stands beside a baseline measured in the same run;",
+        "on a shared machine the ratio is the figure to trust, not the absolute time.",
+        "",
+        "| Operation | Ours | Baseline | Ratio (ours / baseline) | Allocations per call | Target |",
+        "|---|---|---|---|---|---|",
+    ]
+    for title, ours, baseline, target in ROWS:
+        if ours not in medians:
+            lines.append(f"| {title} | not measured | | | | {target} |")
+            continue
+        base = medians.get(baseline) if baseline else None
+        ratio = f"{medians[ours] / base:.2f}" if base else ""
+        allocs = ", ".join(f"{k.replace('_', ' ')} {v:.3g}" for k, v in counters[ours].items()
+                           if "allocs" in k)
+        lines.append(f"| {title} | {show(medians[ours])} | {show(base) if base else ''} | {ratio} "
+                     f"| {allocs} | {target} |")
+    with open(out) as f:
+        notes = f.read().split("<!-- notes -->", 1)
+    lines += ["", "<!-- notes -->" + (notes[1] if len(notes) == 2 else "\n")]
+    with open(out, "w") as f:
+        f.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
