@@ -177,7 +177,22 @@ void BM_ReadGroup_RawIndexedScanBaseline(benchmark::State& state) {
   sqlite3_close(db);
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_ReadGroup_RawIndexedScanBaseline)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadGroup_RawIndexedScanBaseline)
+    ->Arg(2500)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond);
+
+// GetObjectW by DN: the time per call must not grow with the number of objects stored.
+void BM_GetObjectW(benchmark::State& state) {
+  GroupFixture fixture(static_cast<int>(state.range(0)));
+  int next = 0;
+  for (auto _ : state) {
+    ZEL_AdminToolObject object(u"Root/Servers",
+                               Name("server-", next++ % static_cast<int>(state.range(0))).c_str());
+    if (fixture.sal->GetObjectW(object) != 0) state.SkipWithError("object missing");
+  }
+}
+BENCHMARK(BM_GetObjectW)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // Icons: the time per call must not grow with the number of icons stored.
 struct IconFixture : Fixture {
@@ -214,6 +229,22 @@ void BM_GetIconByName(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_GetIconByName)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_GetIconByUID(benchmark::State& state) {
+  IconFixture fixture(static_cast<int>(state.range(0)));
+  std::vector<uint64_t> uids;
+  for (const std::u16string& name : fixture.names) {
+    ZEL_AdminToolIcon icon(7, name.c_str());
+    fixture.sal->GetIconByName(icon);
+    uids.push_back(icon.getUID());
+  }
+  std::size_t next = 0;
+  for (auto _ : state) {
+    ZEL_AdminToolIcon icon(uids[next++ % uids.size()]);
+    if (fixture.sal->GetIconByUID(icon) != 0) state.SkipWithError("icon missing");
+  }
+}
+BENCHMARK(BM_GetIconByUID)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
