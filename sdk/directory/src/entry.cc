@@ -61,17 +61,21 @@ int32_t ZEL_DIR_Entry::loadStored(int64_t id) {
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   zel::dir::StoredEntry stored;
   if (const int32_t loaded = store->load(id, &stored)) return loaded;
-  dn_ = ZELString(std::u16string_view(stored.dn));
+  fill(std::move(stored));
+  return 0;
+}
+
+void ZEL_DIR_Entry::fill(zel::dir::StoredEntry&& stored) {
+  dn_ = ZELString(std::move(stored.dn));
   contextID_ = stored.context;
-  uid_ = zel::dir::UIDOf(id);
+  uid_ = zel::dir::UIDOf(stored.id);
   values_.clear();
   touched_.clear();
   for (zel::dir::StoredValue& value : stored.values) {
-    const std::u16string attribute = value.attribute;
-    values_[attribute].push_back(std::move(value));
+    std::vector<Value>& list = values_[value.attribute];
+    list.push_back(std::move(value));
   }
   DataMapHandler(0);
-  return 0;
 }
 
 int32_t ZEL_DIR_Entry::Sync() {
@@ -271,12 +275,10 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
     attribute = filter.substr(0, equals);
     text = filter.substr(equals + 1);
   }
-  std::vector<zel::dir::Match> matches;
-  const int32_t searched =
-      store->searchOneLevel(contextID_, baseDN_.view(), attribute, text, &matches);
-  if (searched != 0) return searched;
   matches_.clear();
-  for (const auto& match : matches) matches_.push_back(match.id);
+  const int32_t searched =
+      store->searchOneLevel(contextID_, baseDN_.view(), attribute, text, &matches_);
+  if (searched != 0) return searched;
   next_ = 0;
   searched_ = true;
   count = static_cast<uint32_t>(matches_.size());
@@ -284,22 +286,19 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
 }
 
 int32_t ZEL_DIR_SearchHelper::deliver(ZELString& name, ZEL_DIR_Entry& entry) {
-  while (next_ < matches_.size()) {
-    const int32_t loaded = entry.loadStored(matches_[next_++]);
-    if (loaded == zel::dir::kNoSuchEntry) continue;  // deleted since the search
-    if (loaded != 0) return loaded;
-    name = entry.GetDN().lastDistinguishedNameComponent();
-    return 0;
-  }
-  return zel::dir::kNoMore;
+  if (next_ >= matches_.size()) return zel::dir::kNoMore;
+  // Each match is delivered once, from what the search read: it moves into the entry.
+  entry.fill(std::move(matches_[next_++]));
+  name = entry.GetDN().lastDistinguishedNameComponent();
+  return 0;
 }
 
 int32_t ZEL_DIR_SearchHelper::GetFirstEntry(ZELString& name, ZEL_DIR_Entry& entry) {
-  if (!searched_) {
+  // A walk hands its matches over as it goes: starting again searches again.
+  if (!searched_ || next_ != 0) {
     uint32_t count = 0;
     if (const int32_t searched = Search(count)) return searched;
   }
-  next_ = 0;
   return deliver(name, entry);
 }
 

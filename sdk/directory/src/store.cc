@@ -88,6 +88,8 @@ int Statement::step() { return stmt_ == nullptr ? SQLITE_ERROR : sqlite3_step(st
 
 int64_t Statement::columnInt(int index) { return sqlite3_column_int64(stmt_, index); }
 
+int Statement::columnType(int index) { return sqlite3_column_type(stmt_, index); }
+
 std::u16string Statement::columnText(int index) {
   const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(stmt_, index));
   const int bytes = sqlite3_column_bytes16(stmt_, index);
@@ -249,19 +251,32 @@ int32_t Store::remove(int64_t id) {
 
 int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
                               std::u16string_view attribute, std::u16string_view text,
-                              std::vector<Match>* matches) {
+                              std::vector<StoredEntry>* matches) {
   Statement search =
       attribute.empty()
-          ? prepare("SELECT id, dn FROM entries WHERE context = ?1 AND parent = ?2 ORDER BY dn")
+          ? prepare(
+                "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
+                "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
+                "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position")
           : prepare(
-                "SELECT e.id, e.dn FROM attribute_values v JOIN entries e ON e.id = v.entry "
-                "WHERE v.attribute = ?3 AND v.text = ?4 AND e.context = ?1 AND e.parent = ?2 "
-                "GROUP BY e.id ORDER BY e.dn");
+                "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
+                "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
+                "WHERE e.context = ?1 AND e.parent = ?2 AND e.id IN (SELECT entry FROM "
+                "attribute_values WHERE attribute = ?3 AND text = ?4) "
+                "ORDER BY e.dn, v.attribute, v.position");
   search.bind(1, static_cast<int64_t>(context)).bind(2, parent);
   if (!attribute.empty()) search.bind(3, attribute).bind(4, text);
   int row;
   while ((row = search.step()) == SQLITE_ROW) {
-    matches->push_back(Match{search.columnInt(0), search.columnText(1)});
+    const int64_t id = search.columnInt(0);
+    if (matches->empty() || matches->back().id != id) {
+      matches->push_back(StoredEntry{id, context, search.columnText(1), search.columnText(2), {}});
+    }
+    if (search.columnType(3) != SQLITE_NULL) {  // an entry without values joins one NULL row
+      matches->back().values.push_back(StoredValue{search.columnText(3), search.columnText(4),
+                                                   static_cast<uint16_t>(search.columnInt(5)),
+                                                   search.columnBlob(6)});
+    }
   }
   return row == SQLITE_DONE ? 0 : kStoreError;
 }

@@ -34,24 +34,12 @@ class Statement {
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step();
   int64_t columnInt(int index);
+  int columnType(int index);
   std::u16string columnText(int index);
   std::vector<uint8_t> columnBlob(int index);
 
  private:
   sqlite3_stmt* stmt_;
-};
-
-struct StoredEntry {
-  int64_t id = 0;
-  uint32_t context = 0;
-  std::u16string dn;
-  std::u16string className;
-  std::vector<StoredValue> values;
-};
-
-struct Match {
-  int64_t id;
-  std::u16string dn;
 };
 
 class Store {
@@ -81,11 +69,12 @@ class Store {
   int32_t replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
                         const std::vector<StoredValue>& values);
   int32_t remove(int64_t id);
-  // The entries whose parent DN is `parent` in `context`, those with a value of `attribute`
-  // whose text form is `text` when `attribute` is not empty; in DN order.
+  // The entries whose parent DN is `parent` in `context` (only those with a value of
+  // `attribute` whose text form is `text`, when `attribute` is not empty), with their values,
+  // in DN order: one pass over the store.
   int32_t searchOneLevel(uint32_t context, std::u16string_view parent,
                          std::u16string_view attribute, std::u16string_view text,
-                         std::vector<Match>* matches);
+                         std::vector<StoredEntry>* matches);
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}

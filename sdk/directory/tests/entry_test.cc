@@ -180,10 +180,13 @@ TEST_F(EntryTest, LookupsAndSearchesUseIndexes) {
   };
   for (const char* sql :
        {"SELECT id FROM entries WHERE context = 1 AND dn = 'x'",
-        "SELECT id, dn FROM entries WHERE context = 1 AND parent = 'x' ORDER BY dn",
-        "SELECT e.id, e.dn FROM attribute_values v JOIN entries e ON e.id = v.entry WHERE "
-        "v.attribute = 'a' AND v.text = 'b' AND e.context = 1 AND e.parent = '' GROUP BY e.id "
-        "ORDER BY e.dn"}) {
+        "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data FROM entries "
+        "e LEFT JOIN attribute_values v ON v.entry = e.id WHERE e.context = 1 AND e.parent = 'x' "
+        "ORDER BY e.dn, v.attribute, v.position",
+        "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data FROM entries "
+        "e LEFT JOIN attribute_values v ON v.entry = e.id WHERE e.context = 1 AND e.parent = '' "
+        "AND e.id IN (SELECT entry FROM attribute_values WHERE attribute = 'a' AND text = 'b') "
+        "ORDER BY e.dn, v.attribute, v.position"}) {
     const std::string detail = plan(sql);
     EXPECT_EQ(detail.find("SCAN"), std::string::npos) << sql << " -> " << detail;
   }

@@ -86,6 +86,8 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
 
   // Loads the stored entry `id` into this object and maps it.
   int32_t loadStored(int64_t id);
+  // Takes a stored entry read already (by a search) and maps it.
+  void fill(zel::dir::StoredEntry&& stored);
   const Value* nextValue(const char16_t* attribute, bool first);
 
   ZEL_DIR_ServiceInterface* service_;
@@ -130,7 +132,7 @@ class ZEL_DIRECTORY_API ZEL_DIR_SearchHelper {
   ZELString baseDN_;
   uint32_t contextID_;
   ZELString filter_;
-  std::vector<int64_t> matches_;
+  std::vector<zel::dir::StoredEntry> matches_;
   std::size_t next_ = 0;
   bool searched_ = false;
 };

@@ -1,4 +1,6 @@
-// One typed value of an attribute, as entries hold it in memory and the store keeps it.
+// Values and entries as entries hold them in memory and the store keeps them.
+
+// One typed value of an attribute.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,15 @@ struct StoredValue {
   std::u16string typeName;
   uint16_t typeCode = 0;
   std::vector<uint8_t> bytes;
+};
+
+// One entry as the store keeps it.
+struct StoredEntry {
+  int64_t id = 0;
+  uint32_t context = 0;
+  std::u16string dn;
+  std::u16string className;
+  std::vector<StoredValue> values;
 };
 
 }  // namespace zel::dir
