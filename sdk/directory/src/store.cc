@@ -258,12 +258,14 @@ int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
                 "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
                 "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
                 "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position")
+          // Driven from the value index (CROSS JOIN keeps that order): the entries that hold
+          // the value are few, the siblings they are among may be many.
           : prepare(
                 "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-                "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
-                "WHERE e.context = ?1 AND e.parent = ?2 AND e.id IN (SELECT entry FROM "
-                "attribute_values WHERE attribute = ?3 AND text = ?4) "
-                "ORDER BY e.dn, v.attribute, v.position");
+                "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND "
+                "text = ?4) m CROSS JOIN entries e ON e.id = m.entry "
+                "LEFT JOIN attribute_values v ON v.entry = e.id "
+                "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position");
   search.bind(1, static_cast<int64_t>(context)).bind(2, parent);
   if (!attribute.empty()) search.bind(3, attribute).bind(4, text);
   int row;
