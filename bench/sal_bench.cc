@@ -188,16 +188,20 @@ void ServeReply(zel::rt::InProcessFarm& farm, const std::vector<uint8_t>& reply)
       });
 }
 
+const uint32_t kEightValues[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+
+// An account record with 8 privileges, as both generations of enumeration carry it.
+void WriteBenchAccount(ZEL_BUF_BinBuffer& out, uint32_t i) {
+  out << ZELString(u"administrator-name") << ZELString(u"NT") << i << i << uint32_t{8};
+  out.AppendBytes(kEightValues, sizeof kEightValues);
+}
+
 // An EnumerateKeldraAdmins reply of `admins` administrators with 8 privileges each.
 std::vector<uint8_t> AdminsReply(uint32_t admins) {
   ZEL_BUF_BinBuffer out;
   out.SetMaxSize(64u << 20);
   out << int32_t{0} << admins;
-  const uint32_t privileges[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  for (uint32_t i = 0; i < admins; ++i) {
-    out << ZELString(u"administrator-name") << ZELString(u"NT") << i << i << uint32_t{8};
-    out.AppendBytes(privileges, sizeof privileges);
-  }
+  for (uint32_t i = 0; i < admins; ++i) WriteBenchAccount(out, i);
   return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
 }
 
@@ -304,14 +308,12 @@ std::vector<uint8_t> Admins2Reply(uint32_t admins) {
   ZEL_BUF_BinBuffer out;
   out.SetMaxSize(64u << 20);
   out << int32_t{0} << admins;
-  const uint32_t values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   for (uint32_t i = 0; i < admins; ++i) {
-    out << ZELString(u"administrator-name") << ZELString(u"NT") << i << i << uint32_t{8};
-    out.AppendBytes(values, sizeof values);
+    WriteBenchAccount(out, i);
     out << uint64_t{i} << uint32_t{4};
     for (uint64_t folder = 1; folder <= 4; ++folder) {
       out << folder << uint32_t{4};
-      out.AppendBytes(values, 16);
+      out.AppendBytes(kEightValues, 16);
     }
     out << ZELString(u"mail@example") << ZELString(u"555-0100") << ZELString(u"room 1");
   }
