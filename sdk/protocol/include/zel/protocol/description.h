@@ -1,0 +1,36 @@
+// An event described as named fields, for people and tools (the console's event monitor renders
+// these as text or JSON). Every describer of a message fills one of these from the same grammar
+// the message's writer and reader use; a secret field is never copied in: its value is the
+// blank text kBlanked whatever the bytes were.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zel/protocol/export.h"
+
+namespace zel::protocol {
+
+inline constexpr const char* kBlanked = "(secret)";
+
+struct Field {
+  std::string name;   // a path: "count", "users[2].name", "privileges[0]"
+  std::string value;  // readable: decimal or 0x-hex numbers, quoted text, hex bytes
+  bool secret = false;
+};
+
+struct EventDescription {
+  uint16_t eventID = 0;
+  std::string eventName;   // from the event table, or "event N" for an unknown ID
+  std::string direction;   // "request", "reply" or "notification"
+  bool parsed = true;      // false when the payload did not follow the message's grammar
+  uint32_t stoppedAt = 0;  // payload offset where reading stopped, when not parsed
+  uint32_t trailing = 0;   // payload bytes after the last field
+  std::vector<Field> fields;
+
+  // One line per field under a heading line; an unparsed event says where it stopped.
+  ZEL_PROTOCOL_API std::string Text() const;
+};
+
+}  // namespace zel::protocol
