@@ -1,17 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "zel/directory/codes.h"
 #include "zel/directory/service.h"
 #include "zel/directory/testing/temp_store.h"
 #include "zel/runtime/alloc.h"
+#include "zel/runtime/testing/child_process.h"
 #include "zel/runtime/testing/scripted_host.h"
 
 namespace {
 
+using zel::dir::testing::StoreAt;
 using zel::dir::testing::TempStore;
+using zel::rt::testing::ChildProcess;
+
+// Another process creates a context in the store at `path`.
+const zel::rt::testing::ChildRole kCreateContext("create-context", [](const std::string& path) {
+  StoreAt store(path);
+  zel::rt::testing::ScriptedHost host;
+  host.Plugins().Offer(kZelDirectoryStoreInterface, &store);
+  ZEL_PS_LDAPSAL directory(host);
+  return static_cast<int>(
+      directory.CreateDataContext(ZELString(u"AdminToolIconContext"), ZELString(u"A/Icons")));
+});
 
 class ContextTest : public ::testing::Test {
  protected:
@@ -48,16 +58,9 @@ TEST_F(ContextTest, ACreatedContextBindsByNameOrDnAndKeepsItsId) {
 }
 
 TEST_F(ContextTest, ContextsPersistAcrossProcesses) {
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    ZEL_PS_LDAPSAL directory(host_);
-    _exit(directory.CreateDataContext(ZELString(u"AdminToolIconContext"), ZELString(u"A/Icons")));
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ChildProcess child = ChildProcess::StartRole("create-context", store_.StorePath());
+  ASSERT_TRUE(child.Started());
+  ASSERT_EQ(child.Wait(), 0);
 
   ZEL_PS_LDAPSAL directory(host_);
   uint32_t id = 0;

@@ -2,20 +2,23 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
 #include "zel/directory/testing/temp_store.h"
 #include "zel/runtime/alloc.h"
+#include "zel/runtime/testing/child_process.h"
 #include "zel/runtime/testing/scripted_host.h"
 
 namespace {
 
+using zel::dir::testing::StoreAt;
 using zel::dir::testing::TempStore;
+using zel::rt::testing::ChildProcess;
 
 // An entry with one mapped field, like the library's entry classes.
 class NoteEntry : public ZEL_DIR_Entry {
@@ -198,31 +201,42 @@ TEST_F(EntryTest, LookupsAndSearchesUseIndexes) {
   sqlite3_close(db);
 }
 
+constexpr int kNotesPerWriter = 20;
+
+// Another process adds its notes ("WRITER STORE-PATH"); its exit code is how many failed.
+const zel::rt::testing::ChildRole kNoteWriter("note-writer", [](const std::string& argument) {
+  const std::size_t space = argument.find(' ');
+  StoreAt store(argument.substr(space + 1));
+  zel::rt::testing::ScriptedHost host;
+  host.Plugins().Offer(kZelDirectoryStoreInterface, &store);
+  ZEL_PS_LDAPSAL own(host);
+  uint32_t context = 0;
+  if (own.BindLDAP(ZELString(u"&Notes"), context) != 0) return 100;
+  int failures = 0;
+  for (int i = 0; i < kNotesPerWriter; ++i) {
+    NoteEntry note(
+        &own,
+        ZELString::FromUtf8("Root/Notes/p" + argument.substr(0, space) + "-" + std::to_string(i)),
+        context);
+    failures += note.Add() != 0;
+  }
+  return failures;
+});
+
 TEST_F(EntryTest, ProcessesShareTheStoreAndAForeignFileIsRefused) {
-  const int kChildren = 3, kEach = 20;
+  const int kChildren = 3;
+  std::vector<ChildProcess> writers;
   for (int c = 0; c < kChildren; ++c) {
-    if (fork() == 0) {
-      ZEL_PS_LDAPSAL own(host_);
-      int failures = 0;
-      for (int i = 0; i < kEach; ++i) {
-        NoteEntry note(
-            &own, ZELString::FromUtf8("Root/Notes/p" + std::to_string(c) + "-" + std::to_string(i)),
-            context_);
-        failures += note.Add() != 0;
-      }
-      _exit(failures);
-    }
+    writers.push_back(
+        ChildProcess::StartRole("note-writer", std::to_string(c) + " " + store_.StorePath()));
+    ASSERT_TRUE(writers.back().Started());
   }
-  for (int c = 0; c < kChildren; ++c) {
-    int status = 0;
-    wait(&status);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (ChildProcess& writer : writers) EXPECT_EQ(writer.Wait(), 0);
   ZEL_DIR_SearchHelper all(&directory_, 1, ZELString(u"Root/Notes"), context_, ZELString(),
                            ZELString(u"*"));
   uint32_t count = 0;
   ASSERT_EQ(all.Search(count), 0);
-  EXPECT_EQ(count, static_cast<uint32_t>(kChildren * kEach));
+  EXPECT_EQ(count, static_cast<uint32_t>(kChildren * kNotesPerWriter));
 
   struct Foreign final : ZEL_DIR_StoreLocation {
     std::string path;

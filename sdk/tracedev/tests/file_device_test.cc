@@ -3,35 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "zel/runtime/testing/portable.h"
 #include "zel/tracedev/device.h"
 #include "zel/tracedev/files.h"
 
 namespace {
 
 using namespace zel::trace;
+using zel::rt::testing::SetEnvironment;
 
 constexpr Guid kMessageGuid = {0x11223344, 0x5566, 0x7788, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr Guid kControlGuid = {0xCAFE, 0, 0, {0}};
 
 class FileDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("zeltrace-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-    controlPath_ = (folder_ / "control").string();
-    tracePath_ = (folder_ / "trace").string();
-    ::setenv(kControlFileVariable, controlPath_.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv(kControlFileVariable);
-    std::filesystem::remove_all(folder_);
-  }
+  void SetUp() override { SetEnvironment(kControlFileVariable, controlPath_.c_str()); }
+  void TearDown() override { SetEnvironment(kControlFileVariable, nullptr); }
 
   ControlSettings Settings(uint8_t flags) const {
     return ControlSettings{u"TestComponent", tracePath_, 7, flags, 5};
@@ -42,9 +32,9 @@ class FileDeviceTest : public ::testing::Test {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::filesystem::path folder_;
-  std::string controlPath_;
-  std::string tracePath_;
+  zel::rt::testing::TempFolder folder_{"zeltrace"};
+  std::string controlPath_ = folder_.File("control");
+  std::string tracePath_ = folder_.File("trace");
 };
 
 // A record as a provider builds it: `count` arguments described one by one.
@@ -91,7 +81,7 @@ TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFile) {
   EXPECT_EQ(records[0].messageNumber, 42);
   EXPECT_EQ(records[0].guid.data1, kMessageGuid.data1);
   EXPECT_EQ(records[0].arguments, args);
-  EXPECT_EQ(records[0].processID, static_cast<uint32_t>(::getpid()));
+  EXPECT_EQ(records[0].processID, zel::rt::testing::CurrentProcessId());
   EXPECT_EQ(records[1].sequence, records[0].sequence + 1);
   EXPECT_EQ(records[1].arguments, blockArgs);
 }
@@ -109,7 +99,7 @@ TEST_F(FileDeviceTest, TheDeviceRefusesOtherComponentsAndIsAbsentWithoutAControl
   EXPECT_EQ(read.tracePath, tracePath_);
   EXPECT_EQ(read.flags, kFlagInfo);
 
-  ::unsetenv(kControlFileVariable);
+  SetEnvironment(kControlFileVariable, nullptr);
   EXPECT_EQ(OpenPlatformDevice(), nullptr);
   EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
 }

@@ -1,0 +1,36 @@
+# cmake -DOBJDUMP=... -DLIBRARY=ZelAdminSal.dll -P CheckExports.cmake
+# Reads the DLL's export table: the API is there under its linker names (ZEL_CRC16 unmangled),
+# the library's inner functions are not.
+set(required
+    ZEL_CRC16
+    _ZN17ZEL_AdminToolSAL6C1ER18ZEL_PIF_ISubSystem
+    _ZN16ZEL_AdminToolSAL18s_adminToolContextE
+    _ZN3zel5trace18InstallTraceDeviceEPNS0_11TraceDeviceE)
+set(forbidden _ZN3zel5trace8OpenOnceEv _ZN3zel3sal18TraceWriteFailureERKNS0_7RequestEi)
+
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
+endif()
+# Export table lines: "\t[ 12] NAME" (x86_64) or "\t[ 12] +base[ 13] NAME" (i686).
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]*" lines "${dump}")
+set(exported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE ".* " "" name "${line}")
+  list(APPEND exported "${name}")
+endforeach()
+list(LENGTH exported count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "${LIBRARY} exports nothing")
+endif()
+foreach(name IN LISTS required)
+  if(NOT name IN_LIST exported)
+    message(FATAL_ERROR "${LIBRARY} does not export ${name}")
+  endif()
+endforeach()
+foreach(name IN LISTS forbidden)
+  if(name IN_LIST exported)
+    message(FATAL_ERROR "${LIBRARY} exports the inner ${name}")
+  endif()
+endforeach()
+message(STATUS "${LIBRARY}: ${count} names exported, the API among them")
