@@ -1,6 +1,8 @@
 # cmake -DOBJDUMP=... -DLIBRARY=ZelAdminSal.dll -P CheckExports.cmake
 # Reads the DLL's export table: the API is there under its linker names (ZEL_CRC16 unmangled),
 # the library's inner functions are not.
+cmake_minimum_required(VERSION 3.25)
+
 set(required
     ZEL_CRC16
     _ZN17ZEL_AdminToolSAL6C1ER18ZEL_PIF_ISubSystem
@@ -12,8 +14,13 @@ execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VAR
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
 endif()
-# Export table lines: "\t[ 12] NAME" (x86_64) or "\t[ 12] +base[ 13] NAME" (i686).
-string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]*" lines "${dump}")
+# The names follow "[Ordinal/Name Pointer] Table", one a line: "\t[  12] NAME".
+string(FIND "${dump}" "[Ordinal/Name Pointer] Table" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${LIBRARY} has no export table")
+endif()
+string(SUBSTRING "${dump}" ${at} -1 dump)
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]*" lines "${dump}")
 set(exported "")
 foreach(line IN LISTS lines)
   string(REGEX REPLACE ".* " "" name "${line}")

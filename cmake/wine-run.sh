@@ -9,7 +9,8 @@ shift 3
 
 export WINEARCH=win64 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 server="$(dirname "$wine")/wineserver64"
-[ -x "$server" ] && export WINESERVER="$server"
+[ -x "$server" ] || server="$(dirname "$wine")/wineserver"
+export WINESERVER="$server"
 path=""
 old_ifs=$IFS
 IFS=:
@@ -27,5 +28,9 @@ mkdir -p "$prefix"
     touch "$prefix/.zel-ready"
   fi
 ) 9>"$prefix.lock"
+
+# One wine server for the whole run, kept for 10 s after its last program (a test suite starts a
+# program per case; starting a server for each is most of the time). It ends by itself.
+"$server" -p10 >/dev/null 2>&1 || true
 
 exec "$wine" "$@"
