@@ -23,6 +23,8 @@ namespace {
 
 // The child's role and argument travel in one variable: "ROLE:ARGUMENT".
 constexpr const char* kRoleVariable = "ZEL_TEST_CHILD";
+// A program that children are started through, when the tests run under one.
+constexpr const char* kEmulatorVariable = "ZEL_TEST_EMULATOR";
 
 std::map<std::string, ChildRoleMain>& Roles() {
   static std::map<std::string, ChildRoleMain> roles;
@@ -230,6 +232,10 @@ ChildProcess ChildProcess::Start(const std::string& program,
   ChildProcess child;
   const std::string path = Resolve(program).string();
   std::vector<char*> argv;
+  // Where the tests themselves run under an emulator (32-bit programs on a kernel that cannot
+  // run them), their children must too.
+  const char* emulator = std::getenv(kEmulatorVariable);
+  if (emulator != nullptr && *emulator != '\0') argv.push_back(const_cast<char*>(emulator));
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -241,7 +247,7 @@ ChildProcess ChildProcess::Start(const std::string& program,
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
   pid_t pid = -1;
-  const int failed = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeEnds[1]);
   if (failed != 0) {
