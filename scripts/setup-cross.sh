@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure what the cross builds (windows-x64, windows-i686, linux-i686) need is there:
-# Debian's MinGW-w64 compilers (posix threads), wine64, gcc-multilib and GoogleTest's source;
+# Debian's MinGW-w64 compilers (posix threads), wine64, gcc-multilib, qemu-user (32-bit programs
+# on a kernel that cannot run them) and GoogleTest's source;
 # and SQLite's amalgamation source, taken from a pinned npm package into build/deps/sqlite3.
 # Never enables the i386 architecture: the Windows tests run under wine64 only.
 set -euo pipefail
@@ -8,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-          binutils-mingw-w64-i686 wine64 g++-multilib googletest)
+          binutils-mingw-w64-i686 wine64 g++-multilib qemu-user googletest)
 command -v npm >/dev/null || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
