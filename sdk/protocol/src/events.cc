@@ -36,6 +36,11 @@ constexpr std::array kEvents{
     EventInfo{e::kContainerChange, "ContainerChange", K::kOneWay, 0},
     EventInfo{e::kGetPrivilegesByBlob, "GetPrivilegesByBlob", K::kRequestReply, 4},
     EventInfo{e::kPostAdminNameUnResolved, "PostAdminNameUnResolvedNotification", K::kOneWay, 0},
+    // Ours.
+    EventInfo{e::kCreateFolder, "CreateFolder", K::kRequestReply, 0},
+    EventInfo{e::kRenameFolder, "RenameFolder", K::kRequestReply, 0},
+    EventInfo{e::kDeleteFolder, "DeleteFolder", K::kRequestReply, 0},
+    EventInfo{e::kMoveFolderMembers, "MoveFolderMembers", K::kRequestReply, 0},
 };
 
 constexpr bool OrderedByID() {
@@ -47,6 +52,10 @@ constexpr bool OrderedByID() {
 static_assert(OrderedByID(), "FindEvent searches the table by ID");
 
 }  // namespace
+
+uint16_t ReplyEventID(uint16_t requestID) {
+  return requestID == e::kEnumerateGroupWithCredentials ? e::kTreeOperation : requestID;
+}
 
 std::span<const EventInfo> AllEvents() { return kEvents; }
 

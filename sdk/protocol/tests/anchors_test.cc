@@ -1,0 +1,99 @@
+// Byte-exact anchors: the expected bytes are spelled out by hand, not made by the writer under
+// test, so a change of the wire form shows here.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "samples.h"
+#include "zel/protocol/messages.h"
+
+namespace zel::protocol {
+namespace {
+
+using samples::Bytes;
+
+// Little-endian pieces, concatenated.
+struct Spell {
+  Bytes bytes;
+  Spell& Le(uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return *this;
+  }
+  Spell& U32(uint32_t value) { return Le(value, 4); }
+  Spell& U64(uint64_t value) { return Le(value, 8); }
+  Spell& Raw(std::initializer_list<uint8_t> raw) {
+    bytes.insert(bytes.end(), raw);
+    return *this;
+  }
+  // A text: byte length with terminator, UTF-16LE units, terminator (ASCII only here).
+  Spell& Text(const char* ascii) {
+    const std::string text(ascii);
+    U32(static_cast<uint32_t>(2 * (text.size() + 1)));
+    for (const char c : text) Raw({static_cast<uint8_t>(c), 0});
+    return Raw({0, 0});
+  }
+};
+
+template <class M>
+Bytes EncodeBytes(const M& message) {
+  ZEL_BUF_BinBuffer out;
+  Encode(message, out);
+  return Bytes(out.GetData(), out.GetData() + out.GetSize());
+}
+
+TEST(AnchorsTest, FolderMessages) {
+  EXPECT_EQ(EncodeBytes(FolderOperationReply{0, 0x0000012100000009}),
+            Spell().Raw({0, 0, 0, 0, 9, 0, 0, 0, 0x21, 0x01, 0, 0}).bytes);
+  EXPECT_EQ(EncodeBytes(FolderOperationReply{static_cast<int32_t>(0x80060008u), 0}),
+            Spell().Raw({0x08, 0, 0x06, 0x80}).bytes);
+  EXPECT_EQ(EncodeBytes(MoveFolderMembersRequest{{1, 2}, 5, 6}),
+            Spell().U32(2).U64(1).U64(2).U64(5).U64(6).bytes);
+  EXPECT_EQ(EncodeBytes(CreateFolderRequest{12, ZELString(u"Reports")}),
+            Spell().U64(12).Text("Reports").bytes);
+  EXPECT_EQ(EncodeBytes(DeleteFolderRequest{12}), Spell().U64(12).bytes);
+}
+
+TEST(AnchorsTest, ReadersRefuseWhatNoWriterSends) {
+  struct Row {
+    const char* what;
+    uint16_t eventID;
+    Direction direction;
+    Bytes payload;
+    uint32_t stoppedAt;
+  };
+  const Row rows[] = {
+      {"a reply UID of 0", event::kCreateFolder, Direction::kReply, Spell().U32(0).U64(0).bytes, 4},
+      {"a null name", event::kRenameFolder, Direction::kRequest, Spell().U64(1).U32(0).bytes, 8},
+      {"a member count past the end", event::kMoveFolderMembers, Direction::kRequest,
+       Spell().U32(5).U64(1).U64(2).U64(3).U64(4).bytes, 0},
+      {"a name cut short", event::kCreateFolder, Direction::kRequest,
+       Spell().U64(1).U32(8).Raw({'a', 0}).bytes, 8},
+  };
+  for (const Row& row : rows) {
+    EventDescription description;
+    ASSERT_TRUE(DescribeEventOfOurs(row.eventID, row.direction, row.payload.data(),
+                                    static_cast<uint32_t>(row.payload.size()), description));
+    EXPECT_FALSE(description.parsed) << row.what;
+    EXPECT_EQ(description.stoppedAt, row.stoppedAt) << row.what;
+  }
+}
+
+TEST(AnchorsTest, DescriptionText) {
+  const Bytes move = Spell().U32(2).U64(1).U64(0x0121000000000002).U64(5).U64(6).Raw({7}).bytes;
+  EventDescription description;
+  ASSERT_TRUE(DescribeEventOfOurs(event::kMoveFolderMembers, Direction::kRequest, move.data(),
+                                  static_cast<uint32_t>(move.size()), description));
+  EXPECT_EQ(description.Text(),
+            "MoveFolderMembers (1003) request\n"
+            "  members = [0x0000000000000001, 0x0121000000000002]\n"
+            "  fromFolder = 0x0000000000000005\n"
+            "  toFolder = 0x0000000000000006\n"
+            "  (1 bytes after the last field)\n");
+  const Bytes reply = Spell().Raw({0x08, 0, 0x06, 0x80}).bytes;
+  ASSERT_TRUE(DescribeEventOfOurs(event::kDeleteFolder, Direction::kReply, reply.data(),
+                                  static_cast<uint32_t>(reply.size()), description));
+  EXPECT_EQ(description.Text(), "DeleteFolder (1002) reply\n  result = -2147090424 (0x80060008)\n");
+}
+
+}  // namespace
+}  // namespace zel::protocol
