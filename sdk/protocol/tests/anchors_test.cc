@@ -68,6 +68,14 @@ TEST(AnchorsTest, ReadersRefuseWhatNoWriterSends) {
        Spell().U32(5).U64(1).U64(2).U64(3).U64(4).bytes, 0},
       {"a name cut short", event::kCreateFolder, Direction::kRequest,
        Spell().U64(1).U32(8).Raw({'a', 0}).bytes, 8},
+      {"an entry named neither by DN nor by UID", event::kDirGetEntry, Direction::kRequest,
+       Spell().Raw({2}).U64(5).bytes, 0},
+      {"a change of no known kind", event::kDirChanged, Direction::kNotification,
+       Spell().U32(1).U32(3).U64(9).Raw({0}).U64(5).Text("A").bytes, 16},
+      {"a search cookie longer than the payload", event::kDirSearch, Direction::kReply,
+       Spell().U32(0).U32(0).U32(0x7FFFFFFF).Raw({1, 2}).bytes, 8},
+      {"more records than bytes", event::kAuditQuery, Direction::kReply,
+       Spell().U32(0).U32(3).U64(1).bytes, 4},
   };
   for (const Row& row : rows) {
     EventDescription description;
@@ -75,6 +83,54 @@ TEST(AnchorsTest, ReadersRefuseWhatNoWriterSends) {
                                     static_cast<uint32_t>(row.payload.size()), description));
     EXPECT_FALSE(description.parsed) << row.what;
     EXPECT_EQ(description.stoppedAt, row.stoppedAt) << row.what;
+  }
+}
+
+TEST(AnchorsTest, PasswordsAreUtf8OfAtMost127CharactersOnBothSides) {
+  const struct {
+    std::string password;
+    bool accepted;
+  } rows[] = {
+      {"", true},
+      {std::string(127, 'a'), true},
+      {std::string(128, 'a'), false},
+      {[] {
+         std::string text;
+         for (int i = 0; i < 127; ++i) text += "\xE2\x82\xAC";  // 127 euro signs, 381 bytes
+         return text;
+       }(),
+       true},
+      {"\xF0\x9F\x94\x91 key", true},
+      {"\xC0\xAF", false},          // an overlong '/'
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"abc\xE2\x82", false},       // cut inside a character
+      {"\x80", false},              // a continuation byte first
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+  };
+  for (const auto& row : rows) {
+    const SetCredentialRequest request{7, SecretBytes(""), SecretBytes(row.password)};
+    bool written = true;
+    try {
+      EncodeBytes(request);
+    } catch (const ZEL_BUF_AppendException& e) {
+      written = false;
+      EXPECT_EQ(e.code(), zel::rt::kInvalidArgument);
+    }
+    EXPECT_EQ(written, row.accepted) << row.password.size() << " bytes";
+    // The same bytes put on the wire by hand.
+    Spell spelled;
+    spelled.U64(7).U32(0).U32(static_cast<uint32_t>(row.password.size()));
+    for (const char c : row.password) spelled.Raw({static_cast<uint8_t>(c)});
+    ZEL_BUF_BufferReader in(spelled.bytes.data(), static_cast<uint32_t>(spelled.bytes.size()));
+    SetCredentialRequest read;
+    bool accepted = true;
+    try {
+      Decode(in, read);
+    } catch (const ZEL_BUF_ReadException& e) {
+      accepted = false;
+      EXPECT_EQ(e.reason(), ZEL_BUF_ReadException::Reason::kMalformed);
+    }
+    EXPECT_EQ(accepted, row.accepted) << row.password.size() << " bytes";
   }
 }
 

@@ -61,6 +61,26 @@ inline constexpr uint16_t kCreateFolder = 1000;
 inline constexpr uint16_t kRenameFolder = 1001;
 inline constexpr uint16_t kDeleteFolder = 1002;
 inline constexpr uint16_t kMoveFolderMembers = 1003;
+inline constexpr uint16_t kEnumerateGroup = 1004;  // answered with kTreeOperation (81)
+inline constexpr uint16_t kSetCredential = 1005;
+inline constexpr uint16_t kUnlock = 1006;
+inline constexpr uint16_t kIssueTicket = 1007;
+inline constexpr uint16_t kLogout = 1008;
+inline constexpr uint16_t kDirBindContext = 1009;
+inline constexpr uint16_t kDirCreateContext = 1010;
+inline constexpr uint16_t kDirAddEntry = 1011;
+inline constexpr uint16_t kDirUpdateEntry = 1012;
+inline constexpr uint16_t kDirDeleteEntry = 1013;
+inline constexpr uint16_t kDirGetEntry = 1014;
+inline constexpr uint16_t kDirSearch = 1015;
+inline constexpr uint16_t kDirChangeNumber = 1016;
+inline constexpr uint16_t kDirChangeInfo = 1017;
+inline constexpr uint16_t kDirSubscribe = 1018;
+inline constexpr uint16_t kDirUnsubscribe = 1019;
+inline constexpr uint16_t kDirChanged = 1020;  // one-way, to a subscriber
+inline constexpr uint16_t kAuditQuery = 1021;
+inline constexpr uint16_t kExportCredentials = 1022;
+inline constexpr uint16_t kImportCredentials = 1023;
 }  // namespace event
 
 struct EventInfo {

@@ -1,7 +1,8 @@
 // How a message of ours lists its fields once, and the visitors that walk the list: the writer
 // (onto a ZEL_BUF_BinBuffer), the reader (from a ZEL_BUF_BufferReader), the describer (reads like
 // the reader and turns each field into a named, readable Field) and the least-size counter (the
-// fewest bytes a record can take, which the reader checks every count against).
+// fewest bytes a record can take, which the reader checks every count against), and the wire
+// size (what the writer would append).
 //
 // Grammar of the field kinds (the runtime's encoding, zel/runtime/wire.h: little-endian, no
 // padding):
@@ -55,6 +56,9 @@
 #include "zel/runtime/strings.h"
 
 namespace zel::protocol {
+
+// The most one event's payload may hold (the runtime's event maximum).
+inline constexpr uint32_t kMaxPayload = ZEL_BUF_BinBuffer::kDefaultMaxSize;
 
 // Longest password, in characters (code points).
 inline constexpr uint32_t kMaxPasswordChars = 127;
@@ -209,6 +213,52 @@ class LeastSize {
   }
   bool Present(bool) { return false; }
   bool Trailing(bool) { return false; }
+  void Valid(bool) {}
+
+  uint64_t size() const { return size_; }
+
+ private:
+  uint64_t size_ = 0;
+};
+
+// Wire size: the exact bytes the writer would append, without writing (a server fills a page
+// of search results while the reply stays within kMaxPayload).
+class WireSize {
+ public:
+  void U8(const char*, uint8_t&) { size_ += 1; }
+  void I16(const char*, int16_t&) { size_ += 2; }
+  void U16(const char*, uint16_t&) { size_ += 2; }
+  void I32(const char*, int32_t&) { size_ += 4; }
+  void U32(const char*, uint32_t&) { size_ += 4; }
+  void U64(const char*, uint64_t&) { size_ += 8; }
+  void UID(const char*, uint64_t&) { size_ += 8; }
+  void Text(const char*, ZELString& value) { size_ += 4 + uint64_t{value.getLength()}; }
+  void Texts(const char*, ZELMultiString& value) {
+    size_ += 4;
+    for (const ZELString& item : value.items()) size_ += 4 + uint64_t{item.getLength()};
+  }
+  void U32s(const char*, std::vector<uint32_t>& values) { size_ += 4 + 4 * values.size(); }
+  void U64s(const char*, std::vector<uint64_t>& values) { size_ += 4 + 8 * values.size(); }
+  void U32sOf(const char*, uint32_t, std::vector<uint32_t>& values) { size_ += 4 * values.size(); }
+  void U64sOf(const char*, uint32_t, std::vector<uint64_t>& values) { size_ += 8 * values.size(); }
+  void Bytes(const char*, std::vector<uint8_t>& bytes) { size_ += 4 + bytes.size(); }
+  void Secret(const char*, SecretBytes& bytes) { size_ += 4 + uint64_t{bytes.size()}; }
+  void Password(const char*, SecretBytes& text) { size_ += 4 + uint64_t{text.size()}; }
+  template <std::size_t N>
+  void Fixed(const char*, std::array<uint8_t, N>&) {
+    size_ += N;
+  }
+  template <class T>
+  void List(const char* name, std::vector<T>& items) {
+    List(name, items, [](auto& v, T& item) { item.Fields(v); });
+  }
+  template <class T, class Each>
+  void List(const char*, std::vector<T>& items, Each&& each) {
+    size_ += 4;
+    for (T& item : items) each(*this, item);
+  }
+  bool Present(bool condition) { return condition; }
+  bool Trailing(bool condition) { return condition; }
   void Valid(bool) {}
 
   uint64_t size() const { return size_; }
@@ -489,6 +539,14 @@ template <class M>
 void Encode(const M& message, ZEL_BUF_BinBuffer& out) {
   Writer writer(out);
   const_cast<M&>(message).Fields(writer);
+}
+
+// The bytes Encode would append for the message.
+template <class M>
+uint64_t EncodedSize(const M& message) {
+  WireSize size;
+  const_cast<M&>(message).Fields(size);
+  return size.size();
 }
 
 // Reads the message's fields from the reader's position; throws ZEL_BUF_ReadException. Bytes
