@@ -134,6 +134,52 @@ TEST(AnchorsTest, PasswordsAreUtf8OfAtMost127CharactersOnBothSides) {
   }
 }
 
+// A record as the library's events have them: a null-able string and a list whose int16 count
+// comes first, apart from the list.
+struct Section {
+  struct Item {
+    uint64_t uid = 0;
+    template <class V>
+    void Fields(V& v) {
+      v.UID("uid", uid);
+    }
+  };
+  ZELString parent;
+  int16_t count = 0;
+  std::vector<Item> items;
+  template <class V>
+  void Fields(V& v) {
+    v.AnyText("parent", parent);
+    v.I16("count", count);
+    v.Valid(count >= 0);
+    v.ListOf("items", static_cast<uint32_t>(count), items,
+             [](auto& inner, Item& item) { item.Fields(inner); });
+  }
+};
+
+TEST(AnchorsTest, KindsForTheLibrarysRecords) {
+  const Bytes nullParent = Spell().U32(0).Le(2, 2).U64(5).U64(6).bytes;
+  EventDescription description;
+  description.eventName = "Section";
+  DescribePayload<Section>(nullParent.data(), static_cast<uint32_t>(nullParent.size()),
+                           description);
+  EXPECT_EQ(description.Text(),
+            "Section (0) \n  parent = null\n  count = 2\n  items[0].uid = 0x0000000000000005\n"
+            "  items[1].uid = 0x0000000000000006\n");
+  // Read, the null parent is empty text, which writes back with its terminator.
+  ZEL_BUF_BufferReader in(nullParent.data(), static_cast<uint32_t>(nullParent.size()));
+  Section section;
+  Decode(in, section);
+  EXPECT_EQ(EncodeBytes(section), Spell().Text("").Le(2, 2).U64(5).U64(6).bytes);
+  // A count the payload cannot hold stops at the list, before anything is taken for it.
+  const Bytes hostile = Spell().Text("P").Le(0x7FFF, 2).U64(5).bytes;
+  DescribePayload<Section>(hostile.data(), static_cast<uint32_t>(hostile.size()), description);
+  EXPECT_FALSE(description.parsed);
+  EXPECT_EQ(description.stoppedAt, 10u);
+  section.count = 3;  // says 3, holds 2
+  EXPECT_THROW(EncodeBytes(section), ZEL_BUF_AppendException);
+}
+
 TEST(AnchorsTest, DescriptionText) {
   const Bytes move = Spell().U32(2).U64(1).U64(0x0121000000000002).U64(5).U64(6).Raw({7}).bytes;
   EventDescription description;

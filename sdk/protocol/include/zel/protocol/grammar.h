@@ -10,6 +10,7 @@
 //   u8 i16 u16 i32 u32 u64  = 1, 2, 2, 4, 4, 8 bytes
 //   text       = string (uint32 byte length, UTF-16LE units, terminator); never null: a
 //                null string (byte length 0) where text is expected is malformed
+//   anytext    = string as the library's events carry it: a null string reads as empty text
 //   texts      = uint32 count, then count texts
 //   u32s u64s  = uint32 count, then count values
 //   u32s(n) u64s(n) = n values, n given by a field before them (U32sOf, U64sOf)
@@ -18,6 +19,7 @@
 //   password   = the same as bytes: UTF-8 without terminator, 0 to 127 characters; secret
 //   fixed[N]   = N bytes, no count; secret
 //   list       = uint32 count, then count records, each by its own fields
+//   list(n)    = n records, n given by fields before them (ListOf)
 //
 // A message is a struct with
 //
@@ -119,6 +121,7 @@ class Writer {
   void U64(const char*, uint64_t& value) { out_ << value; }
   void UID(const char*, uint64_t& value) { out_ << value; }
   void Text(const char*, ZELString& value) { out_ << value; }
+  void AnyText(const char*, ZELString& value) { out_ << value; }
   void Texts(const char*, ZELMultiString& value) {
     Count(value.count());
     for (const ZELString& item : value.items()) out_ << item;
@@ -144,6 +147,11 @@ class Writer {
   template <class T, class Each>
   void List(const char*, std::vector<T>& items, Each&& each) {
     Count(items.size());
+    for (T& item : items) each(*this, item);
+  }
+  template <class T, class Each>
+  void ListOf(const char*, uint32_t count, std::vector<T>& items, Each&& each) {
+    Valid(items.size() == count);
     for (T& item : items) each(*this, item);
   }
   bool Present(bool condition) { return condition; }
@@ -191,6 +199,7 @@ class LeastSize {
   void U64(const char*, uint64_t&) { size_ += 8; }
   void UID(const char*, uint64_t&) { size_ += 8; }
   void Text(const char*, ZELString&) { size_ += 6; }  // prefix and terminator
+  void AnyText(const char*, ZELString&) { size_ += 4; }
   void Texts(const char*, ZELMultiString&) { size_ += 4; }
   void U32s(const char*, std::vector<uint32_t>&) { size_ += 4; }
   void U64s(const char*, std::vector<uint64_t>&) { size_ += 4; }
@@ -211,6 +220,8 @@ class LeastSize {
   void List(const char*, std::vector<T>&, Each&&) {
     size_ += 4;
   }
+  template <class T, class Each>
+  void ListOf(const char*, uint32_t, std::vector<T>&, Each&&) {}
   bool Present(bool) { return false; }
   bool Trailing(bool) { return false; }
   void Valid(bool) {}
@@ -233,6 +244,7 @@ class WireSize {
   void U64(const char*, uint64_t&) { size_ += 8; }
   void UID(const char*, uint64_t&) { size_ += 8; }
   void Text(const char*, ZELString& value) { size_ += 4 + uint64_t{value.getLength()}; }
+  void AnyText(const char*, ZELString& value) { size_ += 4 + uint64_t{value.getLength()}; }
   void Texts(const char*, ZELMultiString& value) {
     size_ += 4;
     for (const ZELString& item : value.items()) size_ += 4 + uint64_t{item.getLength()};
@@ -255,6 +267,10 @@ class WireSize {
   template <class T, class Each>
   void List(const char*, std::vector<T>& items, Each&& each) {
     size_ += 4;
+    for (T& item : items) each(*this, item);
+  }
+  template <class T, class Each>
+  void ListOf(const char*, uint32_t, std::vector<T>& items, Each&& each) {
     for (T& item : items) each(*this, item);
   }
   bool Present(bool condition) { return condition; }
@@ -298,6 +314,7 @@ class Reader {
     // The prefix alone was a null string: writers of text never write one.
     if (in_.GetOffset() - before == 4) Malformed();
   }
+  void AnyText(const char*, ZELString& value) { in_ >> value; }
   void Texts(const char* name, ZELMultiString& value) {
     const uint32_t count = Count(6);
     value.clear();
@@ -332,8 +349,14 @@ class Reader {
     List(name, items, [](auto& v, T& item) { item.Fields(v); });
   }
   template <class T, class Each>
-  void List(const char*, std::vector<T>& items, Each&& each) {
-    const uint32_t count = Count(LeastWireSize<T>(each));
+  void List(const char* name, std::vector<T>& items, Each&& each) {
+    uint32_t count;
+    in_ >> count;
+    ListOf(name, count, items, each);
+  }
+  template <class T, class Each>
+  void ListOf(const char*, uint32_t count, std::vector<T>& items, Each&& each) {
+    CheckFits(count, LeastWireSize<T>(each));
     items.clear();
     for (uint32_t i = 0; i < count; ++i) {
       // No room is reserved from the count: what is taken grows with what was really read.
@@ -420,6 +443,11 @@ class Describer {
     reader_.Text(name, value);
     Add(name, ShowText(value));
   }
+  void AnyText(const char* name, ZELString& value) {
+    Begin();
+    reader_.AnyText(name, value);
+    Add(name, in().GetOffset() - fieldStart_ == 4 ? "null" : ShowText(value));
+  }
   void Texts(const char* name, ZELMultiString& value) {
     Begin();
     reader_.Texts(name, value);
@@ -479,15 +507,13 @@ class Describer {
     Begin();
     const uint32_t count = reader_.Count(LeastWireSize<T>(each));
     Add(name, std::to_string(count) + (count == 1 ? " item" : " items"));
-    const std::string outer = prefix_;
-    items.clear();
-    for (uint32_t i = 0; i < count; ++i) {
-      prefix_ = outer + name + "[" + std::to_string(i) + "].";
-      T item{};
-      each(*this, item);
-      items.push_back(std::move(item));
-    }
-    prefix_ = outer;
+    Items(name, count, items, each);
+  }
+  template <class T, class Each>
+  void ListOf(const char* name, uint32_t count, std::vector<T>& items, Each&& each) {
+    Begin();
+    reader_.CheckFits(count, LeastWireSize<T>(each));
+    Items(name, count, items, each);
   }
   bool Present(bool condition) { return condition; }
   bool Trailing(bool condition) { return reader_.Trailing(condition); }
@@ -498,6 +524,19 @@ class Describer {
  private:
   ZEL_BUF_BufferReader& in() { return reader_.in(); }
   void Begin() { fieldStart_ = in().GetOffset(); }
+  // The records of a list, each field named "list[i].field".
+  template <class T, class Each>
+  void Items(const char* name, uint32_t count, std::vector<T>& items, Each& each) {
+    const std::string outer = prefix_;
+    items.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+      prefix_ = outer + name + "[" + std::to_string(i) + "].";
+      T item{};
+      each(*this, item);
+      items.push_back(std::move(item));
+    }
+    prefix_ = outer;
+  }
   template <class T, class Read>
   void Show(const char* name, T& value, Read read) {
     Begin();
@@ -558,9 +597,11 @@ void Decode(ZEL_BUF_BufferReader& in, M& message) {
 }
 
 // Describes a payload holding one message of type M into `out` (fields, parsed, stoppedAt,
-// trailing); the event's name and direction are the caller's.
+// trailing, all replaced); the event's ID, name and direction are the caller's.
 template <class M>
 void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
+  out.fields.clear();
+  out.stoppedAt = out.trailing = 0;
   ZEL_BUF_BufferReader in(payload, size);
   Describer describer(in, out.fields);
   M message{};
