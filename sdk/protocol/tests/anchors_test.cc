@@ -180,6 +180,20 @@ TEST(AnchorsTest, KindsForTheLibrarysRecords) {
   EXPECT_THROW(EncodeBytes(section), ZEL_BUF_AppendException);
 }
 
+TEST(AnchorsTest, AReplyPastOneEventIsRefusedAndItsSizeKnownBefore) {
+  DirSearchReply page{0, {}, std::vector<uint8_t>(kMaxPayload - 12, 1)};
+  EXPECT_EQ(EncodedSize(page), uint64_t{kMaxPayload});
+  EXPECT_EQ(EncodeBytes(page).size(), kMaxPayload);
+  page.cookie.push_back(2);
+  EXPECT_EQ(EncodedSize(page), uint64_t{kMaxPayload} + 1);
+  try {
+    EncodeBytes(page);
+    ADD_FAILURE() << "a reply past the event maximum was written";
+  } catch (const ZEL_BUF_AppendException& e) {
+    EXPECT_EQ(e.code(), zel::rt::kEventTooLarge);
+  }
+}
+
 TEST(AnchorsTest, DescriptionText) {
   const Bytes move = Spell().U32(2).U64(1).U64(0x0121000000000002).U64(5).U64(6).Raw({7}).bytes;
   EventDescription description;

@@ -1,8 +1,8 @@
-// How a message of ours lists its fields once, and the visitors that walk the list: the writer
-// (onto a ZEL_BUF_BinBuffer), the reader (from a ZEL_BUF_BufferReader), the describer (reads like
-// the reader and turns each field into a named, readable Field) and the least-size counter (the
-// fewest bytes a record can take, which the reader checks every count against), and the wire
-// size (what the writer would append).
+// How a message lists its fields once, and the visitors that walk the list: the writer (onto a
+// ZEL_BUF_BinBuffer), the reader (from a ZEL_BUF_BufferReader), the describer (reads like the
+// reader and turns each field into a named, readable Field), the least size (the fewest bytes a
+// record can take, which the reader checks every count against) and the wire size (what the
+// writer would append).
 //
 // Grammar of the field kinds (the runtime's encoding, zel/runtime/wire.h: little-endian, no
 // padding):
@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -168,18 +169,24 @@ class Writer {
   template <class T>
   void Values(std::vector<T>& values) {
     Count(values.size());
-    for (T value : values) out_ << value;
+    Run(static_cast<uint32_t>(values.size()), values);
   }
   template <class T>
   void Run(uint32_t count, std::vector<T>& values) {
     Valid(values.size() == count);
-    for (T value : values) out_ << value;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Memory order is wire order: one append for the whole run.
+      Append(reinterpret_cast<const uint8_t*>(values.data()), sizeof(T) * values.size());
+    } else {
+      for (T value : values) out_ << value;
+    }
   }
   void Block(const uint8_t* bytes, std::size_t size) {
     Count(size);
     Append(bytes, size);
   }
   void Append(const uint8_t* bytes, std::size_t size) {
+    if (size > UINT32_MAX) throw ZEL_BUF_AppendException(zel::rt::kEventTooLarge);
     const int32_t code = out_.AppendBytes(bytes, static_cast<uint32_t>(size));
     if (code != 0) throw ZEL_BUF_AppendException(code);
   }
@@ -401,7 +408,11 @@ class Reader {
   void Run(uint32_t count, std::vector<T>& values) {
     CheckFits(count, sizeof(T));
     values.resize(count);
-    for (T& value : values) in_ >> value;
+    if constexpr (std::endian::native == std::endian::little) {
+      in_.ReadData(values.data(), static_cast<uint32_t>(sizeof(T) * count));
+    } else {
+      for (T& value : values) in_ >> value;
+    }
   }
 
   ZEL_BUF_BufferReader& in_;
