@@ -101,7 +101,8 @@ class ZEL_PROTOCOL_API SecretBytes {
 ZEL_PROTOCOL_API bool IsPasswordText(std::string_view bytes, uint32_t maxChars);
 
 // Readable values for the describer.
-ZEL_PROTOCOL_API std::string ShowSigned(int64_t value);  // decimal; negative codes add 0x-hex
+// Decimal; a negative value (a result code) adds its 32-bit 0x form.
+ZEL_PROTOCOL_API std::string ShowSigned(int64_t value);
 ZEL_PROTOCOL_API std::string ShowUnsigned(uint64_t value);
 ZEL_PROTOCOL_API std::string ShowUID(uint64_t value);          // 0x and 16 hex digits
 ZEL_PROTOCOL_API std::string ShowText(const ZELString& text);  // quoted UTF-8, escaped
@@ -430,7 +431,9 @@ class Describer {
     Show(name, value, [&] { in() >> value; });
   }
   void I16(const char* name, int16_t& value) {
-    Signed(name, value, [&] { in() >> value; });
+    Begin();
+    in() >> value;
+    Add(name, std::to_string(value));  // flags and counts, never a result code
   }
   void U16(const char* name, uint16_t& value) {
     Show(name, value, [&] { in() >> value; });
