@@ -610,23 +610,30 @@ void Decode(ZEL_BUF_BufferReader& in, M& message) {
   message.Fields(reader);
 }
 
-// Describes a payload holding one message of type M into `out` (fields, parsed, stoppedAt,
-// trailing, all replaced); the event's ID, name and direction are the caller's.
-template <class M>
-void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
+// Describes a payload by `walk`, a callable (auto& v) that visits the payload's fields in
+// order, into `out` (fields, parsed, stoppedAt, trailing, all replaced); the event's ID, name
+// and direction are the caller's. For forms that are not one struct (the library's records).
+template <class Walk>
+void DescribeWith(const uint8_t* payload, uint32_t size, EventDescription& out, Walk&& walk) {
   out.fields.clear();
   out.stoppedAt = out.trailing = 0;
   ZEL_BUF_BufferReader in(payload, size);
   Describer describer(in, out.fields);
-  M message{};
   try {
-    message.Fields(describer);
+    walk(describer);
     out.parsed = true;
     out.trailing = in.GetRemaining();
   } catch (const ZEL_BUF_ReadException&) {
     out.parsed = false;
     out.stoppedAt = describer.FieldStart();
   }
+}
+
+// Describes a payload holding one message of type M.
+template <class M>
+void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
+  M message{};
+  DescribeWith(payload, size, out, [&](Describer& describer) { message.Fields(describer); });
 }
 
 }  // namespace zel::protocol
