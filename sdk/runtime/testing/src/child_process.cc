@@ -106,7 +106,7 @@ bool RunChildRoleIfAsked(int* exitCode) {
   return true;
 }
 
-std::string ProgramFolder() { return ThisProgram().parent_path().string(); }
+std::string ThisProgramPath() { return ThisProgram().string(); }
 
 ChildProcess ChildProcess::StartRole(const char* role, const std::string& argument) {
   SetEnvironment(kRoleVariable, (std::string(role) + ":" + argument).c_str());
@@ -132,7 +132,11 @@ bool ChildProcess::ReadLine(std::string* line) {
   for (;;) {
     const std::size_t end = pending_.find('\n');
     if (end != std::string::npos) {
-      *line = pending_.substr(0, end > 0 && pending_[end - 1] == '\r' ? end - 1 : end);
+      // Every carriage return before the line end goes: a Windows child's text-mode output
+      // turns a "\r\n" it writes into "\r\r\n".
+      std::size_t length = end;
+      while (length > 0 && pending_[length - 1] == '\r') --length;
+      *line = pending_.substr(0, length);
       pending_.erase(0, end + 1);
       return true;
     }

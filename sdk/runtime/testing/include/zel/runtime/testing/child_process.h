@@ -56,7 +56,7 @@ class ChildProcess {
   int exitCode_ = -1;
 };
 
-// The folder of this test program (where the build puts the other programs and libraries).
-std::string ProgramFolder();
+// The path of this test program.
+std::string ThisProgramPath();
 
 }  // namespace zel::rt::testing
