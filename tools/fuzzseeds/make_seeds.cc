@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
     out << uint32_t{1} << uint32_t{2} << uint32_t{3} << uint32_t{4};
   });
   reply(12, "users-dns", [&](ZEL_BUF_EventBuffer& out) { out << list; });
+  reply(13, "default-users", [](ZEL_BUF_EventBuffer&) {});
   // The operations whose reply is their result alone (selectors 14 to 19).
   const char* resultOnly[] = {"add-users2", "set-privilege2", "delete-user",
                               "add-users3", "set-privilege3", "delete-capabilities"};
