@@ -8,6 +8,7 @@
 
 #include "admintool/types/zel_admintoolobject.h"
 #include "zel/runtime/secure.h"
+#include "zel/tracedev/files.h"
 #include "zel/usersal/account_blob.h"
 
 namespace {
@@ -25,7 +26,8 @@ void Save(const std::filesystem::path& folder, const std::string& name, uint8_t 
   std::filesystem::create_directories(folder);
   std::ofstream out(folder / name, std::ios::binary);
   out.put(static_cast<char>(selector));
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void Folders(ZEL_BUF_EventBuffer& out) {
@@ -46,14 +48,17 @@ int main(int argc, char** argv) {
 
   ZEL_AdminToolObject node(u"Root", u"N");
   node.setUID(4);
-  Save(root / "fuzz_value_types", "node", 0, Write([&](ZEL_BUF_EventBuffer& out) { node.write(out); }));
+  Save(root / "fuzz_value_types", "node", 0,
+       Write([&](ZEL_BUF_EventBuffer& out) { node.write(out); }));
   Save(root / "fuzz_value_types", "icon", 1, Write([](ZEL_BUF_EventBuffer& out) {
          const Bytes bits(640, 0x5A);
          out << uint64_t{9} << int16_t{1};
          out.AppendData(bits.data(), 640);
        }));
-  UM_AcctIDBlobWriter blob(UM_AccountIdentity{ZELString(u"NT"), ZELString(u"D"), ZELString(u"u"), {1}});
-  Save(root / "fuzz_value_types", "blob", 2, Write([&](ZEL_BUF_EventBuffer& out) { blob.WriteToEvent(&out); }));
+  UM_AcctIDBlobWriter blob(
+      UM_AccountIdentity{ZELString(u"NT"), ZELString(u"D"), ZELString(u"u"), {1}});
+  Save(root / "fuzz_value_types", "blob", 2,
+       Write([&](ZEL_BUF_EventBuffer& out) { blob.WriteToEvent(&out); }));
 
   // One valid reply per decoder (the selector numbers of fuzz_replies).
   const auto reply = [&](uint8_t selector, const char* name,
@@ -124,11 +129,32 @@ int main(int argc, char** argv) {
          out << ZELString(u"D\\u") << static_cast<uint32_t>(password.size());
          out.AppendData(password.data(), static_cast<uint32_t>(password.size()));
        }));
-  Save(root / "fuzz_receiving", "folder", 2, Write([](ZEL_BUF_EventBuffer& out) {
-         out << uint64_t{12} << ZELString(u"Reports");
-       }));
+  Save(root / "fuzz_receiving", "folder", 2,
+       Write([](ZEL_BUF_EventBuffer& out) { out << uint64_t{12} << ZELString(u"Reports"); }));
   Save(root / "fuzz_receiving", "move-members", 4, Write([](ZEL_BUF_EventBuffer& out) {
          out << uint32_t{2} << uint64_t{1} << uint64_t{2} << uint64_t{5} << uint64_t{6};
        }));
+
+  // A trace file of two records (a string and a 32-bit argument, then none), read in chunks of
+  // 7 bytes; a control file, read in memory (selector 0) and through a file (selector 1).
+  zel::trace::FileRecord first;
+  first.sequence = 1;
+  first.timeNs = 1'700'000'000'000'000'000;
+  first.processID = 42;
+  first.messageNumber = 10;
+  first.arguments = {{'h', 0, 'i', 0, 0, 0}, {6, 0, 1, 0x80}};
+  zel::trace::FileRecord second = first;
+  second.sequence = 2;
+  second.arguments.clear();
+  Bytes trace = zel::trace::EncodeFileRecord(first);
+  const Bytes more = zel::trace::EncodeFileRecord(second);
+  trace.insert(trace.end(), more.begin(), more.end());
+  Save(root / "fuzz_trace_file", "two-records", 6, trace);
+  zel::trace::ControlFile control;
+  zel::trace::EncodeControlFile({u"ZEL_Sals_AdminTool", "/tmp/trace", 1, 0x0B, 5}, &control);
+  const auto* controlBytes = reinterpret_cast<const uint8_t*>(&control);
+  const Bytes controlFile(controlBytes, controlBytes + sizeof control);
+  Save(root / "fuzz_control_file", "in-memory", 0, controlFile);
+  Save(root / "fuzz_control_file", "through-a-file", 1, controlFile);
   return 0;
 }
