@@ -20,10 +20,26 @@ struct ToolRun {
   std::string output;
 };
 
+// A tool that reads a whole endless file into memory must fail fast, not exhaust the machine. A
+// sanitizer reserves far more address space than any ulimit allows; it bounds allocations itself.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEL_UNDER_ASAN 1
+#endif
+#endif
+#if defined(ZEL_UNDER_ASAN)
+constexpr const char* kMemoryBound =
+    "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_allocation_size_mb=1000\"; ";
+#else
+constexpr const char* kMemoryBound = "ulimit -v 1000000; ";
+#endif
+
 // Runs the tool with `arguments` (its output and errors together), bounded in memory and time.
 ToolRun RunTool(const std::string& arguments) {
-  const std::string command = "ulimit -v 1000000; exec timeout 30 " + std::string(ZELTRACE_TOOL) +
-                              " " + arguments + " 2>&1";
+  const std::string command = std::string(kMemoryBound) + "exec timeout 30 " +
+                              std::string(ZELTRACE_TOOL) + " " + arguments + " 2>&1";
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
