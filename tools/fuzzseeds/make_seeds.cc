@@ -11,6 +11,10 @@
 #include "zel/tracedev/files.h"
 #include "zel/usersal/account_blob.h"
 
+namespace zel::fuzzseeds {
+void WriteProtocolSeeds(const std::filesystem::path& root);
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -156,5 +160,7 @@ int main(int argc, char** argv) {
   const Bytes controlFile(controlBytes, controlBytes + sizeof control);
   Save(root / "fuzz_control_file", "in-memory", 0, controlFile);
   Save(root / "fuzz_control_file", "through-a-file", 1, controlFile);
+
+  zel::fuzzseeds::WriteProtocolSeeds(root);
   return 0;
 }
