@@ -16,7 +16,8 @@ if [ "${1:-}" = "--seeds" ]; then
   rm -rf fuzz/corpus && ./build/fuzz/bin/zel_fuzz_seeds fuzz/corpus
   exit 0
 fi
-harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_directory)
+harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_directory fuzz_protocol
+  fuzz_trace_file fuzz_control_file)
 if [ "${1:-}" = "--coverage" ]; then
   corpora="${2:-fuzz/corpus}"
   for harness in "${harnesses[@]}"; do
