@@ -1,4 +1,4 @@
-// The file device on Windows: the control file is a read-only view of a file mapping, so a
+// The file device on Windows: the control file is a copy-on-write view of a file mapping, so a
 // control tool's change shows at once, and records are appended to the trace file that the
 // control file names. The files are the ones the POSIX file device uses (zel/tracedev/files.h).
 #if defined(_WIN32)
@@ -44,34 +44,48 @@ class WindowsFileDevice final : public TraceDevice {
   void setControlPath(std::string path) { controlPath_ = std::move(path); }
 
   const ControlBlock* Register(const RegistrationRecord& registration) override {
-    // The environment's text is in the ANSI code page.
+    if (registration.componentName == nullptr) return nullptr;
+    // The environment's text is in the ANSI code page. Opening a folder (no backup semantics)
+    // fails, so only a file gets further.
     HANDLE file = CreateFileW(Widen(controlPath_.c_str(), CP_ACP).c_str(), GENERIC_READ, kShareAll,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER size{};
     HANDLE mapping = nullptr;
-    if (GetFileSizeEx(file, &size) && size.QuadPart >= LONGLONG{sizeof(ControlFile)}) {
+    if (GetFileSizeEx(file, &size) && size.QuadPart == LONGLONG{kControlFileBytes}) {
       mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     }
     CloseHandle(file);
     if (mapping == nullptr) return nullptr;
     // The view keeps the mapping (and the file) for as long as it exists. While it does, the
-    // file cannot be cut shorter than the view: a control file cannot shrink under a reader.
-    control_ = static_cast<const ControlFile*>(
-        MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(ControlFile)));
+    // file cannot be made shorter than the view: a control file cannot shrink under a reader.
+    // A copy-on-write view shows the file's pages (a tool's change at once) until this process
+    // writes one: only switchOff does, and from then on the page is this process's own.
+    control_ =
+        static_cast<ControlFile*>(MapViewOfFile(mapping, FILE_MAP_COPY, 0, 0, kControlFileBytes));
     CloseHandle(mapping);
-    if (control_ == nullptr || !accepts(registration)) return nullptr;
-    const std::string tracePath(control_->tracePath, strnlen(control_->tracePath, 4096));
+    if (control_ == nullptr) return nullptr;
+    ControlSettings settings;
+    if (!DecodeControlFile(reinterpret_cast<const uint8_t*>(control_), kControlFileBytes, &settings)
+             .empty() ||
+        settings.component != registration.componentName) {
+      return nullptr;
+    }
     // Append-only access: every write lands whole at the end, records of several processes
     // stay apart.
-    trace_ = CreateFileW(Widen(tracePath.c_str(), CP_UTF8).c_str(), FILE_APPEND_DATA, kShareAll,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    trace_ = CreateFileW(Widen(settings.tracePath.c_str(), CP_UTF8).c_str(), FILE_APPEND_DATA,
+                         kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (trace_ == INVALID_HANDLE_VALUE) return nullptr;
     return &control_->control;
   }
 
   void Send(const TraceRecord& record) override {
-    if (trace_ == INVALID_HANDLE_VALUE) return;
+    // A control file overwritten in place (no longer one) ends tracing for good.
+    if (trace_ == INVALID_HANDLE_VALUE || control_ == nullptr) return;
+    if (!HoldsControlFile(*control_)) {
+      switchOff();
+      return;
+    }
     try {
       FileRecord file;
       if (!describe(record, &file)) return;
@@ -91,16 +105,8 @@ class WindowsFileDevice final : public TraceDevice {
   }
 
  private:
-  bool accepts(const RegistrationRecord& registration) const {
-    if (std::memcmp(control_->magic, kControlMagic, sizeof kControlMagic) != 0 ||
-        control_->version != kControlFileVersion || registration.componentName == nullptr) {
-      return false;
-    }
-    const std::u16string_view wanted(registration.componentName);
-    std::u16string_view named(control_->component, 64);
-    named = named.substr(0, named.find(u'\0'));
-    return named == wanted;
-  }
+  // The sites read a logger of 0 from now on; the file is not touched.
+  void switchOff() { __atomic_store_n(&control_->control.logger, uint64_t{0}, __ATOMIC_RELAXED); }
 
   // The file form's fields of `record`; false when the record is malformed. A header of 80
   // bytes carries one block over more than eight arguments; otherwise 16 bytes per argument
@@ -132,7 +138,7 @@ class WindowsFileDevice final : public TraceDevice {
   }
 
   std::string controlPath_;
-  const ControlFile* control_ = nullptr;
+  ControlFile* control_ = nullptr;
   HANDLE trace_ = INVALID_HANDLE_VALUE;
   std::atomic<uint64_t> sequence_{0};
 };

@@ -108,6 +108,11 @@ bool RunChildRoleIfAsked(int* exitCode) {
 
 std::string ThisProgramPath() { return ThisProgram().string(); }
 
+std::string ChildEmulatorPrefix() {
+  const char* emulator = std::getenv(kEmulatorVariable);
+  return emulator != nullptr && *emulator != '\0' ? std::string(emulator) + " " : std::string();
+}
+
 ChildProcess ChildProcess::StartRole(const char* role, const std::string& argument) {
   SetEnvironment(kRoleVariable, (std::string(role) + ":" + argument).c_str());
   ChildProcess child = Start(ThisProgram().string(), {});

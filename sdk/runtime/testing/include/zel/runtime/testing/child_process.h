@@ -59,4 +59,9 @@ class ChildProcess {
 // The path of this test program.
 std::string ThisProgramPath();
 
+// The program (and a space) that child programs must be started through when the tests run
+// under one (32-bit programs on a kernel that cannot run them); empty otherwise. For tests that
+// start programs through a shell.
+std::string ChildEmulatorPrefix();
+
 }  // namespace zel::rt::testing
