@@ -16,7 +16,7 @@ stage() {
 
 total=$SECONDS
 for preset in windows-x64 windows-i686 linux-i686; do
-  stage "$preset configure" cmake --preset "$preset" >/dev/null
+  stage "$preset configure" cmake --preset "$preset" --log-level=WARNING
   stage "$preset build" cmake --build --preset "$preset"
   stage "$preset test" ctest --preset "$preset"
 done
