@@ -14,4 +14,7 @@ qemu=$(command -v qemu-i386) || {
   exit 1
 }
 export ZEL_TEST_EMULATOR="$qemu"
+# qemu reserves the whole 4 GiB guest address space by default, more than a test's memory bound
+# (ulimit -v) allows; 512 MiB is plenty for any test.
+export QEMU_RESERVED_VA="${QEMU_RESERVED_VA:-0x20000000}"
 exec "$qemu" "$@"

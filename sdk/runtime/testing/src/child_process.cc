@@ -1,5 +1,6 @@
 #include "zel/runtime/testing/child_process.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -152,7 +154,10 @@ bool ChildProcess::ReadLine(std::string* line) {
       DWORD read = 0;
       if (ReadFile(AsHandle(output_), chunk, sizeof chunk, &read, nullptr)) got = read;
 #else
-      const ssize_t read = ::read(static_cast<int>(output_), chunk, sizeof chunk);
+      ssize_t read;
+      do {
+        read = ::read(static_cast<int>(output_), chunk, sizeof chunk);
+      } while (read < 0 && errno == EINTR);
       if (read > 0) got = static_cast<std::size_t>(read);
 #endif
     }
@@ -249,7 +254,9 @@ ChildProcess ChildProcess::Start(const std::string& program,
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) return child;
+  // Close-on-exec: no other program started meanwhile keeps the pipe open (dup2 onto the
+  // child's output clears the flag there).
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return child;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
