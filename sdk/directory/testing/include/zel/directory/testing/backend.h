@@ -33,8 +33,6 @@ class SqliteDirectory final : public DirectoryUnderTest {
  public:
   SqliteDirectory() { host_.Plugins().Offer(kZelDirectoryStoreInterface, &store_); }
   ZEL_PS_LDAPSAL& Directory() override { return directory_; }
-  TempStore& Store() { return store_; }
-  zel::rt::testing::ScriptedHost& Host() { return host_; }
 
  private:
   TempStore store_;
