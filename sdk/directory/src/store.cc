@@ -125,10 +125,13 @@ int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
   int32_t status = Connect(path, &store);
   int64_t version = 0;
   if (status == 0) status = store->schemaVersion(&version);
-  // A WAL store that no process has open, in a folder this one cannot write, can be read only
-  // as an immutable file: its shared-memory index can be neither found nor made.
-  if (status != 0 && store != nullptr && store->readOnly()) {
-    status = Connect(WithParameter(path, "immutable=1"), &store);
+  // A WAL store that no process has open needs its shared-memory index made beside it. Where
+  // that cannot be (a folder this process cannot write, a full disk) the store is read as an
+  // immutable file, for reading only. A busy store, or a file that is no store, is not.
+  const int failure = store != nullptr ? sqlite3_errcode(store->db()) & 0xFF : SQLITE_OK;
+  if (status != 0 && failure != SQLITE_OK && failure != SQLITE_NOTADB &&
+      failure != SQLITE_BUSY && failure != SQLITE_LOCKED) {
+    status = Connect(WithParameter(path, "mode=ro&immutable=1"), &store);
     if (status == 0) status = store->schemaVersion(&version);
   }
   if (status == 0 && version > kSchemaVersion) status = kStoreNewer;

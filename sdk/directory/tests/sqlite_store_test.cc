@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "zel/directory/codes.h"
@@ -55,6 +57,12 @@ std::string Raw(const std::string& path, const std::string& sql, int column = 0)
 class SqliteStoreTest : public ::testing::Test {
  protected:
   SqliteStoreTest() { first_.directory.CreateDataContext(u"Notes", u"Root/Notes"); }
+  // A store holding one entry, "kept", closed as a store is when nobody has it open.
+  static void WriteAndClose(const std::string& path) {
+    Opened writer(path);
+    ASSERT_EQ(writer.directory.CreateDataContext(u"Notes", u"Root/Notes"), 0);
+    ASSERT_EQ(ZEL_DIR_BaseEntry(&writer.directory, u"kept", 1).Add(), 0);
+  }
   zel::dir::testing::TempStore store_;
   const std::string path_ = store_.StorePath();
   Opened first_{path_};
@@ -151,11 +159,7 @@ TEST_F(SqliteStoreTest, UnusableStoresSayWhyAndAreLeftAlone) {
 TEST_F(SqliteStoreTest, ReadOnlyStoresAreReadWithoutWriting) {
   const std::string folder = store_.Folder() + "/ro", path = folder + "/directory.db";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  {  // written and closed, as a store is when nobody has it open
-    Opened writer(path);
-    ASSERT_EQ(writer.directory.CreateDataContext(u"Notes", u"Root/Notes"), 0);
-    ASSERT_EQ(ZEL_DIR_BaseEntry(&writer.directory, u"kept", 1).Add(), 0);
-  }
+  WriteAndClose(path);
   const struct {
     const char* what;
     std::string location;
@@ -185,6 +189,25 @@ TEST_F(SqliteStoreTest, ReadOnlyStoresAreReadWithoutWriting) {
     chmod(path.c_str(), 0644);
   }
   EXPECT_EQ(Raw(path, "SELECT count(*) FROM entries"), "1");
+}
+
+// On a full disk (here a file size limit of 0, in a child process) the store is read as well:
+// SQLite cannot make the index it shares between processes, so the store is read as it is.
+TEST_F(SqliteStoreTest, AStoreOnAFullDiskIsRead) {
+  const std::string path = store_.Folder() + "/full.db";
+  WriteAndClose(path);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit nothing{0, 0};
+    setrlimit(RLIMIT_FSIZE, &nothing);
+    Opened reader(path);
+    _exit(reader.Bind() != 0 || ZEL_DIR_BaseEntry(&reader.directory, u"kept", 1).Sync() != 0 ||
+          ZEL_DIR_BaseEntry(&reader.directory, u"new", 1).Add() != zel::dir::kStoreReadOnly);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
