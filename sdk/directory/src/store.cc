@@ -127,10 +127,11 @@ int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
   if (status == 0) status = store->schemaVersion(&version);
   // A WAL store that no process has open needs its shared-memory index made beside it. Where
   // that cannot be (a folder this process cannot write, a full disk) the store is read as an
-  // immutable file, for reading only. A busy store, or a file that is no store, is not.
+  // immutable file, for reading only. Other failures (a busy store, a file that is no store)
+  // are not retried: an immutable view of a store others write would fall behind.
   const int failure = store != nullptr ? sqlite3_errcode(store->db()) & 0xFF : SQLITE_OK;
-  if (status != 0 && failure != SQLITE_OK && failure != SQLITE_NOTADB &&
-      failure != SQLITE_BUSY && failure != SQLITE_LOCKED) {
+  if (status != 0 && (failure == SQLITE_CANTOPEN || failure == SQLITE_READONLY ||
+                      failure == SQLITE_IOERR || failure == SQLITE_FULL)) {
     status = Connect(WithParameter(path, "mode=ro&immutable=1"), &store);
     if (status == 0) status = store->schemaVersion(&version);
   }
