@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "bench_hosts.h"
 #include "zel/directory/testing/temp_store.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/farm.h"

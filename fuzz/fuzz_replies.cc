@@ -1,7 +1,7 @@
 // Every reply decoder, driven through the scripted host: the input is the reply. After any
 // outcome the outputs are as their operation promises, and once the caller releases what it was
 // handed nothing is left behind.
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "fuzz_support.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/scripted_host.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/trace/trace.h"
 #include "format.h"
+#include "zel/admintool/trace_messages.h"
 #include "zel/tracedev/device.h"
 #include "zel/tracedev/files.h"
 

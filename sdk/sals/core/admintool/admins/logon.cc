@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "admintool/admins/record_wire.h"
-#include "admintool/sal/allocation.h"
+#include "zel/admintool/allocation.h"
 #include "admintool/sal/exchange.h"
-#include "admintool/types/exceptions.h"
+#include "zel/admintool/exceptions.h"
 
 namespace {
 

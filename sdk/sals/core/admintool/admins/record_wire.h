@@ -11,10 +11,10 @@
 
 #include <cstdint>
 
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/result_codes.h"
-#include "admintool/types/admin_records.h"
-#include "admintool/types/exceptions.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/admin_records.h"
+#include "zel/admintool/exceptions.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/reader.h"
 

@@ -1,5 +1,5 @@
 // Binding the AdminTool contexts of the directory, creating them when they are missing.
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 
 namespace {}  // namespace

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <new>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/zel_admintoolsal5.h"
-#include "admintool/trace/messages.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_admintoolsal5.h"
+#include "zel/admintool/trace_messages.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/reader.h"

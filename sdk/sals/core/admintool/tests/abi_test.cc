@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"
 #include "zel/usersal/account_blob.h"

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "test_support.h"
 #include "zel/runtime/alloc.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "test_support.h"
 #include "zel/directory/testing/temp_store.h"
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "test_support.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/secure.h"

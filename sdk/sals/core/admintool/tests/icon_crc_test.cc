@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "admintool/types/crc16_tables.h"
-#include "admintool/types/zel_admintoolobject.h"
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/zel_admintoolobject.h"
+#include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

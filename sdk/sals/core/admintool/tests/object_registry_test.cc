@@ -6,7 +6,7 @@
 #include <csignal>
 
 #include "admintool/directory/capabilities.h"
-#include "admintool/sal/allocation.h"
+#include "zel/admintool/allocation.h"
 #include "directory_test_support.h"
 #include "zel/runtime/alloc.h"
 

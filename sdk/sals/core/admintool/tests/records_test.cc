@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "admintool/types/admin_records.h"
+#include "zel/admintool/admin_records.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

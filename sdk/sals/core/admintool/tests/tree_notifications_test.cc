@@ -1,7 +1,7 @@
 // The node operations' notifications, byte for byte, and what each failure leaves.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "test_support.h"
 #include "zel/runtime/alloc.h"
 

@@ -1,5 +1,5 @@
 // The first-generation user operations and the receiving side of folder operations.
-#include "admintool/sal/allocation.h"
+#include "zel/admintool/allocation.h"
 #include "admintool/sal/exchange.h"
 #include "zel/runtime/reader.h"
 

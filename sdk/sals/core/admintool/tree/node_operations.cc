@@ -1,6 +1,6 @@
 // The node operations: each announces one tree change with event 81, then event 95.
 #include "admintool/sal/size_hint.h"
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
 

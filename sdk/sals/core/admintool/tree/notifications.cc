@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
 #include "zel/runtime/reader.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/result_codes.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/pif.h"
 

@@ -1,10 +1,10 @@
-#include "admintool/types/admin_records.h"
+#include "zel/admintool/admin_records.h"
 
 #include <cstring>
 #include <utility>
 
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/result_codes.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "admintool/types/zel_admintoolobject.h"
+#include "zel/admintool/zel_admintoolobject.h"
 
 #include <cstring>
 #include <new>
 
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/result_codes.h"
 #include "admintool/sal/size_hint.h"
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
 
 // --- ZEL_AdminToolObject -----------------------------------------------------------------------

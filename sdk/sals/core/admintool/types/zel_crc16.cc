@@ -1,6 +1,6 @@
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/zel_crc16.h"
 
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/result_codes.h"
 #include "admintool/types/crc16_tables.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
+#include "zel/admintool/export.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/strings.h"
 

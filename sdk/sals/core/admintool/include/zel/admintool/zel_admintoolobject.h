@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
-#include "admintool/types/zel_simplearray.h"
+#include "zel/admintool/export.h"
+#include "zel/admintool/zel_simplearray.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/reader.h"
