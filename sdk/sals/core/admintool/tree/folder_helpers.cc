@@ -1,6 +1,6 @@
 // The first-generation user operations and the receiving side of folder operations.
-#include "zel/admintool/allocation.h"
 #include "admintool/sal/exchange.h"
+#include "zel/admintool/allocation.h"
 #include "zel/runtime/reader.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The node operations: each announces one tree change with event 81, then event 95.
-#include "admintool/sal/size_hint.h"
-#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
+#include "zel/admintool/protocol/grammar.h"
+#include "zel/admintool/zel_admintoolsal.h"
 
 namespace {
 
 using namespace zel::tree;
-using zel::sal::WireSize;
+using zel::admintool::WireSize;
 
 // Event 95 naming `first` (and `second`, when given) as changed containers.
 void WriteContainers(ZEL_BUF_EventBuffer& event, const ZELString& first,

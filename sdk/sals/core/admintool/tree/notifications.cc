@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/runtime/reader.h"
 #include "zel/runtime/secure.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "zel/admintool/protocol/grammar.h"
 #include "zel/admintool/result_codes.h"
-#include "admintool/sal/size_hint.h"
 #include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
 
@@ -205,8 +205,8 @@ void ZEL_AdminToolObject::deleteChildren() {
 }
 
 int32_t ZEL_AdminToolObject::objectSize() const {
-  return static_cast<int32_t>(zel::sal::WireSize(name) + zel::sal::WireSize(title) + 24 +
-                              8 * uidCount + ((flags & kAccessPrivFlag) != 0 ? 4 : 0));
+  return static_cast<int32_t>(zel::admintool::WireSize(name) + zel::admintool::WireSize(title) +
+                              24 + 8 * uidCount + ((flags & kAccessPrivFlag) != 0 ? 4 : 0));
 }
 
 int32_t ZEL_AdminToolObject::write(ZEL_BUF_EventBuffer& event) {
