@@ -87,15 +87,15 @@ int32_t ZEL_AdminToolSAL3::DeleteAdminNode(ZEL_AdminToolObject& node, ZELString&
                        CreateTreeOpNotificationEvent(
                            node.objectSize() + zel::admintool::WireSize(name) + 2 * parent + 6),
                        [&](ZEL_BUF_EventBuffer& event) {
-                         event << int32_t{0} << int16_t{1} << static_cast<int16_t>(kOpDelete)
-                               << parentDN << int16_t{1} << name;
-                         node.write(event);
+                         WriteTreeOperationHead(event, 0, 1);
+                         WriteSectionHead(event, kOpDelete, parentDN, 1);
+                         event << name;
+                         node.write(event);  // this section's one name is followed by the node
                        });
   if (result != 0) return result;
-  result = PostNotification(eventDispatcher, CreateContainerChangeEvent(2 * parent + 6),
-                            [&](ZEL_BUF_EventBuffer& event) {
-                              event << int32_t{0} << int16_t{1} << kContainerMarker << parentDN;
-                            });
+  result =
+      PostNotification(eventDispatcher, CreateContainerChangeEvent(2 * parent + 6),
+                       [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, parentDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kAdminNodeDeleted, TraceString, name.getName());
   return 0;

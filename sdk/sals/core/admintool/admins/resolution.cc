@@ -54,11 +54,11 @@ int32_t ZEL_AdminToolSAL6::PostAdminNameUnResolvedNotification(uint64_t*& uids, 
                                                                uint32_t value) {
   if (count != 0 && uids == nullptr) return ZEL_E_INVALID_ARG;
   atp::AdminNameUnresolvedNotification notification{value, count, uids};
-  return zel::sal::Post(zel::sal::SalAccess::DispatcherOf(*this), notification,
-                        [](ZEL_BUF_EventBuffer& event) {
-                          event.SetSrcHostID(zel::tree::kSourceHost);
-                          event.SetDestHostID(zel::tree::kSourceHost);  // unlike tree events
-                          event.SetSrcSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
-                          event.SetDestSubsystemUID(zel::protocol::kNotificationHubUID);
-                        });
+  return zel::sal::Post(
+      zel::sal::SalAccess::DispatcherOf(*this), notification, [](ZEL_BUF_EventBuffer& event) {
+        event.SetSrcHostID(zel::admintool::kNotificationSourceHost);
+        event.SetDestHostID(zel::admintool::kNotificationSourceHost);  // unlike tree events
+        event.SetSrcSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
+        event.SetDestSubsystemUID(zel::protocol::kNotificationHubUID);
+      });
 }

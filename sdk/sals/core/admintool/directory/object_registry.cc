@@ -6,10 +6,10 @@
 
 #include "admintool/directory/capabilities.h"
 #include "admintool/directory/entry_classes.h"
-#include "zel/admintool/allocation.h"
-#include "zel/admintool/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "zel/admintool/admin_records.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/codes.h"
 
 using zel::directory::kCapabilities;

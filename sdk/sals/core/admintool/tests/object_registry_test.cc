@@ -6,8 +6,8 @@
 #include <csignal>
 
 #include "admintool/directory/capabilities.h"
-#include "zel/admintool/allocation.h"
 #include "directory_test_support.h"
+#include "zel/admintool/allocation.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

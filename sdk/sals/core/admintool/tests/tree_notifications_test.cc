@@ -1,8 +1,8 @@
 // The node operations' notifications, byte for byte, and what each failure leaves.
 #include <gtest/gtest.h>
 
-#include "zel/admintool/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "zel/admintool/protocol/grammar.h"
+#include "zel/admintool/protocol/tree_forms.h"
 #include "zel/admintool/result_codes.h"
 #include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
@@ -210,27 +210,25 @@ int32_t ZEL_AdminToolObject::objectSize() const {
 }
 
 int32_t ZEL_AdminToolObject::write(ZEL_BUF_EventBuffer& event) {
-  event << name << title << flags << ssid << icon << uid << uidCount;
-  for (uint32_t i = 0; i < uidCount; ++i) event << uidList[i];
-  if ((flags & kAccessPrivFlag) != 0) event << accessPriv;
+  zel::admintool::WriteMessage(event, *this);  // append failures pass to the caller
   return 0;
 }
 
 int32_t ZEL_AdminToolObject::read(ZEL_BUF_BufferReader& reader) {
+  zel::admintool::NodeHead head;
   try {
-    ZELString readName;
-    reader >> readName;
-    name = readName;
-    recomputeDN();
-    reader >> title >> flags >> ssid >> icon;
-    uint64_t readUID = 0;
-    reader >> readUID;
-    setUID(readUID);
-    if (uid != readUID) return ZEL_E_NO_EVENT;  // no storage for the UID list
+    zel::admintool::ReadMessage(reader, head);
   } catch (const ZEL_BUF_ReadException&) {
     return ZEL_E_FAIL;
   }
-  return 0;
+  name = head.name;
+  recomputeDN();
+  title = head.title;
+  flags = head.flags;
+  ssid = head.ssid;
+  icon = head.icon;
+  setUID(head.uid);
+  return uid == head.uid ? 0 : ZEL_E_NO_EVENT;  // no storage for the UID list
 }
 
 // --- ZEL_AdminToolIcon -------------------------------------------------------------------------

@@ -10,6 +10,11 @@
 #include "zel/runtime/reader.h"
 #include "zel/runtime/strings.h"
 
+namespace zel::admintool {
+template <typename T>
+struct Grammar;
+}  // namespace zel::admintool
+
 // One node of the console tree. Its links to parent, sibling and children are not owned; only
 // deleteChildren frees children. Nodes on the heap take their storage through the allocation
 // seam (getRootNode answers null when there is none).
@@ -79,6 +84,8 @@ class ZEL_ADMINSAL_API ZEL_AdminToolObject : public zel::rt::SeamAllocated {
   int32_t read(ZEL_BUF_BufferReader& reader);
 
  private:
+  friend struct zel::admintool::Grammar<ZEL_AdminToolObject>;  // the wire form's one home
+
   void init(ZEL_AdminToolObject* parentNode, const char16_t* parentDNText,
             const char16_t* nameText);
   bool isMemberOfUIDList(uint64_t value);

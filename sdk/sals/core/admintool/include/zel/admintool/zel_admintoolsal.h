@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
+#include "zel/admintool/admin_records.h"
 #include "zel/admintool/export.h"
 #include "zel/admintool/interfaces.h"
 #include "zel/admintool/result_codes.h"
-#include "zel/admintool/admin_records.h"
 #include "zel/admintool/zel_admintoolobject.h"
 #include "zel/directory/service.h"
 #include "zel/runtime/pif.h"

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "zel/admintool/allocation.h"
-#include "zel/admintool/export.h"
 #include "zel/admintool/exceptions.h"
+#include "zel/admintool/export.h"
 #include "zel/usersal/account_info.h"
 
 // Asks any such array for its size without knowing the element type.

@@ -12,6 +12,8 @@
 //   v.List(name, count, values)       uint32 count, then the values one by one
 //   v.Bytes(name, length, bytes, s)   uint32 length, then the bytes raw (appended even when 0)
 //   v.Fixed(name, bytes, length, s)   `length` bytes raw, no count
+//   v.Bounded(name, length, buf, max, s)  uint32 length (at most max), then the bytes raw, read
+//                                     into the caller's buffer
 //   v.Records(name, count, items, m)  uint32 count, then each item's Fields; every item takes at
 //                                     least `m` bytes
 //   v.Pairs(name, count, as, bs, m)   uint32 count, then as[i]'s and bs[i]'s Fields in turn
@@ -29,6 +31,7 @@
 
 #include "zel/admintool/allocation.h"
 #include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_simplearray.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/reader.h"
 #include "zel/runtime/strings.h"
@@ -86,8 +89,8 @@ class FieldWriter {
     event_ << count;
     if (count != 0) Raw(values, count * static_cast<uint32_t>(sizeof(T)));
   }
-  template <typename T>
-  void List(const char*, const uint32_t& count, T* const& values) {
+  template <typename C>
+  void List(const char*, const uint32_t& count, C& values) {
     event_ << count;
     for (uint32_t i = 0; i < count; ++i) event_ << values[i];
   }
@@ -96,6 +99,10 @@ class FieldWriter {
     Raw(bytes, length);
   }
   void Fixed(const char*, uint8_t* const& bytes, uint32_t length, Secrecy) { Raw(bytes, length); }
+  void Bounded(const char*, const uint32_t& length, const uint8_t* bytes, uint32_t, Secrecy) {
+    event_ << length;
+    Raw(bytes, length);
+  }
   template <typename T>
   void Records(const char*, const uint32_t& count, T* const& items, uint64_t) {
     event_ << count;
@@ -171,8 +178,27 @@ class FieldReader {
   void List(const char* name, uint32_t& count, T*& values) {
     Block(name, count, values);  // the same bytes: values are little-endian on the wire
   }
+  template <typename T>
+  void List(const char*, uint32_t& count, ZEL_SimpleArray<T>& values) {
+    if (status_ != 0) return;
+    uint32_t n = 0;
+    reader_ >> n;
+    EnsureRoom(reader_, n, sizeof(T));
+    if (values.ChangeSize(n) != n) {
+      status_ = ZEL_E_NO_EVENT;
+      return;
+    }
+    count = n;
+    for (uint32_t i = 0; i < n; ++i) reader_ >> values[i];
+  }
   void Bytes(const char* name, uint32_t& length, uint8_t*& bytes, Secrecy) {
     Block(name, length, bytes);
+  }
+  void Bounded(const char*, uint32_t& length, uint8_t* bytes, uint32_t capacity, Secrecy) {
+    if (status_ != 0) return;
+    reader_ >> length;
+    if (length > capacity) throw ZEL_BUF_ReadException(ZEL_BUF_ReadException::Reason::kMalformed);
+    reader_.ReadData(bytes, length);
   }
   void Fixed(const char*, uint8_t*& bytes, uint32_t length, Secrecy) {
     if (status_ != 0) return;
@@ -254,9 +280,12 @@ class FieldReleaser {
   void List(const char* name, uint32_t& count, T*& values) {
     Block(name, count, values);
   }
+  template <typename T>
+  void List(const char*, uint32_t&, ZEL_SimpleArray<T>&) {}  // the array owns its storage
   void Bytes(const char* name, uint32_t& length, uint8_t*& bytes, Secrecy) {
     Block(name, length, bytes);
   }
+  void Bounded(const char*, uint32_t&, uint8_t*, uint32_t, Secrecy) {}
   void Fixed(const char*, uint8_t*& bytes, uint32_t, Secrecy) {
     zel::sal::ReleasePlain(bytes);
     bytes = nullptr;
