@@ -60,7 +60,7 @@ int32_t ZEL_AdminToolSAL3::GetStaticGroupPermission(ZELString& group, uint32_t& 
       zel::sal::RequestFor(request,
                            WithWriteTrace(zel::trace::kGetStaticGroupPermissionWriteFailed)),
       request, reply, [&] {
-        zel::sal::DeleteArray(*capabilities);  // the count stays as read
+        delete[] * capabilities;  // the count stays as read
         *capabilities = nullptr;
       });
 }
@@ -127,6 +127,6 @@ int32_t ZEL_AdminToolSAL3::FreeMemory(void* memory, uint32_t type) {
 }
 
 int32_t ZEL_AdminToolSAL::FreeCapabilities(AdminObjectCapability* capabilities) {
-  zel::sal::DeleteArray(capabilities);
+  delete[] capabilities;
   return 0;
 }

@@ -314,12 +314,15 @@ bool ZEL_AdminToolIcon::matches(const uint8_t* bits, int32_t bitsSize) const {
 }
 
 int32_t ZEL_AdminToolIcon::write(ZEL_BUF_EventBuffer& event) {
-  event << uid << flags;
-  if (flags != kNoBits) {
-    const int32_t appended = event.AppendData(data, static_cast<uint32_t>(size));
-    if (appended < 0) throw ZEL_BUF_AppendException(appended);
+  // Nothing leaves the icon's writer: a failed append answers its code.
+  try {
+    event << uid << flags;
+  } catch (const ZEL_BUF_AppendException& e) {
+    return e.code();
   }
-  return 0;
+  if (flags == kNoBits) return 0;
+  const int32_t appended = event.AppendData(data, static_cast<uint32_t>(size));
+  return appended < 0 ? appended : 0;
 }
 
 int32_t ZEL_AdminToolIcon::read(ZEL_BUF_BufferReader& reader) {

@@ -147,8 +147,9 @@ class ZEL_ADMINSAL_API ZEL_AdminToolIcon {
   bool matches(const uint8_t* bits, int32_t bitsSize) const;
 
   int32_t objectSize() const { return size + 10; }
-  // UID, flags and (unless flags is 255) the bits; a failed append passes to the caller as
-  // ZEL_BUF_AppendException.
+  // UID, flags and (unless flags is 255) the bits; 0, or the runtime's negative append code
+  // (kEventTooLarge, kNoMemory) when an append fails. Nothing is thrown; the fields appended
+  // before the failure stay in the event.
   int32_t write(ZEL_BUF_EventBuffer& event);
   // 0; 0x80000001 when the reader runs short; 0x80000002 when no storage for the bits.
   int32_t read(ZEL_BUF_BufferReader& reader);

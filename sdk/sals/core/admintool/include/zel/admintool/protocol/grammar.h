@@ -48,6 +48,30 @@ void Walk(V& v, T& item) {
   Grammar<T>::Fields(v, item);
 }
 
+// Record arrays: the array form of the allocation facility, or new[] for records whose class
+// has its own array forms (released with delete[]). Null when there is no storage.
+template <typename T>
+inline constexpr bool kOwnArrayForm = requires(std::size_t n) {
+  T::operator new[](n, std::nothrow);
+};
+
+template <typename T>
+T* NewRecords(uint32_t count) {
+  if constexpr (kOwnArrayForm<T>) {
+    return new (std::nothrow) T[count];
+  } else {
+    return zel::sal::NewArray<T>(count);
+  }
+}
+template <typename T>
+void DeleteRecords(T* items) {
+  if constexpr (kOwnArrayForm<T>) {
+    delete[] items;
+  } else {
+    zel::sal::DeleteArray(items);
+  }
+}
+
 // What a ZELString takes on the wire (its length prefix and its length value, terminator
 // included), so that size hints built from it are exact.
 inline uint32_t WireSize(const ZELString& text) {
@@ -218,7 +242,7 @@ class FieldReader {
     count = 0;
     if (n == 0) return;
     EnsureRoom(reader_, n, minEach);
-    items = zel::sal::NewArray<T>(n);
+    items = NewRecords<T>(n);
     if (items == nullptr) {
       status_ = ZEL_E_NO_EVENT;
       return;
@@ -292,7 +316,7 @@ class FieldReleaser {
   }
   template <typename T>
   void Records(const char*, uint32_t& count, T*& items, uint64_t) {
-    zel::sal::DeleteArray(items);  // each record releases what it holds
+    DeleteRecords(items);  // each record releases what it holds
     items = nullptr;
     count = 0;
   }
