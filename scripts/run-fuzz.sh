@@ -31,7 +31,7 @@ run() {
   fi
 }
 status=0
-harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving)
+harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_protocol)
 for ((i = 0; i < ${#harnesses[@]}; i += 2)); do
   run "${harnesses[i]}" & first=$!
   second=""

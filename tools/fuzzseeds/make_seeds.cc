@@ -10,6 +10,10 @@
 #include "zel/runtime/secure.h"
 #include "zel/usersal/account_blob.h"
 
+namespace zel::fuzzseeds {
+void WriteProtocolSeeds(const std::filesystem::path& root);
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -25,7 +29,8 @@ void Save(const std::filesystem::path& folder, const std::string& name, uint8_t 
   std::filesystem::create_directories(folder);
   std::ofstream out(folder / name, std::ios::binary);
   out.put(static_cast<char>(selector));
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void Folders(ZEL_BUF_EventBuffer& out) {
@@ -46,14 +51,17 @@ int main(int argc, char** argv) {
 
   ZEL_AdminToolObject node(u"Root", u"N");
   node.setUID(4);
-  Save(root / "fuzz_value_types", "node", 0, Write([&](ZEL_BUF_EventBuffer& out) { node.write(out); }));
+  Save(root / "fuzz_value_types", "node", 0,
+       Write([&](ZEL_BUF_EventBuffer& out) { node.write(out); }));
   Save(root / "fuzz_value_types", "icon", 1, Write([](ZEL_BUF_EventBuffer& out) {
          const Bytes bits(640, 0x5A);
          out << uint64_t{9} << int16_t{1};
          out.AppendData(bits.data(), 640);
        }));
-  UM_AcctIDBlobWriter blob(UM_AccountIdentity{ZELString(u"NT"), ZELString(u"D"), ZELString(u"u"), {1}});
-  Save(root / "fuzz_value_types", "blob", 2, Write([&](ZEL_BUF_EventBuffer& out) { blob.WriteToEvent(&out); }));
+  UM_AcctIDBlobWriter blob(
+      UM_AccountIdentity{ZELString(u"NT"), ZELString(u"D"), ZELString(u"u"), {1}});
+  Save(root / "fuzz_value_types", "blob", 2,
+       Write([&](ZEL_BUF_EventBuffer& out) { blob.WriteToEvent(&out); }));
 
   // One valid reply per decoder (the selector numbers of fuzz_replies).
   const auto reply = [&](uint8_t selector, const char* name,
@@ -124,11 +132,11 @@ int main(int argc, char** argv) {
          out << ZELString(u"D\\u") << static_cast<uint32_t>(password.size());
          out.AppendData(password.data(), static_cast<uint32_t>(password.size()));
        }));
-  Save(root / "fuzz_receiving", "folder", 2, Write([](ZEL_BUF_EventBuffer& out) {
-         out << uint64_t{12} << ZELString(u"Reports");
-       }));
+  Save(root / "fuzz_receiving", "folder", 2,
+       Write([](ZEL_BUF_EventBuffer& out) { out << uint64_t{12} << ZELString(u"Reports"); }));
   Save(root / "fuzz_receiving", "move-members", 4, Write([](ZEL_BUF_EventBuffer& out) {
          out << uint32_t{2} << uint64_t{1} << uint64_t{2} << uint64_t{5} << uint64_t{6};
        }));
+  zel::fuzzseeds::WriteProtocolSeeds(root);
   return 0;
 }
