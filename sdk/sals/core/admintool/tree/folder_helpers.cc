@@ -2,6 +2,7 @@
 #include "admintool/sal/exchange.h"
 #include "zel/admintool/allocation.h"
 #include "zel/admintool/protocol/messages.h"
+#include "zel/protocol/folders.h"
 #include "zel/runtime/reader.h"
 
 namespace {
@@ -103,8 +104,7 @@ int32_t ZEL_AdminToolSAL::FolderOperationReplyHelper(ZEL_BUF_EventBuffer* reques
                                                     callerSubsystemUID, uid != 0 ? 12 : 4);
   if (created != 0) return created;
   try {
-    *reply << result;
-    if (uid != 0) *reply << uid;
+    zel::protocol::Encode(zel::protocol::FolderOperationReply{result, uid}, *reply);
   } catch (const ZEL_BUF_AppendException&) {
     delete reply;
     return ZEL_E_WRITE_FAILED;
