@@ -68,10 +68,7 @@ int32_t ZEL_AdminToolSAL5::GetPrivilege3(uint64_t adminUID, ZEL_ADMIN_USERINFO2*
   return zel::sal::RequestReply(
       zel::sal::SalAccess::EndpointOf(*this),
       zel::sal::RequestFor(request, TracedUnder(zel::trace::kGetPrivilege3Failed)),
-      [&](ZEL_BUF_EventBuffer& event) {
-        atp::WriteMessage(event, request);
-        return 0;
-      },
+      zel::sal::MessageWriter(request),
       [&](ZEL_BUF_BufferReader& reader, int32_t result) {
         info = zel::sal::NewObject<ZEL_ADMIN_USERINFO2>();
         if (info == nullptr) return ZEL_E_NO_EVENT;
@@ -105,10 +102,7 @@ int32_t ZEL_AdminToolSAL5::EnumerateKeldraAdmins2(uint32_t& count, ZEL_ADMIN_USE
   const int32_t result = zel::sal::RequestReply(
       zel::sal::SalAccess::EndpointOf(*this),
       zel::sal::RequestFor(request, TracedUnder(zel::trace::kEnumerateKeldraAdmins2Failed)),
-      [&](ZEL_BUF_EventBuffer& event) {
-        atp::WriteMessage(event, request);
-        return 0;
-      },
+      zel::sal::MessageWriter(request),
       [&](ZEL_BUF_BufferReader& reader, int32_t answer) {
         ranOut = atp::ReadMessage(reader, reply) != 0;
         return ranOut ? ZEL_E_NO_EVENT : answer;

@@ -35,10 +35,7 @@ int32_t ZEL_AdminToolSAL3::Logon2(ZELString& logonName, uint32_t credentialLengt
   codes.writeFailure = &zel::trace::kLogon2WriteFailed;
   return zel::sal::RequestReply(
       zel::sal::SalAccess::EndpointOf(*this), zel::sal::RequestFor(request, codes),
-      [&](ZEL_BUF_EventBuffer& event) {
-        atp::WriteMessage(event, request);
-        return 0;
-      },
+      zel::sal::MessageWriter(request),
       [&](ZEL_BUF_BufferReader& reader, int32_t result) {
         logonStatus = static_cast<uint32_t>(result);
         if (const int32_t status = atp::ReadMessage(reader, reply)) return status;

@@ -29,10 +29,7 @@ int32_t ZEL_AdminToolSAL5::GetVoAdminAccountsForTicket(uint8_t* ticket,
   };
   const int32_t result = zel::sal::RequestReply(
       zel::sal::SalAccess::EndpointOf(*this), zel::sal::RequestFor(request, codes),
-      [&](ZEL_BUF_EventBuffer& event) {
-        atp::WriteMessage(event, request);
-        return 0;
-      },
+      zel::sal::MessageWriter(request),
       [&](ZEL_BUF_BufferReader& reader, int32_t answer) {
         if (answer != 0) {
           zel::trace::TraceCode(zel::trace::kInfo, zel::trace::kTicketReplyResult, answer);

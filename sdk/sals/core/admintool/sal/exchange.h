@@ -152,6 +152,15 @@ int32_t RequestReply(const Endpoint& from, const Request& request, Write&& write
   return TraceFailure(request, result);
 }
 
+// Writes a request message: the write step of every exchange that sends one.
+template <typename M>
+auto MessageWriter(M& message) {
+  return [&message](ZEL_BUF_EventBuffer& event) {
+    zel::admintool::WriteMessage(event, message);
+    return 0;
+  };
+}
+
 // The exchange of a request message and its reply message: the reply's fields are read when its
 // result is not negative; storage that runs out while reading answers 0x80000002. `cleanup`
 // releases the operation's outputs when it fails.
@@ -159,11 +168,7 @@ template <typename Req, typename Rep, typename Cleanup>
 int32_t Exchange(const Endpoint& from, const Request& request, Req& message, Rep& reply,
                  Cleanup&& cleanup) {
   return RequestReply(
-      from, request,
-      [&](ZEL_BUF_EventBuffer& event) {
-        zel::admintool::WriteMessage(event, message);
-        return 0;
-      },
+      from, request, MessageWriter(message),
       [&](ZEL_BUF_BufferReader& reader, int32_t result) {
         const int32_t status = zel::admintool::ReadMessage(reader, reply);
         return status != 0 ? status : result;
@@ -214,10 +219,7 @@ int32_t PostOneWay(ZEL_PIF_EventDispatcher* dispatcher, const Request& request, 
 // A one-way message, addressed by `address(event)`.
 template <typename M, typename Address>
 int32_t Post(ZEL_PIF_EventDispatcher* dispatcher, M& message, Address&& address) {
-  return PostOneWay(dispatcher, RequestFor(message), address, [&](ZEL_BUF_EventBuffer& event) {
-    zel::admintool::WriteMessage(event, message);
-    return 0;
-  });
+  return PostOneWay(dispatcher, RequestFor(message), address, MessageWriter(message));
 }
 
 }  // namespace zel::sal

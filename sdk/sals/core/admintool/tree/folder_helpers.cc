@@ -42,11 +42,7 @@ int32_t ZEL_AdminToolSAL::GetUsersDNs(ZELMultiString& dns) {
 int32_t ZEL_AdminToolSAL::AddDefaultUser(ZELString& first, ZELString& second) {
   atp::AddDefaultUserRequest request{first, second};
   return zel::sal::RequestReplyFirstGeneration(
-      *this, zel::sal::RequestFor(request),
-      [&](ZEL_BUF_EventBuffer& event) {
-        atp::WriteMessage(event, request);
-        return 0;
-      },
+      *this, zel::sal::RequestFor(request), zel::sal::MessageWriter(request),
       [](ZEL_BUF_BufferReader&, int32_t result) { return result; }, [] {});
 }
 
