@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zel/admintool/admin_records.h"
 #include "zel/admintool/protocol/grammar.h"
@@ -573,3 +574,5 @@ struct AdminNameUnresolvedNotification {
 ZEL_MESSAGE_GRAMMAR(AdminNameUnresolvedNotification);
 
 }  // namespace zel::admintool
+
+#undef ZEL_MESSAGE_GRAMMAR
