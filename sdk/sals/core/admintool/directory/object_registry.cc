@@ -108,7 +108,7 @@ int32_t ZEL_AdminToolSAL::UpdateObject(ZELString& dn, uint32_t count, uint32_t* 
   int32_t status = entry.GetValueCount(kCapabilities, present);
   auto addAll = [&](const uint32_t* list, uint32_t n) {
     for (uint32_t i = 0; i < n && status == 0; ++i) {
-      status = entry.AddValue(kCapabilities, kUInt32Type, kUInt32Code, &list[i], 4);
+      status = entry.AddValue(kCapabilities, kUInt32Type, kUInt32Code, list + i, 4);
     }
   };
   if (status == 0 && present == 0) {
