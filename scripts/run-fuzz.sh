@@ -31,7 +31,8 @@ run() {
   fi
 }
 status=0
-harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_protocol)
+harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_protocol fuzz_trace_file
+  fuzz_control_file)
 for ((i = 0; i < ${#harnesses[@]}; i += 2)); do
   run "${harnesses[i]}" & first=$!
   second=""

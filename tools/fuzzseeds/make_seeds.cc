@@ -8,6 +8,7 @@
 
 #include "zel/admintool/zel_admintoolobject.h"
 #include "zel/runtime/secure.h"
+#include "zel/tracedev/files.h"
 #include "zel/usersal/account_blob.h"
 
 namespace zel::fuzzseeds {
@@ -137,6 +138,29 @@ int main(int argc, char** argv) {
   Save(root / "fuzz_receiving", "move-members", 4, Write([](ZEL_BUF_EventBuffer& out) {
          out << uint32_t{2} << uint64_t{1} << uint64_t{2} << uint64_t{5} << uint64_t{6};
        }));
+
+  // A trace file of two records (a string and a 32-bit argument, then none), read in chunks of
+  // 7 bytes; a control file, read in memory (selector 0) and through a file (selector 1).
+  zel::trace::FileRecord first;
+  first.sequence = 1;
+  first.timeNs = 1'700'000'000'000'000'000;
+  first.processID = 42;
+  first.messageNumber = 10;
+  first.arguments = {{'h', 0, 'i', 0, 0, 0}, {6, 0, 1, 0x80}};
+  zel::trace::FileRecord second = first;
+  second.sequence = 2;
+  second.arguments.clear();
+  Bytes trace = zel::trace::EncodeFileRecord(first);
+  const Bytes more = zel::trace::EncodeFileRecord(second);
+  trace.insert(trace.end(), more.begin(), more.end());
+  Save(root / "fuzz_trace_file", "two-records", 6, trace);
+  zel::trace::ControlFile control;
+  zel::trace::EncodeControlFile({u"ZEL_Sals_AdminTool", "/tmp/trace", 1, 0x0B, 5}, &control);
+  const auto* controlBytes = reinterpret_cast<const uint8_t*>(&control);
+  const Bytes controlFile(controlBytes, controlBytes + sizeof control);
+  Save(root / "fuzz_control_file", "in-memory", 0, controlFile);
+  Save(root / "fuzz_control_file", "through-a-file", 1, controlFile);
+
   zel::fuzzseeds::WriteProtocolSeeds(root);
   return 0;
 }

@@ -1,8 +1,20 @@
 #include "zel/protocol/grammar.h"
 
-#include <cstdio>
-
 namespace zel::protocol {
+namespace {
+
+constexpr char kDigits[] = "0123456789abcdef";
+
+// `digits` lower-case hex digits of `value`, no prefix.
+std::string Hex(uint64_t value, int digits) {
+  std::string hex(static_cast<std::size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) {
+    hex[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
+  }
+  return hex;
+}
+
+}  // namespace
 
 SecretBytes& SecretBytes::operator=(const SecretBytes& other) {
   if (this != &other) {
@@ -66,21 +78,13 @@ bool IsPasswordText(std::string_view bytes, uint32_t maxChars) {
 
 std::string ShowSigned(int64_t value) {
   std::string shown = std::to_string(value);
-  if (value < 0 && value >= INT32_MIN) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, " (0x%08x)", static_cast<uint32_t>(value));
-    shown += hex;
-  }
+  if (value < 0 && value >= INT32_MIN) shown += " (0x" + Hex(static_cast<uint32_t>(value), 8) + ")";
   return shown;
 }
 
 std::string ShowUnsigned(uint64_t value) { return std::to_string(value); }
 
-std::string ShowUID(uint64_t value) {
-  char hex[24];
-  std::snprintf(hex, sizeof hex, "0x%016llx", static_cast<unsigned long long>(value));
-  return hex;
-}
+std::string ShowUID(uint64_t value) { return "0x" + Hex(value, 16); }
 
 std::string ShowText(const ZELString& text) {
   std::string shown = "\"";
@@ -90,9 +94,7 @@ std::string ShowText(const ZELString& text) {
       shown += '\\';
       shown += c;
     } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      shown += escaped;
+      shown += "\\x" + Hex(byte, 2);
     } else {
       shown += c;
     }
@@ -101,7 +103,6 @@ std::string ShowText(const ZELString& text) {
 }
 
 std::string ShowBytes(const uint8_t* bytes, uint32_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string shown = std::to_string(size) + (size == 1 ? " byte" : " bytes");
   if (size != 0) shown += ": ";
   for (uint32_t i = 0; i < size; ++i) {

@@ -205,6 +205,16 @@ TEST(AnchorsTest, DescriptionText) {
             "  fromFolder = 0x0000000000000005\n"
             "  toFolder = 0x0000000000000006\n"
             "  (1 bytes after the last field)\n");
+  // Quotes, backslashes and control characters are escaped; other text shows as UTF-8.
+  const Bytes rename = Spell()
+                           .U64(1)
+                           .U32(14)
+                           .Raw({'"', 0, '\\', 0, 1, 0, 0xE9, 0, 0xAC, 0x20})
+                           .Raw({'"', 0, 0, 0})
+                           .bytes;
+  ASSERT_TRUE(DescribeEventOfOurs(event::kRenameFolder, Direction::kRequest, rename.data(),
+                                  static_cast<uint32_t>(rename.size()), description));
+  EXPECT_EQ(description.fields.at(1).value, "\"\\\"\\\\\\x01\xC3\xA9\xE2\x82\xAC\\\"\"");
   const Bytes reply = Spell().Raw({0x08, 0, 0x06, 0x80}).bytes;
   ASSERT_TRUE(DescribeEventOfOurs(event::kDeleteFolder, Direction::kReply, reply.data(),
                                   static_cast<uint32_t>(reply.size()), description));

@@ -173,6 +173,15 @@ TEST(MessagesTest, EveryMessageIsNamedInTheEventTable) {
     ASSERT_NE(info, nullptr) << decltype(message)::kEventID;
     EXPECT_GE(info->id, event::kFirstOfOurs);
   });
+  // ... and every event of ours in the table has its request (or notification) described.
+  for (const EventInfo& info : AllEvents()) {
+    if (info.id < event::kFirstOfOurs) continue;
+    const Direction way =
+        info.kind == EventKind::kOneWay ? Direction::kNotification : Direction::kRequest;
+    EventDescription description;
+    EXPECT_TRUE(DescribeEventOfOurs(info.id, way, nullptr, 0, description)) << info.name;
+    EXPECT_EQ(description.eventName, info.name);
+  }
   EXPECT_EQ(ReplyEventID(event::kEnumerateGroup), event::kTreeOperation);
   EXPECT_EQ(ReplyEventID(event::kEnumerateGroupWithCredentials), event::kTreeOperation);
   EXPECT_EQ(ReplyEventID(event::kDirSearch), event::kDirSearch);

@@ -101,7 +101,8 @@ class ZEL_PROTOCOL_API SecretBytes {
 ZEL_PROTOCOL_API bool IsPasswordText(std::string_view bytes, uint32_t maxChars);
 
 // Readable values for the describer.
-ZEL_PROTOCOL_API std::string ShowSigned(int64_t value);  // decimal; negative codes add 0x-hex
+// Decimal; a negative value (a result code) adds its 32-bit 0x form.
+ZEL_PROTOCOL_API std::string ShowSigned(int64_t value);
 ZEL_PROTOCOL_API std::string ShowUnsigned(uint64_t value);
 ZEL_PROTOCOL_API std::string ShowUID(uint64_t value);          // 0x and 16 hex digits
 ZEL_PROTOCOL_API std::string ShowText(const ZELString& text);  // quoted UTF-8, escaped
@@ -430,7 +431,9 @@ class Describer {
     Show(name, value, [&] { in() >> value; });
   }
   void I16(const char* name, int16_t& value) {
-    Signed(name, value, [&] { in() >> value; });
+    Begin();
+    in() >> value;
+    Add(name, std::to_string(value));  // flags and counts, never a result code
   }
   void U16(const char* name, uint16_t& value) {
     Show(name, value, [&] { in() >> value; });
@@ -607,23 +610,30 @@ void Decode(ZEL_BUF_BufferReader& in, M& message) {
   message.Fields(reader);
 }
 
-// Describes a payload holding one message of type M into `out` (fields, parsed, stoppedAt,
-// trailing, all replaced); the event's ID, name and direction are the caller's.
-template <class M>
-void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
+// Describes a payload by `walk`, a callable (auto& v) that visits the payload's fields in
+// order, into `out` (fields, parsed, stoppedAt, trailing, all replaced); the event's ID, name
+// and direction are the caller's. For forms that are not one struct (the library's records).
+template <class Walk>
+void DescribeWith(const uint8_t* payload, uint32_t size, EventDescription& out, Walk&& walk) {
   out.fields.clear();
   out.stoppedAt = out.trailing = 0;
   ZEL_BUF_BufferReader in(payload, size);
   Describer describer(in, out.fields);
-  M message{};
   try {
-    message.Fields(describer);
+    walk(describer);
     out.parsed = true;
     out.trailing = in.GetRemaining();
   } catch (const ZEL_BUF_ReadException&) {
     out.parsed = false;
     out.stoppedAt = describer.FieldStart();
   }
+}
+
+// Describes a payload holding one message of type M.
+template <class M>
+void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
+  M message{};
+  DescribeWith(payload, size, out, [&](Describer& describer) { message.Fields(describer); });
 }
 
 }  // namespace zel::protocol

@@ -1,6 +1,7 @@
 // Every message of the events of ours: which event ID carries which message type which way.
 // DescribeEventOfOurs, the tests and the fuzz harness all walk this one list, so a message added
-// here is described, tested and fuzzed.
+// here is described, tested and fuzzed. Append only, like the IDs: the fuzz seeds name a
+// message by its position.
 #pragma once
 
 #include <cstdint>

@@ -37,14 +37,18 @@ T* AllocatePlainArray(uint32_t count) {
 
 inline void ReleasePlain(void* block) { zel::rt::Free(block); }
 
-// The count of a record array is kept in a header as large as the strictest alignment.
-inline constexpr std::size_t kArrayHeader = alignof(std::max_align_t);
+// The count of a record array is kept in a header of a fixed 16 bytes in front of the
+// elements. It must be one constant for the whole program: alignof(std::max_align_t) is not
+// (some toolchains give 8 or 16 depending on which standard header a file includes first), and
+// an array made in one file and released in another would look for its count elsewhere.
+inline constexpr std::size_t kArrayHeader = 16;
+static_assert(kArrayHeader >= sizeof(uint32_t), "the header holds the count");
 
 // A record array of `count` default-constructed elements; null when there is no storage.
 template <typename T>
 T* NewArray(uint32_t count) {
   static_assert(std::is_nothrow_default_constructible_v<T>);
-  static_assert(alignof(T) <= kArrayHeader);
+  static_assert(alignof(T) <= kArrayHeader, "elements past the header would be misaligned");
   const std::size_t bytes = detail::ArrayBytes(count, sizeof(T), kArrayHeader);
   if (bytes == 0) return nullptr;
   auto* block = static_cast<unsigned char*>(zel::rt::Allocate(bytes));
