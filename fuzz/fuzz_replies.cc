@@ -1,8 +1,8 @@
 // Every reply decoder, driven through the scripted host: the input is the reply. After any
 // outcome the outputs are as their operation promises, and once the caller releases what it was
 // handed nothing is left behind.
-#include "zel/admintool/zel_admintoolsal5.h"
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/scripted_host.h"
 
@@ -33,8 +33,8 @@ void Exercise(uint8_t selector, ZEL_AdminToolSAL6& sal) {
       uint8_t credentials[4] = {};
       uint32_t* values = nullptr;
       uint64_t* uids = nullptr;
-      const int32_t result = sal.Logon2(name, 4, credentials, a, resolved, b, &count, &values,
-                                        &b, &uids, 0);
+      const int32_t result =
+          sal.Logon2(name, 4, credentials, a, resolved, b, &count, &values, &b, &uids, 0);
       if (result < 0) ZEL_FUZZ_CHECK(values == nullptr && uids == nullptr && count == 0);
       sal.FreeMemory(values, 1);
       sal.FreeMemory(uids, 1);
