@@ -1,8 +1,11 @@
 // Every reply decoder, driven through the scripted host: the input is the reply. After any
 // outcome the outputs are as their operation promises, and once the caller releases what it was
-// handed nothing is left behind.
-#include "admintool/sal/zel_admintoolsal5.h"
+// handed nothing is left behind. The operations whose reply is their result alone answer exactly
+// the reply's first int32, or a short reply when it holds fewer than four bytes.
+#include <cstring>
+
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/scripted_host.h"
 
@@ -18,10 +21,60 @@ struct Baseline {
   }
 };
 
-void Exercise(uint8_t selector, ZEL_AdminToolSAL6& sal) {
+// What a result-only operation must answer for `reply`, read without the library's reader.
+int32_t ExpectedResult(const std::vector<uint8_t>& reply) {
+  if (reply.size() < 4) return ZEL_E_SHORT_REPLY;
+  const uint32_t bits = uint32_t{reply[0]} | uint32_t{reply[1]} << 8 | uint32_t{reply[2]} << 16 |
+                        uint32_t{reply[3]} << 24;
+  int32_t result;
+  std::memcpy(&result, &bits, 4);
+  return result;
+}
+
+// The operations whose reply carries only their result, one per selector value from 14.
+int32_t ExerciseResultOnly(uint8_t which, ZEL_AdminToolSAL6& sal) {
+  ZEL_ADMIN_USERINFO users[1];
+  users[0].accountName = u"jane";
+  users[0].accountAuthority = u"NT";
+  users[0].AddOnePriv(5);
+  ZEL_ADMIN_CONTACTINFO contacts[1];
+  contacts[0].contact1 = u"mail";
+  uint32_t privileges[] = {1, 2};
+  uint64_t uids[] = {3, 4};
+  switch (which) {
+    case 0:
+      return sal.AddUsers2(1, users);
+    case 1:
+      return sal.SetPrivilege2(7, 1, 2, 2, privileges);
+    case 2:
+      return sal.DeleteUser(2, uids);
+    case 3: {
+      AllowedFolders folders;
+      folders += uint64_t{70};
+      return sal.AddUsers3(1, users, &folders, contacts);
+    }
+    case 4: {
+      ZEL_ADMIN_USERINFO2* info = sal.CreateUserInfo2();
+      ZEL_FUZZ_CHECK(info != nullptr);
+      info->adminUID = 0x77;
+      const int32_t result = sal.SetPrivilege3(info, contacts[0]);
+      sal.FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
+      return result;
+    }
+    default:
+      return sal.DeleteCapabilityObjectsInDB();
+  }
+}
+
+void Exercise(uint8_t selector, const std::vector<uint8_t>& reply, ZEL_AdminToolSAL6& sal) {
   uint32_t a = 0, b = 0, count = 0;
   uint8_t flag = 0;
-  switch (selector % 14) {
+  if (selector % 20 >= 14) {
+    ZEL_FUZZ_CHECK(ExerciseResultOnly(static_cast<uint8_t>(selector % 20 - 14), sal) ==
+                   ExpectedResult(reply));
+    return;
+  }
+  switch (selector % 20) {
     case 0: {
       UM_AcctIDBlobWriter account(UM_AccountIdentity{ZELString(u"NT"), {}, ZELString(u"x"), {}});
       uint32_t answer = 0xFEED;
@@ -33,8 +86,8 @@ void Exercise(uint8_t selector, ZEL_AdminToolSAL6& sal) {
       uint8_t credentials[4] = {};
       uint32_t* values = nullptr;
       uint64_t* uids = nullptr;
-      const int32_t result = sal.Logon2(name, 4, credentials, a, resolved, b, &count, &values,
-                                        &b, &uids, 0);
+      const int32_t result =
+          sal.Logon2(name, 4, credentials, a, resolved, b, &count, &values, &b, &uids, 0);
       if (result < 0) ZEL_FUZZ_CHECK(values == nullptr && uids == nullptr && count == 0);
       sal.FreeMemory(values, 1);
       sal.FreeMemory(uids, 1);
@@ -139,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
   ZEL_AdminToolSAL6 sal(host);
   const Baseline before;
-  Exercise(input.selector, sal);
+  Exercise(input.selector, input.bytes, sal);
   ZEL_FUZZ_CHECK(before.Same());
   return 0;
 }

@@ -36,6 +36,31 @@ constexpr std::array kEvents{
     EventInfo{e::kContainerChange, "ContainerChange", K::kOneWay, 0},
     EventInfo{e::kGetPrivilegesByBlob, "GetPrivilegesByBlob", K::kRequestReply, 4},
     EventInfo{e::kPostAdminNameUnResolved, "PostAdminNameUnResolvedNotification", K::kOneWay, 0},
+    // Ours.
+    EventInfo{e::kCreateFolder, "CreateFolder", K::kRequestReply, 0},
+    EventInfo{e::kRenameFolder, "RenameFolder", K::kRequestReply, 0},
+    EventInfo{e::kDeleteFolder, "DeleteFolder", K::kRequestReply, 0},
+    EventInfo{e::kMoveFolderMembers, "MoveFolderMembers", K::kRequestReply, 0},
+    EventInfo{e::kEnumerateGroup, "EnumerateGroup", K::kRequestReply, 0},
+    EventInfo{e::kSetCredential, "SetCredential", K::kRequestReply, 0},
+    EventInfo{e::kUnlock, "Unlock", K::kRequestReply, 0},
+    EventInfo{e::kIssueTicket, "IssueTicket", K::kRequestReply, 0},
+    EventInfo{e::kLogout, "Logout", K::kRequestReply, 0},
+    EventInfo{e::kDirBindContext, "DirBindContext", K::kRequestReply, 0},
+    EventInfo{e::kDirCreateContext, "DirCreateContext", K::kRequestReply, 0},
+    EventInfo{e::kDirAddEntry, "DirAddEntry", K::kRequestReply, 0},
+    EventInfo{e::kDirUpdateEntry, "DirUpdateEntry", K::kRequestReply, 0},
+    EventInfo{e::kDirDeleteEntry, "DirDeleteEntry", K::kRequestReply, 0},
+    EventInfo{e::kDirGetEntry, "DirGetEntry", K::kRequestReply, 0},
+    EventInfo{e::kDirSearch, "DirSearch", K::kRequestReply, 0},
+    EventInfo{e::kDirChangeNumber, "DirChangeNumber", K::kRequestReply, 0},
+    EventInfo{e::kDirChangeInfo, "DirChangeInfo", K::kRequestReply, 0},
+    EventInfo{e::kDirSubscribe, "DirSubscribe", K::kRequestReply, 0},
+    EventInfo{e::kDirUnsubscribe, "DirUnsubscribe", K::kRequestReply, 0},
+    EventInfo{e::kDirChanged, "DirChanged", K::kOneWay, 0},
+    EventInfo{e::kAuditQuery, "AuditQuery", K::kRequestReply, 0},
+    EventInfo{e::kExportCredentials, "ExportCredentials", K::kRequestReply, 0},
+    EventInfo{e::kImportCredentials, "ImportCredentials", K::kRequestReply, 0},
 };
 
 constexpr bool OrderedByID() {
@@ -47,6 +72,12 @@ constexpr bool OrderedByID() {
 static_assert(OrderedByID(), "FindEvent searches the table by ID");
 
 }  // namespace
+
+uint16_t ReplyEventID(uint16_t requestID) {
+  const bool group =
+      requestID == e::kEnumerateGroupWithCredentials || requestID == e::kEnumerateGroup;
+  return group ? e::kTreeOperation : requestID;
+}
 
 std::span<const EventInfo> AllEvents() { return kEvents; }
 

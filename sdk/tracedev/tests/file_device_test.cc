@@ -2,10 +2,20 @@
 // sends records, and the trace file decoded back.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <thread>
 
 #include "zel/tracedev/device.h"
 #include "zel/tracedev/files.h"
@@ -112,6 +122,124 @@ TEST_F(FileDeviceTest, TheDeviceRefusesOtherComponentsAndIsAbsentWithoutAControl
   ::unsetenv(kControlFileVariable);
   EXPECT_EQ(OpenPlatformDevice(), nullptr);
   EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
+}
+
+// A control file damaged before a process starts: the device refuses it at once (a FIFO must not
+// hang the process that opens it) and maps nothing.
+TEST_F(FileDeviceTest, ADamagedControlFileIsRefusedBeforeItIsMapped) {
+  struct Row {
+    const char* damage;
+    std::function<void(const std::string&)> apply;
+  };
+  const Row rows[] = {
+      {"shortened", [](const std::string& path) { ::truncate(path.c_str(), 100); }},
+      {"grown", [](const std::string& path) { ::truncate(path.c_str(), 8192); }},
+      {"other magic", [](const std::string& path) { std::fstream(path).write("ZELTRCTX", 8); }},
+      {"other version",
+       [](const std::string& path) {
+         std::fstream f(path);
+         f.seekp(8);
+         f.write("\x02", 1);
+       }},
+      {"a fifo",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         ::mkfifo(path.c_str(), 0600);
+       }},
+      {"a folder",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         std::filesystem::create_directory(path);
+       }},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(controlPath_);
+    ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
+    row.apply(controlPath_);
+    TraceDevice* device = OpenPlatformDevice();
+    EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}),
+              nullptr)
+        << row.damage;
+    device->Close();
+  }
+}
+
+// A process that traces while someone damages its control file: it must live on, and tracing
+// must end. The child emulates a trace site (read the block, send when on) until it reads a
+// logger of 0; it answers 0 then, 3 when tracing never stopped.
+TEST_F(FileDeviceTest, DamageWhileAProcessTracesSwitchesTracingOffAndLeavesItAlive) {
+  struct Row {
+    const char* damage;
+    std::function<void(const std::string&)> apply;
+  };
+  const Row rows[] = {
+      {"truncated to nothing", [](const std::string& path) { ::truncate(path.c_str(), 0); }},
+      {"truncated to its magic", [](const std::string& path) { ::truncate(path.c_str(), 8); }},
+      {"magic overwritten", [](const std::string& path) { std::fstream(path).write("XXXX", 4); }},
+  };
+  for (const Row& row : rows) {
+    ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "") << row.damage;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TraceDevice* device = OpenPlatformDevice();
+      const ControlBlock* control =
+          device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+      if (control == nullptr) ::_exit(2);
+      [[maybe_unused]] const auto n = ::write(ready[1], "r", 1);
+      const uint16_t number = 1;
+      const std::vector<std::vector<uint8_t>> args = {{1}};
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (std::chrono::steady_clock::now() < until) {
+        if (__atomic_load_n(&control->logger, __ATOMIC_RELAXED) == 0) ::_exit(0);
+        device->Send(RecordOf(&number, args));
+      }
+      ::_exit(3);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << row.damage;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the child is tracing
+    row.apply(controlPath_);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(WIFEXITED(status)) << row.damage << ": killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << row.damage;
+    std::filesystem::remove(controlPath_);
+  }
+}
+
+// The device's guard takes only faults on its own mapping: a bus error anywhere else in a traced
+// process still ends it as it would without tracing.
+TEST_F(FileDeviceTest, ABusErrorElsewhereStillEndsTheProcess) {
+  ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
+  const std::string other = (folder_ / "other").string();
+  std::ofstream(other) << std::string(4096, 'x');
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TraceDevice* device = OpenPlatformDevice();
+    if (device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}) == nullptr) {
+      ::_exit(2);
+    }
+    const int fd = ::open(other.c_str(), O_RDONLY);
+    auto* mapped =
+        static_cast<volatile const char*>(::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+    if (::truncate(other.c_str(), 0) != 0) ::_exit(4);
+    ::_exit(42 + mapped[0]);  // a bus error
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  // Killed by the signal, or (under a sanitizer, whose handler came first) ended by its report:
+  // an exit of 1, or an abort when the sanitizer is told to abort on error.
+  const bool endedByTheFault = WIFSIGNALED(status)
+                                   ? WTERMSIG(status) == SIGBUS || WTERMSIG(status) == SIGABRT
+                                   : WEXITSTATUS(status) == 1;
+  EXPECT_TRUE(endedByTheFault) << "exit " << WEXITSTATUS(status) << ", signal "
+                               << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
 TEST(TraceFileTest, ThirtyTwoBitAddressesAreSignExtended) {

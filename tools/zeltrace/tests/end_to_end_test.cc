@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/testing/scripted_host.h"
 #include "zel/tracedev/device.h"
 

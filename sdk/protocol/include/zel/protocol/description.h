@@ -1,7 +1,7 @@
 // An event described as named fields, for people and tools (the console's event monitor renders
 // these as text or JSON). Every describer of a message fills one of these from the same grammar
-// the message's writer and reader use; a secret field is never copied in: its value is the
-// blank text kBlanked whatever the bytes were.
+// the message's writer and reader use; a secret field is never copied in: its value stays empty
+// whatever the bytes were, and Text() shows kBlanked in its place.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,11 @@
 namespace zel::protocol {
 
 inline constexpr const char* kBlanked = "(secret)";
+
+enum class Direction : uint8_t { kRequest, kReply, kNotification };
+
+// "request", "reply" or "notification".
+ZEL_PROTOCOL_API const char* DirectionName(Direction direction);
 
 struct Field {
   std::string name;   // a path: "count", "users[2].name", "privileges[0]"
@@ -32,5 +37,13 @@ struct EventDescription {
   // One line per field under a heading line; an unparsed event says where it stopped.
   ZEL_PROTOCOL_API std::string Text() const;
 };
+
+// Describes the payload of an event of ours (ID 1000 up) travelling in `direction` into `out`.
+// False, with `out` untouched, when the ID is not one of ours or has no message that way (the
+// group enumeration's reply is event 81, the library's). A payload that does not follow the
+// message's grammar gives parsed=false and the offset of the field where reading stopped.
+ZEL_PROTOCOL_API bool DescribeEventOfOurs(uint16_t eventID, Direction direction,
+                                          const uint8_t* payload, uint32_t size,
+                                          EventDescription& out);
 
 }  // namespace zel::protocol

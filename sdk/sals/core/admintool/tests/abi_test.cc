@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"
 #include "zel/usersal/account_blob.h"
@@ -44,6 +44,9 @@ TEST(AbiTest, OnlyTheApiIsExported) {
   ASSERT_NE(library, nullptr) << dlerror();
   EXPECT_NE(dlsym(library, "_ZN17ZEL_AdminToolSAL6C1ER18ZEL_PIF_ISubSystem"), nullptr);
   EXPECT_NE(dlsym(library, "_ZN16ZEL_AdminToolSAL18s_adminToolContextE"), nullptr);
+  // The event describer is exported for tools; the exchange is not.
+  EXPECT_NE(dlsym(library, "_ZN3zel9admintool13DescribeEventEtNS_8protocol9DirectionEPKhj"),
+            nullptr);
   EXPECT_EQ(dlsym(library, "_ZN3zel5trace8OpenOnceEv"), nullptr);
   EXPECT_EQ(dlsym(library, "_ZN3zel3sal18TraceWriteFailureERKNS0_7RequestEi"), nullptr);
   dlclose(library);

@@ -3,9 +3,9 @@
 
 #include <functional>
 
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

@@ -163,21 +163,3 @@ TEST_F(ExchangeTest, OneWayEventsBelongToTheDispatcherWhateverItAnswers) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST_F(ExchangeTest, ALocalImplementationAnswersInsteadOfAnEvent) {
-  int32_t result = 0;
-  auto call = [](AdminToolInterface4& local) { return local.DeleteCapabilityObjectsInDB(); };
-  EXPECT_FALSE(zel::sal::ForwardToLocal(sal_, call, &result));  // this host offers none
-
-  zel::sal::testing::RecordingLocal local;
-  host_.Plugins().Offer(2300, static_cast<AdminToolInterface4*>(&local));
-  ZEL_AdminToolSAL5 withLocal(host_);
-  ASSERT_TRUE(zel::sal::ForwardToLocal(withLocal, call, &result));
-  EXPECT_EQ(result, 7);
-  EXPECT_EQ(local.calls.size(), 1u);
-  EXPECT_TRUE(host_.Created().empty());  // no event was built
-}
-
-}  // namespace

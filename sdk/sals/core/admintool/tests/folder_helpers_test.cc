@@ -1,8 +1,8 @@
 // The first-generation user operations and the folder helpers of the receiving side.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

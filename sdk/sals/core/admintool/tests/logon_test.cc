@@ -1,8 +1,8 @@
 // IsUserKeldraAdmin and Logon2, byte for byte against the scripted host.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

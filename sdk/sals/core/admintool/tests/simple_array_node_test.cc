@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "admintool/types/zel_admintoolobject.h"
-#include "admintool/types/zel_simplearray.h"
+#include "zel/admintool/zel_admintoolobject.h"
+#include "zel/admintool/zel_simplearray.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/scripted_host.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/testing/scripted_host.h"
 #include "zel/tracedev/testing/capture_device.h"
 

@@ -1,0 +1,135 @@
+// The tool as a user runs it: the real binary in a process of its own, one row per command line.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "zel/tracedev/files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;  // -1 when the tool did not exit by itself (a signal, an abort)
+  std::string output;
+};
+
+// A tool that reads a whole endless file into memory must fail fast, not exhaust the machine. A
+// sanitizer reserves far more address space than any ulimit allows; it bounds allocations itself.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEL_UNDER_ASAN 1
+#endif
+#endif
+#if defined(ZEL_UNDER_ASAN)
+constexpr const char* kMemoryBound =
+    "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_allocation_size_mb=1000\"; ";
+#else
+constexpr const char* kMemoryBound = "ulimit -v 1000000; ";
+#endif
+
+// Runs the tool with `arguments` (its output and errors together), bounded in memory and time.
+ToolRun RunTool(const std::string& arguments) {
+  const std::string command = std::string(kMemoryBound) + "exec timeout 30 " +
+                              std::string(ZELTRACE_TOOL) + " " + arguments + " 2>&1";
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char chunk[512];
+  while (fgets(chunk, sizeof chunk, pipe) != nullptr) run.output += chunk;
+  const int status = pclose(pipe);
+  if (WIFEXITED(status) && WEXITSTATUS(status) < 124) run.exitCode = WEXITSTATUS(status);
+  return run;
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("zeltrace-cli-" + std::to_string(::getpid()));
+    fs::create_directories(folder_ / "dir");
+    std::ofstream(folder_ / "notes") << std::string(5000, 'n');
+    // A record that claims a gigabyte, after one good record.
+    zel::trace::FileRecord record;
+    record.arguments = {{1, 2, 3, 4}};
+    std::vector<uint8_t> bytes = zel::trace::EncodeFileRecord(record);
+    std::vector<uint8_t> huge = bytes;
+    huge[4] = 0;
+    huge[5] = 0;
+    huge[6] = 0;
+    huge[7] = 0x40;
+    bytes.insert(bytes.end(), huge.begin(), huge.end());
+    std::ofstream(folder_ / "huge", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string At(const std::string& name) const { return (folder_ / name).string(); }
+
+  fs::path folder_;
+};
+
+TEST_F(CommandLineTest, EveryCommandLineEndsInAnAnswerAndAnExitCode) {
+  const std::string notes = At("notes"), control = At("control"), trace = At("trace");
+  struct Row {
+    std::string arguments;
+    int exitCode;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"--help", 0, "usage:"},
+      {"enable --help", 0, "usage:"},
+      {"", 1, "no command"},
+      {"frobnicate --control " + control, 1, "unknown command frobnicate"},
+      // A file that is not a control file is refused, never overwritten.
+      {"enable --control " + notes + " --trace " + trace, 1, "is not a trace control file"},
+      {"disable --control " + notes, 1, "is not a trace control file"},
+      {"status --control " + At("dir"), 1, "not a trace control file"},
+      {"enable --control " + control + " --trace " + trace + " --level abc", 1,
+       "--level takes 0 to 255"},
+      {"enable --control " + control + " --trace " + trace + " --level 256", 1,
+       "--level takes 0 to 255"},
+      {"enable --control " + control + " --trace " + trace + " --level 4x", 1,
+       "--level takes 0 to 255"},
+      {"status --control " + control, 1, "cannot open"},
+      {"enable --control " + control + " --trace " + trace + " --level 3", 0, ""},
+      {"enable --control " + control + " --trace " + trace + " --level 7", 0, ""},
+      {"status --control " + control, 0, "on, flags 0x0b, level 7"},
+      {"dump " + At("dir"), 1, "cannot read"},
+      {"dump /dev/zero", 1, "no record starts at offset 0"},
+      {"dump " + At("missing"), 1, "cannot open"},
+      {"dump " + At("huge"), 1, "record claims 1073741824 bytes"},
+      {"dump " + notes, 1, "no record starts at offset 0"},
+  };
+  for (const Row& row : rows) {
+    const ToolRun run = RunTool(row.arguments);
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments << "\n" << run.output;
+    EXPECT_NE(run.output.find(row.says), std::string::npos) << row.arguments << "\n" << run.output;
+  }
+  EXPECT_EQ(Contents(notes), std::string(5000, 'n'));
+  // The good record before the damaged one is printed.
+  EXPECT_NE(RunTool("dump " + At("huge")).output.find("#0 "), std::string::npos);
+}
+
+TEST_F(CommandLineTest, EnableNeverWritesThroughALinkThatAppearsOrDangles) {
+  const fs::path dangling = folder_ / "dangling";
+  fs::create_symlink(folder_ / "target", dangling);
+  const ToolRun run = RunTool("enable --control " + dangling.string() + " --trace " + At("trace"));
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_FALSE(fs::exists(folder_ / "target"));
+}
+
+}  // namespace
