@@ -243,6 +243,9 @@ int32_t ZEL_DIR_Entry::MapStringDataFromDir(const char16_t* attribute, ZELString
   const std::vector<uint8_t>& bytes = found->second.front().bytes;
   std::u16string units(bytes.size() / 2, u'\0');
   if (!units.empty()) std::memcpy(units.data(), bytes.data(), units.size() * 2);
+  if (!units.empty() && units.back() == u'\0') units.pop_back();  // the stored terminator
+  // Text values are refused with a NUL inside; one found there was written behind our back.
+  if (units.find(u'\0') != std::u16string::npos) return zel::dir::kStoreError;
   text = ZELString(std::move(units));
   return 0;
 }

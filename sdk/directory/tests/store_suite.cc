@@ -218,6 +218,7 @@ TEST_P(StoreSuite, NamesAreGivenRefusedOrKeptExactly) {
       {u"Root/Notes/zz\\", zel::dir::kMalformedName},
       {u"Root/Notes/a\\b", zel::dir::kMalformedName},
       {u"x\\/y\\", zel::dir::kMalformedName},
+      {ZELString(std::u16string_view(u"Root/Notes/zz\0tail", 16)), zel::dir::kMalformedName},
       {ZELString(first.GetDN()).appendDistinguishedName(u"child"), 0},
       {u"x@", 0},
   };
