@@ -20,16 +20,6 @@ using zel::rt::testing::Write;
 
 constexpr const char* kUID1 = "0x0000000000000001";
 
-// Two enumerated administrators' reply, written field by field.
-const Bytes kEnumerate2Reply = Write([](ZEL_BUF_BinBuffer& out) {
-  out << int32_t{0} << uint32_t{1};
-  const uint32_t privilege = 7;
-  out << ZELString(u"admin") << ZELString(u"NT") << uint32_t{1} << uint32_t{2} << uint32_t{1};
-  out.AppendBytes(&privilege, 4);
-  out << uint64_t{101} << uint32_t{1} << uint64_t{1101} << uint32_t{0};
-  out << ZELString(u"phone") << ZELString(u"c2") << ZELString(u"c3");
-});
-
 struct Row {
   const char* what;
   uint16_t event;
@@ -175,7 +165,7 @@ std::vector<Row> Rows() {
       {"administrators of the third version",
        90,
        Direction::kReply,
-       [](ScriptedHost&, ZEL_AdminToolSAL6&) { return kEnumerate2Reply; },
+       [](ScriptedHost&, ZEL_AdminToolSAL6&) { return zel::sal::testing::kEnumerate2Reply; },
        {{"administrators[0].adminUID", "0x0000000000000065"},
         {"administrators[0].allowedFolders.folders[0].folderUID", "0x000000000000044d"},
         {"administrators[0].contact1", "\"phone\""}}},

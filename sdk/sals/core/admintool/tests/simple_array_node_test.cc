@@ -67,7 +67,6 @@ TEST(SimpleArrayTest, AccountRecordsAreConstructedCopiedAndDestroyed) {
   ASSERT_EQ(accounts.ChangeSize(3), 3u);
   EXPECT_EQ(accounts[0].name, ZELString(u"jane"));
   EXPECT_EQ(accounts[0].value, 3u);
-  EXPECT_EQ(accounts.GetDataSize(), 4 + 3 * sizeof(UM_AccountInfo));
 }
 
 TEST(NodeTest, NamesTitlesAndDistinguishedNames) {
