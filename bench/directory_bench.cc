@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal.h"
 #include "bench_hosts.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/testing/temp_store.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"

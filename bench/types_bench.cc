@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "admintool/types/admin_records.h"
 #include "admintool/types/crc16_tables.h"
-#include "admintool/types/zel_admintoolobject.h"
-#include "admintool/types/zel_crc16.h"
 #include "heap_counter.h"
+#include "zel/admintool/admin_records.h"
+#include "zel/admintool/zel_admintoolobject.h"
+#include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

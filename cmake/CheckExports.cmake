@@ -7,7 +7,8 @@ set(required
     ZEL_CRC16
     _ZN17ZEL_AdminToolSAL6C1ER18ZEL_PIF_ISubSystem
     _ZN16ZEL_AdminToolSAL18s_adminToolContextE
-    _ZN3zel5trace18InstallTraceDeviceEPNS0_11TraceDeviceE)
+    _ZN3zel5trace18InstallTraceDeviceEPNS0_11TraceDeviceE
+    _ZN3zel9admintool13DescribeEventEtNS_8protocol9DirectionEPKhj)
 set(forbidden _ZN3zel5trace8OpenOnceEv _ZN3zel3sal18TraceWriteFailureERKNS0_7RequestEi)
 
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)

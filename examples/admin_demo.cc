@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"

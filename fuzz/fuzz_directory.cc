@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal.h"
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
 #include "zel/runtime/alloc.h"

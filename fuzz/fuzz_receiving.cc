@@ -1,7 +1,7 @@
 // The receiving side: group enumeration requests (events 81 and 82) and the folder helpers,
 // on any bytes. Failures leave no group and no member list behind.
-#include "admintool/sal/zel_admintoolsal.h"
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/secure.h"
 #include "zel/runtime/testing/scripted_host.h"

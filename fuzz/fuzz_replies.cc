@@ -4,8 +4,8 @@
 // the reply's first int32, or a short reply when it holds fewer than four bytes.
 #include <cstring>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/scripted_host.h"
 

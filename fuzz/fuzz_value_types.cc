@@ -1,6 +1,6 @@
 // Tree node and icon wire forms, and the account-ID blob, read from any bytes.
-#include "admintool/types/zel_admintoolobject.h"
 #include "fuzz_support.h"
+#include "zel/admintool/zel_admintoolobject.h"
 #include "zel/runtime/alloc.h"
 #include "zel/usersal/account_blob.h"
 

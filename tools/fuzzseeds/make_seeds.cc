@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "admintool/types/zel_admintoolobject.h"
+#include "zel/admintool/zel_admintoolobject.h"
 #include "zel/runtime/secure.h"
 #include "zel/tracedev/files.h"
 #include "zel/usersal/account_blob.h"

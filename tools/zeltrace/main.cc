@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "admintool/trace/trace.h"
 #include "format.h"
+#include "zel/admintool/trace_messages.h"
 #include "zel/tracedev/device.h"
 #include "zel/tracedev/files.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "admintool/trace/messages.h"
+#include "zel/admintool/trace_messages.h"
 
 namespace zeltrace {
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "names.h"
 #include "store.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
@@ -23,13 +24,23 @@ std::vector<zel::dir::StoredValue> Flatten(
 // Runs `write` in one transaction of the store; its answer, or the store's failure.
 template <typename Write>
 int32_t InTransaction(zel::dir::Store& store, Write&& write) {
-  if (store.begin() != 0) return zel::dir::kStoreError;
+  if (const int32_t begun = store.begin()) return begun;
   const int32_t result = write();
   if (result < 0 || result == zel::dir::kEntryExists) {
     store.rollback();
     return result;
   }
   return store.commit() == 0 ? result : zel::dir::kStoreError;
+}
+
+// A text value holds UTF-16 units; a NUL may only be the last, its terminator.
+bool HasInnerNul(const char16_t* typeName, const void* data, uint32_t size) {
+  if (Text(typeName) != u"css") return false;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (uint32_t unit = 0; unit + 1 < size / 2; ++unit) {
+    if (bytes[2 * unit] == 0 && bytes[2 * unit + 1] == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -71,6 +82,7 @@ void ZEL_DIR_Entry::fill(zel::dir::StoredEntry&& stored) {
   uid_ = zel::dir::UIDOf(stored.id);
   values_.clear();
   touched_.clear();
+  refused_ = 0;
   for (zel::dir::StoredValue& value : stored.values) {
     std::vector<Value>& list = values_[value.attribute];
     list.push_back(std::move(value));
@@ -78,17 +90,21 @@ void ZEL_DIR_Entry::fill(zel::dir::StoredEntry&& stored) {
   DataMapHandler(0);
 }
 
+int32_t ZEL_DIR_Entry::locate(zel::dir::Store& store, int64_t* id) {
+  if (byUID_) {
+    *id = zel::dir::IDOf(uid_);
+    return *id == 0 ? zel::dir::kNoSuchEntry : store.checkID(*id, contextID_, className_);
+  }
+  if (!zel::dir::IsWellFormedDN(dn_.view())) return zel::dir::kMalformedName;
+  return store.findByDN(contextID_, dn_.view(), className_, id);
+}
+
 int32_t ZEL_DIR_Entry::Sync() {
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   int64_t id = 0;
-  if (byUID_) {
-    id = zel::dir::IDOf(uid_);
-    if (id == 0) return zel::dir::kNoSuchEntry;
-  } else if (const int32_t found = store->findByDN(contextID_, dn_.view(), &id)) {
-    return found;
-  }
+  if (const int32_t found = locate(*store, &id)) return found;
   return loadStored(id);
 }
 
@@ -96,7 +112,10 @@ int32_t ZEL_DIR_Entry::Add() {
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
+  if (!zel::dir::IsWellFormedDN(dn_.view())) return zel::dir::kMalformedName;
+  if (zel::dir::IsGeneratedForm(dn_)) return zel::dir::kReservedName;
   DataMapHandler(1);
+  if (refused_ != 0) return refused_;
   int64_t id = 0;
   std::u16string madeDN;
   const std::vector<zel::dir::StoredValue> values = Flatten(values_);
@@ -115,6 +134,7 @@ int32_t ZEL_DIR_Entry::Update() {
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   DataMapHandler(1);
+  if (refused_ != 0) return refused_;
   std::vector<std::u16string> attributes(touched_.begin(), touched_.end());
   std::vector<zel::dir::StoredValue> values;
   for (const std::u16string& attribute : attributes) {
@@ -123,11 +143,8 @@ int32_t ZEL_DIR_Entry::Update() {
       values.insert(values.end(), found->second.begin(), found->second.end());
   }
   const int32_t result = InTransaction(*store, [&]() -> int32_t {
-    int64_t id = byUID_ ? zel::dir::IDOf(uid_) : 0;
-    if (!byUID_) {
-      if (const int32_t found = store->findByDN(contextID_, dn_.view(), &id)) return found;
-    }
-    if (id == 0) return zel::dir::kNoSuchEntry;
+    int64_t id = 0;
+    if (const int32_t found = locate(*store, &id)) return found;
     uid_ = zel::dir::UIDOf(id);
     return store->replaceValues(id, attributes, values);
   });
@@ -140,11 +157,8 @@ int32_t ZEL_DIR_Entry::DelEntry() {
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   return InTransaction(*store, [&]() -> int32_t {
-    int64_t id = byUID_ ? zel::dir::IDOf(uid_) : 0;
-    if (!byUID_) {
-      if (const int32_t found = store->findByDN(contextID_, dn_.view(), &id)) return found;
-    }
-    if (id == 0) return zel::dir::kNoSuchEntry;
+    int64_t id = 0;
+    if (const int32_t found = locate(*store, &id)) return found;
     return store->remove(id);
   });
 }
@@ -152,6 +166,7 @@ int32_t ZEL_DIR_Entry::DelEntry() {
 int32_t ZEL_DIR_Entry::AddValue(const char16_t* attribute, const char16_t* typeName,
                                 uint16_t typeCode, const void* data, uint32_t size) {
   if (attribute == nullptr || (data == nullptr && size != 0)) return zel::dir::kInvalidArgument;
+  if (HasInnerNul(typeName, data, size)) return refused_ = zel::dir::kInvalidValue;
   const auto* bytes = static_cast<const uint8_t*>(data);
   touched_.insert(attribute);
   values_[attribute].push_back(zel::dir::StoredValue{attribute, Text(typeName), typeCode,
@@ -228,6 +243,9 @@ int32_t ZEL_DIR_Entry::MapStringDataFromDir(const char16_t* attribute, ZELString
   const std::vector<uint8_t>& bytes = found->second.front().bytes;
   std::u16string units(bytes.size() / 2, u'\0');
   if (!units.empty()) std::memcpy(units.data(), bytes.data(), units.size() * 2);
+  if (!units.empty() && units.back() == u'\0') units.pop_back();  // the stored terminator
+  // Text values are refused with a NUL inside; one found there was written behind our back.
+  if (units.find(u'\0') != std::u16string::npos) return zel::dir::kStoreError;
   text = ZELString(std::move(units));
   return 0;
 }
@@ -263,6 +281,7 @@ ZEL_DIR_SearchHelper::ZEL_DIR_SearchHelper(ZEL_DIR_ServiceInterface* service, ui
 int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   count = 0;
   if (scope_ != kOneLevel) return zel::dir::kUnsupportedSearch;
+  if (!zel::dir::IsWellFormedDN(baseDN_.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;

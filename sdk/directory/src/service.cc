@@ -1,5 +1,6 @@
 #include "zel/directory/service.h"
 
+#include "names.h"
 #include "store.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
@@ -46,6 +47,7 @@ int32_t ZEL_PS_LDAPSAL::CreateDataContext(const ZELString& contextName, const ZE
   if (contextName.isEmpty() || contextName.view().front() == u'&') {
     return zel::dir::kInvalidArgument;
   }
+  if (!zel::dir::IsWellFormedDN(dn.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
   zel::dir::Store* db = OpenStore(&code);
   if (db == nullptr) return code;
@@ -54,7 +56,9 @@ int32_t ZEL_PS_LDAPSAL::CreateDataContext(const ZELString& contextName, const ZE
   zel::dir::Statement insert =
       db->prepare("INSERT INTO contexts(name, dn) VALUES(?1, ?2) ON CONFLICT(name) DO NOTHING");
   insert.bind(1, contextName.view()).bind(2, dn.view());
-  if (insert.step() != SQLITE_DONE) return zel::dir::kStoreError;
+  if (insert.step() != SQLITE_DONE) {
+    return db->readOnly() ? zel::dir::kStoreReadOnly : zel::dir::kStoreError;
+  }
   zel::dir::Statement check = db->prepare("SELECT dn = ?2 FROM contexts WHERE name = ?1");
   check.bind(1, contextName.view()).bind(2, dn.view());
   if (check.step() != SQLITE_ROW) return zel::dir::kStoreError;

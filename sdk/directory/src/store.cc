@@ -52,6 +52,24 @@ std::u16string Hex(uint64_t value, int digits) {
   return std::u16string(text, text + std::strlen(text));
 }
 
+// `path` as a URI with `parameter` added; a "file:" URI keeps the parameters it has.
+std::string WithParameter(const std::string& path, const char* parameter) {
+  if (path.rfind("file:", 0) == 0) {
+    return path + (path.find('?') == std::string::npos ? "?" : "&") + parameter;
+  }
+  std::string uri = "file:";
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?" + parameter;
+}
+
 }  // namespace
 
 Statement::~Statement() { reset(); }
@@ -103,24 +121,68 @@ std::vector<uint8_t> Statement::columnBlob(int index) {
 }
 
 int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
+  std::unique_ptr<Store> store;
+  int32_t status = Connect(path, &store);
+  int64_t version = 0;
+  if (status == 0) status = store->schemaVersion(&version);
+  // A WAL store that no process has open needs its shared-memory index made beside it. Where
+  // that cannot be (a folder this process cannot write, a full disk) the store is read as an
+  // immutable file, for reading only. Other failures (a busy store, a file that is no store)
+  // are not retried: an immutable view of a store others write would fall behind.
+  const int failure = store != nullptr ? sqlite3_errcode(store->db()) & 0xFF : SQLITE_OK;
+  if (status != 0 && (failure == SQLITE_CANTOPEN || failure == SQLITE_READONLY ||
+                      failure == SQLITE_IOERR || failure == SQLITE_FULL)) {
+    status = Connect(WithParameter(path, "mode=ro&immutable=1"), &store);
+    if (status == 0) status = store->schemaVersion(&version);
+  }
+  if (status == 0 && version > kSchemaVersion) status = kStoreNewer;
+  if (status == 0 && version < kSchemaVersion) status = store->createSchema();
+  if (status == 0) *out = std::move(store);
+  return status;
+}
+
+int32_t Store::Connect(const std::string& path, std::unique_ptr<Store>* out) {
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     sqlite3_close(db);
     return kStoreError;
   }
-  std::unique_ptr<Store> store(new Store(db));
+  out->reset(new Store(db));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // WAL lets readers in other processes go on while one process writes. NORMAL syncing keeps
-  // every committed write across a crash of the process (not of the machine's power).
-  if (!Exec(db, "PRAGMA journal_mode=WAL;") || !Exec(db, "PRAGMA synchronous=NORMAL;") ||
-      !Exec(db, "PRAGMA foreign_keys=ON;") || !Exec(db, kSchema)) {
-    return kStoreError;
-  }
-  const std::string version = "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-  if (!Exec(db, version.c_str())) return kStoreError;
-  *out = std::move(store);
+  // Settings of this connection only: neither writes to the file. NORMAL syncing keeps every
+  // committed write across a crash of the process (not of the machine's power).
+  return Exec(db, "PRAGMA synchronous=NORMAL;") && Exec(db, "PRAGMA foreign_keys=ON;")
+             ? 0
+             : kStoreError;
+}
+
+int32_t Store::schemaVersion(int64_t* version) {
+  Statement read = prepare("PRAGMA user_version");
+  if (read.step() != SQLITE_ROW) return kStoreError;
+  *version = read.columnInt(0);
   return 0;
+}
+
+// Creating or migrating is the one time opening writes. WAL (kept in the file) lets readers in
+// other processes go on while one process writes; it cannot be switched on inside a transaction.
+// The version is read again under the write lock: another process may have been first.
+int32_t Store::createSchema() {
+  if (readOnly()) return kStoreReadOnly;
+  if (!Exec(db_, "PRAGMA journal_mode=WAL;")) return kStoreError;
+  int32_t status = begin();
+  int64_t version = 0;
+  if (status == 0) status = schemaVersion(&version);
+  if (status == 0 && version > kSchemaVersion) status = kStoreNewer;
+  const std::string stamp = "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+  if (status == 0 && version < kSchemaVersion &&
+      (!Exec(db_, kSchema) || !Exec(db_, stamp.c_str()))) {
+    status = kStoreError;
+  }
+  if (status == 0) return commit();
+  rollback();
+  return status;
 }
 
 Store::~Store() {
@@ -138,6 +200,7 @@ Statement Store::prepare(const char* sql) {
 }
 
 int32_t Store::begin() {
+  if (readOnly()) return kStoreReadOnly;
   Statement stmt = prepare("BEGIN IMMEDIATE");
   return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
 }
@@ -149,14 +212,26 @@ int32_t Store::commit() {
 
 void Store::rollback() { Exec(db_, "ROLLBACK"); }
 
-int32_t Store::findByDN(uint32_t context, std::u16string_view dn, int64_t* id) {
-  Statement find = prepare("SELECT id FROM entries WHERE context = ?1 AND dn = ?2");
+int32_t Store::findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                        int64_t* id) {
+  Statement find = prepare("SELECT id, class FROM entries WHERE context = ?1 AND dn = ?2");
   find.bind(1, static_cast<int64_t>(context)).bind(2, dn);
   const int stepped = find.step();
   if (stepped == SQLITE_DONE) return kNoSuchEntry;
   if (stepped != SQLITE_ROW) return kStoreError;
+  if (find.columnText(1) != className) return kNoSuchEntry;
   *id = find.columnInt(0);
   return 0;
+}
+
+int32_t Store::checkID(int64_t id, uint32_t context, std::u16string_view className) {
+  Statement find = prepare("SELECT context, class FROM entries WHERE id = ?1");
+  find.bind(1, id);
+  const int stepped = find.step();
+  if (stepped == SQLITE_DONE) return kNoSuchEntry;
+  if (stepped != SQLITE_ROW) return kStoreError;
+  const bool inContext = context == 0 || find.columnInt(0) == static_cast<int64_t>(context);
+  return inContext && find.columnText(1) == className ? 0 : kNoSuchEntry;
 }
 
 int32_t Store::load(int64_t id, StoredEntry* entry) {
@@ -169,6 +244,7 @@ int32_t Store::load(int64_t id, StoredEntry* entry) {
   entry->context = static_cast<uint32_t>(head.columnInt(0));
   entry->dn = head.columnText(1);
   entry->className = head.columnText(2);
+  if (entry->dn.find(u'\0') != std::u16string::npos) return kStoreError;
   entry->values.clear();
   Statement values = prepare(
       "SELECT attribute, type_name, type_code, data FROM attribute_values WHERE entry = ?1 "
@@ -213,8 +289,9 @@ int32_t Store::insert(uint32_t context, std::u16string_view dn, std::u16string_v
   Statement add = prepare(
       "INSERT INTO entries(context, dn, parent, class) VALUES (?1, ?2, ?3, ?4) "
       "ON CONFLICT(context, dn) DO NOTHING");
-  // An empty DN is replaced once the id is known; a unique placeholder holds its place.
-  const std::u16string placeholder = u"\x01pending";
+  // An empty DN is replaced once the id is known; meanwhile "@", a name no caller can add at,
+  // holds its place.
+  const std::u16string placeholder = u"@";
   add.bind(1, static_cast<int64_t>(context));
   add.bind(2, dn.empty() ? std::u16string_view(placeholder) : dn);
   add.bind(3, name.parentDistinguishedName().view()).bind(4, className);
@@ -272,6 +349,7 @@ int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
   while ((row = search.step()) == SQLITE_ROW) {
     const int64_t id = search.columnInt(0);
     if (matches->empty() || matches->back().id != id) {
+      if (search.columnText(1).find(u'\0') != std::u16string::npos) return kStoreError;
       matches->push_back(StoredEntry{id, context, search.columnText(1), search.columnText(2), {}});
     }
     if (search.columnType(3) != SQLITE_NULL) {  // an entry without values joins one NULL row
@@ -284,10 +362,11 @@ int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
 }
 
 std::u16string TextForm(const StoredValue& value) {
-  if (value.typeName == u"css") {
+  if (value.typeName == u"css") {  // whole, but for the terminator ZELString writes
     std::u16string text(value.bytes.size() / 2, u'\0');
-    std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
-    return std::u16string(ZELString(std::u16string_view(text)).view());
+    if (!text.empty()) std::memcpy(text.data(), value.bytes.data(), text.size() * 2);
+    if (!text.empty() && text.back() == u'\0') text.pop_back();
+    return text;
   }
   if (value.typeName == u"bin") return std::u16string();
   switch (value.bytes.size()) {

@@ -44,23 +44,33 @@ class Statement {
 
 class Store {
  public:
-  // Opens (creating when missing) the store at `path`; 0 or a negative directory code.
+  // Opens the store at `path` (a file name or a "file:" URI; "?mode=ro" opens it for reading
+  // only); 0 or a negative directory code. Opening writes only to create the schema in a new
+  // store or to migrate an older one; a store newer than this program is refused
+  // (kStoreNewer) and left as it is. A file that cannot be written is opened for reading.
   static int32_t Open(const std::string& path, std::unique_ptr<Store>* out);
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
   ~Store();
 
   sqlite3* db() const { return db_; }
+  bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
   // A statement for `sql` (a string that lives for the whole process), prepared once.
   Statement prepare(const char* sql);
 
-  // Transactions: every write of an entry is one.
+  // Transactions: every write of an entry is one. kStoreReadOnly on a read-only store.
   int32_t begin();
   int32_t commit();
   void rollback();
 
-  // The entry at `dn` in `context`, or by id; 0, kNoSuchEntry or kStoreError.
-  int32_t findByDN(uint32_t context, std::u16string_view dn, int64_t* id);
+  // The entry at `dn` in `context` when it is of class `className`: 0, kNoSuchEntry or
+  // kStoreError.
+  int32_t findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                   int64_t* id);
+  // 0 when the entry `id` exists and is of class `className` (and in `context`, unless that is
+  // 0); kNoSuchEntry or kStoreError.
+  int32_t checkID(int64_t id, uint32_t context, std::u16string_view className);
+  // kStoreError for an entry whose DN holds a NUL (written behind the directory's back).
   int32_t load(int64_t id, StoredEntry* entry);
   // Inserts an entry (an empty DN is made up from its id) and its values; the id and DN used.
   int32_t insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
@@ -78,6 +88,10 @@ class Store {
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}
+  // A connection to `path` (a file name or URI), its settings made; no read, no write yet.
+  static int32_t Connect(const std::string& path, std::unique_ptr<Store>* out);
+  int32_t schemaVersion(int64_t* version);
+  int32_t createSchema();
   int32_t insertValues(int64_t id, const std::vector<StoredValue>& values);
 
   sqlite3* db_;

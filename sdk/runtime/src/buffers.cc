@@ -142,6 +142,9 @@ ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(const char16_t* text) {
 }
 
 ZEL_BUF_BinBuffer& ZEL_BUF_BinBuffer::operator<<(const ZELString& text) {
+  // The wire form ends a string at its terminator: a NUL inside would be read back as a
+  // malformed string, so it is refused here, where the writer can still say so.
+  if (text.hasInnerNul()) throw ZEL_BUF_AppendException(zel::rt::kInvalidArgument);
   appendString(text.view());
   return *this;
 }

@@ -7,11 +7,6 @@ namespace {
 constexpr char16_t kSeparator = u'/';
 constexpr char16_t kEscape = u'\\';
 
-std::u16string_view UpToNul(std::u16string_view text) {
-  const std::size_t nul = text.find(u'\0');
-  return nul == std::u16string_view::npos ? text : text.substr(0, nul);
-}
-
 // Offset of the separator before the last component, or npos when there is only one.
 std::size_t LastSeparator(std::u16string_view dn) {
   std::size_t last = std::u16string_view::npos;
@@ -88,11 +83,9 @@ ZELString::ZELString(const char16_t* text) {
   if (text != nullptr) text_ = text;
 }
 
-ZELString::ZELString(std::u16string_view text) : text_(UpToNul(text)) {}
+ZELString::ZELString(std::u16string_view text) : text_(text) {}
 
-ZELString::ZELString(std::u16string&& text) : text_(std::move(text)) {
-  text_.resize(UpToNul(text_).size());
-}
+ZELString::ZELString(std::u16string&& text) : text_(std::move(text)) {}
 
 ZELString& ZELString::operator=(const char16_t* text) {
   if (text == nullptr) {

@@ -129,6 +129,15 @@ TEST(CodecTest, FailedAppendsThrowOrAnswerACodeAndLeaveTheBufferAsItWas) {
 
   EXPECT_EQ(event.AppendData("x", 1, &fresh), zel::rt::kInvalidArgument);
   EXPECT_EQ(fresh.AppendBytes(nullptr, 1), zel::rt::kInvalidArgument);
+
+  // A string with a NUL inside has no wire form: refused, nothing appended.
+  try {
+    fresh << ZELString(std::u16string_view(u"a\0b", 3));
+    FAIL() << "a string with a NUL inside was written";
+  } catch (const ZEL_BUF_AppendException& e) {
+    EXPECT_EQ(e.code(), zel::rt::kInvalidArgument);
+  }
+  EXPECT_EQ(fresh.GetSize(), 4u);
 }
 
 TEST(CodecTest, EventsCarryTheirHeaderAndRepliesAreAddressedBack) {

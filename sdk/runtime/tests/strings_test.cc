@@ -8,8 +8,11 @@ TEST(ZELStringTest, LengthValueCountsBytesWithTerminator) {
   EXPECT_EQ(ZELString().getLength(), 2u);
   EXPECT_EQ(ZELString(static_cast<const char16_t*>(nullptr)).getLength(), 2u);
   EXPECT_EQ(ZELString(u"abc").getLength(), 8u);
-  // Text stops at the first NUL, so the length value never counts one twice.
-  EXPECT_EQ(ZELString(std::u16string_view(u"ab\0cd", 5)).getLength(), 6u);
+  // A NUL inside is kept, so two different texts never become one string.
+  const ZELString inner(std::u16string_view(u"ab\0cd", 5));
+  EXPECT_EQ(inner.getLength(), 12u);
+  EXPECT_TRUE(inner.hasInnerNul());
+  EXPECT_FALSE(ZELString(u"ab").hasInnerNul());
 
   ZELString text(u"ab");
   text += u"cd";

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/testing/child_process.h"
 #include "zel/runtime/testing/portable.h"
 #include "zel/runtime/testing/scripted_host.h"

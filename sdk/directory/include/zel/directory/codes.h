@@ -27,5 +27,16 @@ inline constexpr int32_t kValueTooLarge = static_cast<int32_t>(0x80030006u);
 inline constexpr int32_t kNoMemory = static_cast<int32_t>(0x80030007u);
 // The search scope or filter is not one the directory answers.
 inline constexpr int32_t kUnsupportedSearch = static_cast<int32_t>(0x80030008u);
+// The store is newer than this program (written by a later schema version); it is left as it is.
+inline constexpr int32_t kStoreNewer = static_cast<int32_t>(0x80030009u);
+// The store is read-only: it can be read, not written.
+inline constexpr int32_t kStoreReadOnly = static_cast<int32_t>(0x8003000Au);
+// A DN is malformed: a backslash in it escapes neither '/' nor '\'.
+inline constexpr int32_t kMalformedName = static_cast<int32_t>(0x8003000Bu);
+// A DN of one component beginning with '@' is the directory's to give (to entries added with an
+// empty DN); an entry cannot be added there.
+inline constexpr int32_t kReservedName = static_cast<int32_t>(0x8003000Cu);
+// A text value ("css") holds a NUL before its end; the entry is not written.
+inline constexpr int32_t kInvalidValue = static_cast<int32_t>(0x8003000Du);
 
 }  // namespace zel::dir

@@ -6,9 +6,16 @@
 // DataMapHandler(1) map the fields into values, then write the entry whole, each in one
 // transaction.
 //
-// Names: the DN syntax of ZELString. An entry added with an empty DN gets a DN made up by the
-// directory ("@" and its UID in 16 hex digits), directly below its context. UIDs are assigned by
-// the directory: bits 32-47 hold 0x0121, bits 0-31 a sequence number of the store.
+// Names: the DN syntax of ZELString, where a backslash escapes only '/' or '\' (any other
+// backslash is kMalformedName). An entry added with an empty DN gets a DN made up by the
+// directory ("@" and its UID in 16 hex digits), directly below its context; a DN of one
+// component beginning with '@' is kept for those (Add answers kReservedName). UIDs are assigned
+// by the directory: bits 32-47 hold 0x0121, bits 0-31 a sequence number of the store.
+//
+// An entry is found only in its context and with its class: by DN in the context it was made
+// with, by UID in any context until a Sync has read it (then in that one). An entry of another
+// class is kNoSuchEntry. Parents need not exist: an entry may be added below a DN where no entry
+// is, and deleting an entry leaves the entries below it where they are.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +42,8 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
 
   // Virtual operations in their fixed order.
   virtual ~ZEL_DIR_Entry();
-  // Loads the entry; 0, or kNoSuchEntry / a store code (the entry is not read then).
+  // Loads the entry; 0, or kNoSuchEntry / a store code (the entry is not read then). A Sync
+  // also forgets a value refused since the last one.
   virtual int32_t Sync();
   // Rewrites the attributes of an existing entry that were changed (DeleteAllValues, AddValue)
   // since it was made or synchronised; the others keep their stored values. 0, or
@@ -53,6 +61,8 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
   virtual int32_t DataMapHandler(uint8_t direction);
 
   // --- Values ------------------------------------------------------------------------------
+  // A "css" value with a NUL before its last unit is refused (kInvalidValue); Add and Update
+  // then answer kInvalidValue and write nothing until the entry is synchronised again.
   int32_t AddValue(const char16_t* attribute, const char16_t* typeName, uint16_t typeCode,
                    const void* data, uint32_t size);
   int32_t DeleteAllValues(const char16_t* attribute);
@@ -84,6 +94,9 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
   using Value = zel::dir::StoredValue;
   using Values = std::map<std::u16string, std::vector<Value>>;
 
+  // The stored entry this object names: by UID (in its context once a load has told it), or by
+  // DN in its context; of its class either way. Anything else is kNoSuchEntry.
+  int32_t locate(zel::dir::Store& store, int64_t* id);
   // Loads the stored entry `id` into this object and maps it.
   int32_t loadStored(int64_t id);
   // Takes a stored entry read already (by a search) and maps it.
@@ -98,6 +111,7 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
   std::u16string className_;
   Values values_;
   std::set<std::u16string> touched_;  // attributes changed since the last Sync
+  int32_t refused_ = 0;               // a value refused since the last Sync: nothing is written
   std::u16string cursorAttribute_;
   std::size_t cursor_ = 0;
 };

@@ -19,7 +19,9 @@ inline constexpr uint32_t kZelDirectoryStoreInterface = 2400;
 // What a host offers under kZelDirectoryStoreInterface: where the farm's directory lives.
 class ZEL_DIR_StoreLocation {
  public:
-  // Path of the store file (UTF-8); the file is created when missing.
+  // Path of the store file (UTF-8), created when missing; or a "file:" URI, whose "?mode=ro"
+  // opens the store for reading only. A store that cannot be written is read; writes to it
+  // answer kStoreReadOnly.
   virtual std::string StorePath() = 0;
 
  protected:

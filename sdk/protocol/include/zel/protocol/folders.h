@@ -21,8 +21,10 @@
 
 namespace zel::protocol {
 
-struct CreateFolderRequest {
-  static constexpr uint16_t kEventID = event::kCreateFolder;
+// Creating and renaming a folder carry the same fields: the folder and its (new) name.
+template <uint16_t ID>
+struct FolderNameRequest {
+  static constexpr uint16_t kEventID = ID;
   uint64_t uid = 0;
   ZELString name;
 
@@ -32,18 +34,8 @@ struct CreateFolderRequest {
     v.Text("name", name);
   }
 };
-
-struct RenameFolderRequest {
-  static constexpr uint16_t kEventID = event::kRenameFolder;
-  uint64_t uid = 0;
-  ZELString name;
-
-  template <class V>
-  void Fields(V& v) {
-    v.UID("uid", uid);
-    v.Text("name", name);
-  }
-};
+using CreateFolderRequest = FolderNameRequest<event::kCreateFolder>;
+using RenameFolderRequest = FolderNameRequest<event::kRenameFolder>;
 
 struct DeleteFolderRequest {
   static constexpr uint16_t kEventID = event::kDeleteFolder;

@@ -25,9 +25,11 @@ class ZEL_RUNTIME_API ZELString {
   ZELString(ZELString&& other) noexcept = default;
   // Text up to its terminator; a null pointer gives the empty string.
   ZELString(const char16_t* text);  // NOLINT(google-explicit-constructor): strings convert freely
-  // Text up to its first NUL, if it has one.
+  // The whole text. A NUL inside is kept, never cut off: two different texts never become one
+  // string. Such a string is no name or value anywhere (the directory refuses it, the wire
+  // writer will not write it); `hasInnerNul` tells.
   explicit ZELString(std::u16string_view text);
-  // Takes the text over (cut at its first NUL, if it has one) without copying it.
+  // Takes the whole text over without copying it.
   explicit ZELString(std::u16string&& text);
   ~ZELString() = default;
 
@@ -44,6 +46,7 @@ class ZEL_RUNTIME_API ZELString {
   uint32_t getLength() const { return static_cast<uint32_t>((text_.size() + 1) * 2); }
   std::size_t charCount() const { return text_.size(); }
   bool isEmpty() const { return text_.empty(); }
+  bool hasInnerNul() const { return text_.find(u'\0') != std::u16string::npos; }
 
   // Adds `name` as the last component of this DN (see the file comment for the syntax).
   ZELString& appendDistinguishedName(const ZELString& name);

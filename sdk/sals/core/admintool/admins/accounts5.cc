@@ -1,124 +1,86 @@
 // Administrator accounts, third version (interface level 4), with their release members.
-#include "admintool/admins/record_wire.h"
 #include "admintool/sal/exchange.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/exceptions.h"
+#include "zel/admintool/protocol/messages.h"
 
 namespace {
 
+namespace atp = zel::admintool;
 using zel::sal::Request;
 
-constexpr Request kAddUsers3{87, 0, 4};
-constexpr Request kSetPrivilege3{88, 0, 4};
-constexpr Request kGetPrivilege3{89, 8, 4};
-constexpr Request kEnumerateKeldraAdmins2{90, 2, 4};
+// Raw appends answer their own code; a failure is traced under `failed`.
+Request AppendCodesAsIs(const zel::trace::Message& failed) {
+  Request codes{};
+  codes.appendCodeAsIs = true;
+  codes.failure = &failed;
+  return codes;
+}
 
-int32_t ResultOnly(ZEL_BUF_BufferReader&, int32_t result) { return result; }
-
-// Account record and privilege block as AddUsers3 writes them; AppendData codes as they come.
-int32_t WriteAccount(ZEL_BUF_EventBuffer& event, const ZEL_ADMIN_USERINFO& user) {
-  event << user.accountName << user.accountAuthority << user.attribute1 << user.attribute2;
-  return zel::admins::WritePrivilegeBlock(event, user.privilegeCount, user.privileges);
+Request TracedUnder(const zel::trace::Message& failed) {
+  Request codes{};
+  codes.failure = &failed;
+  return codes;
 }
 
 }  // namespace
 
 int32_t ZEL_AdminToolSAL5::AddUsers3(uint32_t count, ZEL_ADMIN_USERINFO* users,
                                      AllowedFolders* folders, ZEL_ADMIN_CONTACTINFO* contacts) {
-  int32_t forwarded = 0;
-  if (zel::sal::ForwardToLocal(
-          *this,
-          [&](AdminToolInterface4& local) {
-            return local.AddUsers3(count, users, folders, contacts);
-          },
-          &forwarded)) {
-    return forwarded;
+  if (auto local = zel::sal::ForwardToLocal(*this, [&](AdminToolInterface4& l) {
+        return l.AddUsers3(count, users, folders, contacts);
+      })) {
+    return *local;
   }
   if (folders == nullptr || (count != 0 && (users == nullptr || contacts == nullptr))) {
     return zel::trace::TraceIfFailed(zel::trace::kAddUsers3Failed, ZEL_E_INVALID_ARG);
   }
-  return zel::trace::TraceIfFailed(zel::trace::kAddUsers3Failed,
-                                   zel::sal::RequestReply(
-                                       zel::sal::SalAccess::EndpointOf(*this), kAddUsers3,
-                                       [&](ZEL_BUF_EventBuffer& request) -> int32_t {
-                                         request << count;
-                                         for (uint32_t i = 0; i < count; ++i) {
-                                           if (const int32_t code = WriteAccount(request, users[i]))
-                                             return code;
-                                           zel::admins::WriteContact(request, contacts[i]);
-                                         }
-                                         return zel::admins::WriteFolderList(request, *folders);
-                                       },
-                                       ResultOnly, [] {}));
+  atp::AddUsers3Request request{count, users, contacts, *folders};
+  return zel::sal::Exchange(
+      zel::sal::SalAccess::EndpointOf(*this),
+      zel::sal::RequestFor(request, AppendCodesAsIs(zel::trace::kAddUsers3Failed)), request);
 }
 
 int32_t ZEL_AdminToolSAL5::SetPrivilege3(ZEL_ADMIN_USERINFO2* info,
                                          ZEL_ADMIN_CONTACTINFO& contact) {
-  int32_t forwarded = 0;
-  if (zel::sal::ForwardToLocal(
-          *this, [&](AdminToolInterface4& local) { return local.SetPrivilege3(info, contact); },
-          &forwarded)) {
-    return forwarded;
+  if (auto local = zel::sal::ForwardToLocal(
+          *this, [&](AdminToolInterface4& l) { return l.SetPrivilege3(info, contact); })) {
+    return *local;
   }
-  if (info == nullptr)
+  if (info == nullptr) {
     return zel::trace::TraceIfFailed(zel::trace::kSetPrivilege3Failed, ZEL_E_INVALID_ARG);
-  return zel::trace::TraceIfFailed(
-      zel::trace::kSetPrivilege3Failed,
-      zel::sal::RequestReply(
-          zel::sal::SalAccess::EndpointOf(*this), kSetPrivilege3,
-          [&](ZEL_BUF_EventBuffer& request) -> int32_t {
-            // Addressed by its UID alone: the names are not sent.
-            request << info->adminUID << info->attribute1 << info->attribute2;
-            if (const int32_t code = zel::admins::WritePrivilegeBlock(request, info->privilegeCount,
-                                                                      info->privileges)) {
-              return code;
-            }
-            if (const int32_t code = zel::admins::WriteFolderList(request, info->allowedFolders)) {
-              return code;
-            }
-            zel::admins::WriteContact(request, contact);
-            return 0;
-          },
-          ResultOnly, [] {}));
+  }
+  atp::SetPrivilege3Request request{*info, contact};
+  return zel::sal::Exchange(
+      zel::sal::SalAccess::EndpointOf(*this),
+      zel::sal::RequestFor(request, AppendCodesAsIs(zel::trace::kSetPrivilege3Failed)), request);
 }
 
 int32_t ZEL_AdminToolSAL5::GetPrivilege3(uint64_t adminUID, ZEL_ADMIN_USERINFO2*& info,
                                          ZEL_ADMIN_CONTACTINFO& contact) {
   info = nullptr;
-  int32_t forwarded = 0;
-  if (zel::sal::ForwardToLocal(
-          *this,
-          [&](AdminToolInterface4& local) { return local.GetPrivilege3(adminUID, info, contact); },
-          &forwarded)) {
-    return forwarded;
+  if (auto local = zel::sal::ForwardToLocal(*this, [&](AdminToolInterface4& l) {
+        return l.GetPrivilege3(adminUID, info, contact);
+      })) {
+    return *local;
   }
-  auto release = [&] {
-    zel::sal::DeleteObject(info);
-    info = nullptr;
-  };
-  return zel::trace::TraceIfFailed(zel::trace::kGetPrivilege3Failed,
-                                   zel::sal::RequestReply(
-                                       zel::sal::SalAccess::EndpointOf(*this), kGetPrivilege3,
-                                       [&](ZEL_BUF_EventBuffer& request) {
-                                         request << adminUID;
-                                         return 0;
-                                       },
-                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
-                                         try {
-                                           info = zel::sal::NewObject<ZEL_ADMIN_USERINFO2>();
-                                           if (info == nullptr) throw ::bad_alloc();
-                                           info->adminUID =
-                                               adminUID;  // the reply does not repeat it
-                                           reply >> info->attribute1 >> info->attribute2;
-                                           zel::admins::ReadPrivilegeBlock(reply, *info);
-                                           zel::admins::ReadFolderList(reply, info->allowedFolders);
-                                           zel::admins::ReadContact(reply, contact);
-                                         } catch (const ::bad_alloc&) {
-                                           release();
-                                           return ZEL_E_NO_EVENT;
-                                         }
-                                         return result;
-                                       },
-                                       release));
+  atp::GetPrivilege3Request request{adminUID};
+  return zel::sal::RequestReply(
+      zel::sal::SalAccess::EndpointOf(*this),
+      zel::sal::RequestFor(request, TracedUnder(zel::trace::kGetPrivilege3Failed)),
+      zel::sal::MessageWriter(request),
+      [&](ZEL_BUF_BufferReader& reader, int32_t result) {
+        info = zel::sal::NewObject<ZEL_ADMIN_USERINFO2>();
+        if (info == nullptr) return ZEL_E_NO_EVENT;
+        info->adminUID = adminUID;  // the reply does not repeat it
+        atp::GetPrivilege3Reply reply{*info, contact};
+        const int32_t status = atp::ReadMessage(reader, reply);
+        return status != 0 ? status : result;
+      },
+      [&] {
+        zel::sal::DeleteObject(info);
+        info = nullptr;
+      });
 }
 
 int32_t ZEL_AdminToolSAL5::EnumerateKeldraAdmins2(uint32_t& count, ZEL_ADMIN_USERINFO2** records,
@@ -129,51 +91,27 @@ int32_t ZEL_AdminToolSAL5::EnumerateKeldraAdmins2(uint32_t& count, ZEL_ADMIN_USE
   count = 0;
   *records = nullptr;
   contacts = nullptr;
-  int32_t forwarded = 0;
-  if (zel::sal::ForwardToLocal(
-          *this,
-          [&](AdminToolInterface4& local) {
-            return local.EnumerateKeldraAdmins2(count, records, contacts, selectorA, selectorB);
-          },
-          &forwarded)) {
-    return forwarded;
+  if (auto local = zel::sal::ForwardToLocal(*this, [&](AdminToolInterface4& l) {
+        return l.EnumerateKeldraAdmins2(count, records, contacts, selectorA, selectorB);
+      })) {
+    return *local;
   }
-  auto release = [&] {
-    FreeKeldraAdminInfo(records, contacts);
-    count = 0;
-  };
-  return zel::trace::TraceIfFailed(
-      zel::trace::kEnumerateKeldraAdmins2Failed,
-      zel::sal::RequestReply(
-          zel::sal::SalAccess::EndpointOf(*this), kEnumerateKeldraAdmins2,
-          [&](ZEL_BUF_EventBuffer& request) {
-            request << selectorA << selectorB;
-            return 0;
-          },
-          [&](ZEL_BUF_BufferReader& reply, int32_t result) -> int32_t {
-            try {
-              reply >> count;
-              if (count == 0) return result;
-              *records = zel::admins::NewRecordArray<ZEL_ADMIN_USERINFO2>(
-                  reply, count, zel::admins::kMinAdministrator2);
-              contacts = zel::sal::NewArray<ZEL_ADMIN_CONTACTINFO>(count);
-              if (contacts == nullptr) throw ::bad_alloc();
-              for (uint32_t i = 0; i < count; ++i) {
-                ZEL_ADMIN_USERINFO2& user = (*records)[i];
-                reply >> user.accountName >> user.accountAuthority >> user.attribute1 >>
-                    user.attribute2;
-                zel::admins::ReadPrivilegeBlock(reply, user);
-                reply >> user.adminUID;
-                zel::admins::ReadFolderList(reply, user.allowedFolders);
-                zel::admins::ReadContact(reply, contacts[i]);
-              }
-            } catch (const ::bad_alloc&) {
-              release();  // nothing is left behind, and the exception reaches the caller
-              throw;
-            }
-            return result;
-          },
-          release));
+  atp::EnumerateKeldraAdmins2Request request{selectorA, selectorB};
+  atp::EnumerateKeldraAdmins2Reply reply{count, *records, contacts};
+  bool ranOut = false;
+  const int32_t result = zel::sal::RequestReply(
+      zel::sal::SalAccess::EndpointOf(*this),
+      zel::sal::RequestFor(request, TracedUnder(zel::trace::kEnumerateKeldraAdmins2Failed)),
+      zel::sal::MessageWriter(request),
+      [&](ZEL_BUF_BufferReader& reader, int32_t answer) {
+        ranOut = atp::ReadMessage(reader, reply) != 0;
+        return ranOut ? ZEL_E_NO_EVENT : answer;
+      },
+      [&] { atp::ReleaseMessage(reply); });
+  // Storage that ran out while reading reaches the caller as the library's bad_alloc, after
+  // everything read was released.
+  if (ranOut) throw ::bad_alloc();
+  return result;
 }
 
 ZEL_ADMIN_USERINFO2* ZEL_AdminToolSAL5::CreateUserInfo2() {

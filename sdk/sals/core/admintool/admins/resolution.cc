@@ -5,12 +5,13 @@
 #include "admintool/sal/exchange.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
+#include "zel/admintool/protocol/messages.h"
 #include "zel/runtime/alloc.h"
 
 namespace {
 
+namespace atp = zel::admintool;
 constexpr const char* kNameTag = "zel_admintoolsal5";
-constexpr uint16_t kUnresolvedNamesEvent = 97;
 
 }  // namespace
 
@@ -18,44 +19,28 @@ int32_t ZEL_AdminToolSAL5::GetAdminUIDByName(const char16_t* firstName, const ch
                                              uint64_t& uid) {
   uid = 0;
   if (firstName == nullptr && secondName == nullptr) return ZEL_E_INVALID_ARG;
-  const char16_t* first = firstName != nullptr ? firstName : u"";
-  const char16_t* second = secondName != nullptr ? secondName : u"";
-  const auto chars = static_cast<uint32_t>(std::char_traits<char16_t>::length(first) +
-                                           std::char_traits<char16_t>::length(second));
-  const zel::sal::Request request{93, chars, 4};
-  return zel::trace::TraceIfFailed(zel::trace::kAdminUIDByNameFailed,
-                                   zel::sal::RequestReply(
-                                       zel::sal::SalAccess::EndpointOf(*this), request,
-                                       [&](ZEL_BUF_EventBuffer& event) {
-                                         event << first << second;
-                                         return 0;
-                                       },
-                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) {
-                                         reply >> uid;  // written only when read in full
-                                         return result;
-                                       },
-                                       [] {}));
+  // A null name travels as the empty string.
+  atp::GetAdminUIDByNameRequest request{const_cast<char16_t*>(firstName ? firstName : u""),
+                                        const_cast<char16_t*>(secondName ? secondName : u"")};
+  atp::GetAdminUIDByNameReply reply{uid};  // written only when read in full
+  zel::sal::Request codes{};
+  codes.failure = &zel::trace::kAdminUIDByNameFailed;
+  return zel::sal::Exchange(zel::sal::SalAccess::EndpointOf(*this),
+                            zel::sal::RequestFor(request, codes), request, reply, [] {});
 }
 
 int32_t ZEL_AdminToolSAL5::GetAdminNameByUID(uint64_t uid, char16_t*& firstName,
                                              char16_t*& secondName) {
   firstName = nullptr;
   secondName = nullptr;
-  const zel::sal::Request request{94, 8, 4, nullptr, ZEL_E_FAIL};
-  return zel::trace::TraceIfFailed(zel::trace::kAdminNameByUIDFailed,
-                                   zel::sal::RequestReply(
-                                       zel::sal::SalAccess::EndpointOf(*this), request,
-                                       [&](ZEL_BUF_EventBuffer& event) {
-                                         event << uid;
-                                         return 0;
-                                       },
-                                       [&](ZEL_BUF_BufferReader& reply, int32_t result) {
-                                         // A name read before the reply runs short stays with the
-                                         // caller.
-                                         reply >> firstName >> secondName;
-                                         return result;
-                                       },
-                                       [] {}));
+  atp::GetAdminNameByUIDRequest request{uid};
+  // A name read before the reply runs short stays with the caller.
+  atp::GetAdminNameByUIDReply reply{firstName, secondName};
+  zel::sal::Request codes{};
+  codes.writeFailedCode = ZEL_E_FAIL;
+  codes.failure = &zel::trace::kAdminNameByUIDFailed;
+  return zel::sal::Exchange(zel::sal::SalAccess::EndpointOf(*this),
+                            zel::sal::RequestFor(request, codes), request, reply, [] {});
 }
 
 void ZEL_AdminToolSAL5::FreeAdminName(char16_t*& firstName, char16_t*& secondName) {
@@ -68,18 +53,12 @@ void ZEL_AdminToolSAL5::FreeAdminName(char16_t*& firstName, char16_t*& secondNam
 int32_t ZEL_AdminToolSAL6::PostAdminNameUnResolvedNotification(uint64_t*& uids, uint32_t count,
                                                                uint32_t value) {
   if (count != 0 && uids == nullptr) return ZEL_E_INVALID_ARG;
-  const zel::sal::Request request{kUnresolvedNamesEvent, 0, 0};
-  return zel::sal::PostOneWay(
-      zel::sal::SalAccess::DispatcherOf(*this), request,
-      [](ZEL_BUF_EventBuffer& event) {
-        event.SetSrcHostID(zel::tree::kSourceHost);
-        event.SetDestHostID(zel::tree::kSourceHost);  // 0x80000001 here, unlike tree events
-        event.SetSrcSubsystemUID(22);
-        event.SetDestSubsystemUID(zel::tree::kNotificationTarget);
-      },
-      [&](ZEL_BUF_EventBuffer& event) {
-        event << value << count;
-        for (uint32_t i = 0; i < count; ++i) event << uids[i];
-        return 0;
+  atp::AdminNameUnresolvedNotification notification{value, count, uids};
+  return zel::sal::Post(
+      zel::sal::SalAccess::DispatcherOf(*this), notification, [](ZEL_BUF_EventBuffer& event) {
+        event.SetSrcHostID(zel::admintool::kNotificationSourceHost);
+        event.SetDestHostID(zel::admintool::kNotificationSourceHost);  // unlike tree events
+        event.SetSrcSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
+        event.SetDestSubsystemUID(zel::protocol::kNotificationHubUID);
       });
 }

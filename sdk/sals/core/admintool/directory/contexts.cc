@@ -1,6 +1,6 @@
 // Binding the AdminTool contexts of the directory, creating them when they are missing.
-#include "admintool/sal/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/zel_admintoolsal.h"
 
 namespace {}  // namespace
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "admintool/directory/entry_classes.h"
-#include "admintool/sal/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
 

@@ -6,10 +6,10 @@
 
 #include "admintool/directory/capabilities.h"
 #include "admintool/directory/entry_classes.h"
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
-#include "admintool/types/admin_records.h"
+#include "zel/admintool/admin_records.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/codes.h"
 
 using zel::directory::kCapabilities;
@@ -103,41 +103,43 @@ int32_t ZEL_AdminToolSAL::UpdateObject(ZELString& dn, uint32_t count, uint32_t* 
   ZEL_ENTRY_ADMINTOOL_OBJECT entry(storeSal, dn, s_objCid);
   if (const int32_t synced = entry.Sync()) return synced;
   if (count == 0) return 0;
+  // One status through every step: the first directory failure is what the caller gets.
   uint32_t present = 0;
-  int32_t answer = entry.GetValueCount(kCapabilities, present);
+  int32_t status = entry.GetValueCount(kCapabilities, present);
   auto addAll = [&](const uint32_t* list, uint32_t n) {
-    for (uint32_t i = 0; i < n && answer == 0; ++i) {
-      answer = entry.AddValue(kCapabilities, kUInt32Type, kUInt32Code, &list[i], 4);
+    for (uint32_t i = 0; i < n && status == 0; ++i) {
+      status = entry.AddValue(kCapabilities, kUInt32Type, kUInt32Code, list + i, 4);
     }
   };
-  if (present == 0) {
+  if (status == 0 && present == 0) {
     addAll(values, count);
-    return entry.Update();
-  }
-  uint32_t capacity = present + count;
-  uint32_t* storage = zel::sal::AllocatePlainArray<uint32_t>(capacity);
-  if (storage == nullptr) return ZEL_E_NO_EVENT;  // the attribute is left as it was
-  std::unique_ptr<uint32_t, void (*)(void*)> owned(storage, zel::sal::ReleasePlain);
-  uint32_t held = 0, size = 4, type = 0;
-  int32_t read = entry.GetFirstValue(kCapabilities, &storage[held], size, type);
-  while (read == 0 && held < present) {
-    ++held;
-    size = 4;
-    if (held < present) read = entry.GetNextValue(kCapabilities, &storage[held], size, type);
-  }
-  if (read == 0 || read == zel::dir::kNoMore) {
-    uint32_t* merged = owned.release();
-    const int32_t merge =
-        zel::directory::MergeCapabilityValues(&merged, &capacity, &held, values, count);
-    owned.reset(merged);
-    if (merge < 0) {
-      ZEL_TRACE(kInfo, kCapabilityMergeFailed, TraceUInt32, static_cast<uint32_t>(merge));
-      return merge;
+  } else if (status == 0) {
+    uint32_t capacity = present + count;
+    uint32_t* storage = zel::sal::AllocatePlainArray<uint32_t>(capacity);
+    if (storage == nullptr) return ZEL_E_NO_EVENT;  // the attribute is left as it was
+    std::unique_ptr<uint32_t, void (*)(void*)> owned(storage, zel::sal::ReleasePlain);
+    uint32_t held = 0, size = 4, type = 0;
+    int32_t read = entry.GetFirstValue(kCapabilities, &storage[held], size, type);
+    while (read == 0 && held < present) {
+      ++held;
+      size = 4;
+      if (held < present) read = entry.GetNextValue(kCapabilities, &storage[held], size, type);
     }
-    answer = entry.DeleteAllValues(kCapabilities);
+    if (read != 0 && read != zel::dir::kNoMore) status = read;
+    if (status == 0) {
+      uint32_t* merged = owned.release();
+      status = zel::directory::MergeCapabilityValues(&merged, &capacity, &held, values, count);
+      owned.reset(merged);
+      if (status < 0) {
+        ZEL_TRACE(kInfo, kCapabilityMergeFailed, TraceUInt32, static_cast<uint32_t>(status));
+        return status;
+      }
+    }
+    if (status == 0) status = entry.DeleteAllValues(kCapabilities);
     addAll(owned.get(), held);
   }
-  return entry.Update();
+  if (status == 0) status = entry.Update();
+  return status;
 }
 
 int32_t ZEL_AdminToolSAL::ReadGroupFromDirectory(ZEL_AdminToolObject* group) {
@@ -174,31 +176,32 @@ int32_t ZEL_AdminToolSAL::GetStaticGroupPermissionHelper(ZELString groupDN, uint
   uint32_t matches = 0;
   if (const int32_t searched = search.Search(matches)) return searched;
   if (matches == 0) return 0;
-  AdminObjectCapability* array = zel::sal::NewArray<AdminObjectCapability>(matches);
+  auto* array = new (std::nothrow) AdminObjectCapability[matches];
   if (array == nullptr) return ZEL_E_NO_EVENT;
   *capabilities = array;
   ZEL_ENTRY_ADMINTOOL_OBJECT entry(storeSal, ZELString(), s_objCid);
   ZELString name;
+  int32_t status = 0;
   int32_t walk = search.GetFirstEntry(name, entry);
   for (; walk == 0 && count < matches; walk = search.GetNextEntry(name, entry)) {
     uint32_t values = 0;
-    entry.GetValueCount(kCapabilities, values);
+    status = entry.GetValueCount(kCapabilities, values);
+    if (status != 0) break;
     AdminObjectCapability& capability = array[count];
     if (capability.Init(entry.objectUID, values) < 0) continue;  // the slot is reused
-    uint32_t size = 4, type = 0;
-    int32_t read = values > 0
-                       ? entry.GetFirstValue(kCapabilities, &capability.privileges[0], size, type)
-                       : zel::dir::kNoMore;
-    for (uint32_t i = 1; read == 0 && i < values; ++i) {
-      size = 4;
-      read = entry.GetNextValue(kCapabilities, &capability.privileges[i], size, type);
+    for (uint32_t i = 0; status == 0 && i < values; ++i) {
+      uint32_t size = 4, type = 0;
+      status = i == 0 ? entry.GetFirstValue(kCapabilities, &capability.privileges[i], size, type)
+                      : entry.GetNextValue(kCapabilities, &capability.privileges[i], size, type);
     }
+    if (status != 0) break;
     ++count;
   }
-  if (walk == 0 || walk == zel::dir::kNoMore) return 0;
-  if (walk < 0) {
-    zel::sal::DeleteArray(array);
+  if (status == 0 && walk != 0 && walk != zel::dir::kNoMore) status = walk;
+  if (status < 0) {
+    delete[] array;  // a directory failure reaches the caller; the output stays empty
     *capabilities = nullptr;
+    count = 0;
   }
-  return walk;
+  return status;
 }

@@ -14,6 +14,11 @@ ZEL_BUF_EventBuffer2* CreateRequest(const Endpoint& from, const Request& request
                          from.keptTargetUID, request.interfaceLevel);
 }
 
+int32_t TraceFailure(const Request& request, int32_t result) {
+  if (result < 0 && request.failure != nullptr) trace::TraceIfFailed(*request.failure, result);
+  return result;
+}
+
 void TraceWriteFailure(const Request& request, int32_t code) {
   if (request.writeFailure != nullptr) trace::TraceCode(trace::kInfo, *request.writeFailure, code);
 }

@@ -11,17 +11,20 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/zel_admintoolsal5.h"
-#include "admintool/trace/messages.h"
+#include "zel/admintool/protocol/grammar.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/trace_messages.h"
+#include "zel/admintool/zel_admintoolsal5.h"
+#include "zel/protocol/events.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/reader.h"
 
 namespace zel::sal {
 
-inline constexpr uint16_t kAdminToolSubsystemUID = 22;
+using zel::protocol::kAdminToolSubsystemUID;
 inline constexpr ZELVersion kEventVersion{1, 0};
 
 struct Request {
@@ -34,7 +37,20 @@ struct Request {
   int32_t shortReplyCode = ZEL_E_SHORT_REPLY;
   // Any nonzero send answer (not only a negative one) ends the operation.
   bool nonzeroSendEnds = false;
+  // A raw append's failure answers its own code (no trace) instead of a failed write.
+  bool appendCodeAsIs = false;
+  // The error record written when the operation fails, if the operation has one.
+  const trace::Message* failure = nullptr;
 };
+
+// The exchange of a request message: its event, hint and level, and the operation's codes.
+template <typename M>
+Request RequestFor(const M& message, Request codes = {}) {
+  codes.eventID = M::kEvent;
+  codes.sizeHint = message.SizeHint();
+  codes.interfaceLevel = M::kLevel;
+  return codes;
+}
 
 // Where a SAL object sends from.
 struct Endpoint {
@@ -59,12 +75,12 @@ struct SalAccess {
 
 // Step 2 of the exchange for operations of the fourth interface: when the object holds a local
 // implementation, `call(local)` answers instead of an event. True (with *result set) when it did.
+// Answers nothing when the object holds none.
 template <typename Call>
-bool ForwardToLocal(ZEL_AdminToolSAL5& sal, Call&& call, int32_t* result) {
+std::optional<int32_t> ForwardToLocal(ZEL_AdminToolSAL5& sal, Call&& call) {
   AdminToolInterface4* local = SalAccess::LocalImplementationOf(sal);
-  if (local == nullptr) return false;
-  *result = call(*local);
-  return true;
+  if (local == nullptr) return std::nullopt;
+  return call(*local);
 }
 
 // The request event of `request`: levels 1 and 2 ask the host for its UID at every call and
@@ -72,6 +88,8 @@ bool ForwardToLocal(ZEL_AdminToolSAL5& sal, Call&& call, int32_t* result) {
 ZEL_BUF_EventBuffer2* CreateRequest(const Endpoint& from, const Request& request);
 // The information record of a failed write, when the request names one.
 void TraceWriteFailure(const Request& request, int32_t code);
+// The error record of a failed operation, when the request names one; answers `result`.
+int32_t TraceFailure(const Request& request, int32_t result);
 
 // Reads the reply's result and, when it is not negative, the operation's fields. The reader
 // owns the reply and releases it.
@@ -99,6 +117,13 @@ int32_t WriteRequest(ZEL_BUF_EventBuffer* event, const Request& request, Write&&
   } catch (const ZEL_BUF_AppendException& e) {
     TraceWriteFailure(request, e.code());
     code = request.writeFailedCode;
+  } catch (const zel::admintool::WriteRefused& refused) {
+    if (refused.appendFailed && !request.appendCodeAsIs) {
+      TraceWriteFailure(request, refused.code);
+      code = request.writeFailedCode;
+    } else {
+      code = refused.code;
+    }
   }
   if (code < 0) {
     delete event;
@@ -111,18 +136,51 @@ template <typename Write, typename Read, typename Cleanup>
 int32_t RequestReply(const Endpoint& from, const Request& request, Write&& write, Read&& read,
                      Cleanup&& cleanup) {
   ZEL_BUF_EventBuffer2* event = CreateRequest(from, request);
-  if (event == nullptr) return ZEL_E_NO_EVENT;
-  if (const int32_t failed = WriteRequest(event, request, write, cleanup)) return failed;
+  if (event == nullptr) return TraceFailure(request, ZEL_E_NO_EVENT);
+  if (const int32_t failed = WriteRequest(event, request, write, cleanup)) {
+    return TraceFailure(request, failed);
+  }
   ZEL_BUF_EventBuffer* reply = nullptr;
   const int32_t sent = SendSALEvent2(event, &reply, from.host, 0);  // takes the request
   if (sent < 0 || (request.nonzeroSendEnds && sent != 0)) {
     delete reply;  // the reply of a positive answer; null after a failed send
     cleanup();
-    return sent;
+    return TraceFailure(request, sent);
   }
   const int32_t result = ReadReply(reply, request, read);
   if (result < 0) cleanup();
-  return result;
+  return TraceFailure(request, result);
+}
+
+// Writes a request message: the write step of every exchange that sends one.
+template <typename M>
+auto MessageWriter(M& message) {
+  return [&message](ZEL_BUF_EventBuffer& event) {
+    zel::admintool::WriteMessage(event, message);
+    return 0;
+  };
+}
+
+// The exchange of a request message and its reply message: the reply's fields are read when its
+// result is not negative; storage that runs out while reading answers 0x80000002. `cleanup`
+// releases the operation's outputs when it fails.
+template <typename Req, typename Rep, typename Cleanup>
+int32_t Exchange(const Endpoint& from, const Request& request, Req& message, Rep& reply,
+                 Cleanup&& cleanup) {
+  return RequestReply(
+      from, request, MessageWriter(message),
+      [&](ZEL_BUF_BufferReader& reader, int32_t result) {
+        const int32_t status = zel::admintool::ReadMessage(reader, reply);
+        return status != 0 ? status : result;
+      },
+      cleanup);
+}
+
+// The same for a reply that carries only its result.
+template <typename Req>
+int32_t Exchange(const Endpoint& from, const Request& request, Req& message) {
+  zel::admintool::ResultOnly none;
+  return Exchange(from, request, message, none, [] {});
 }
 
 // The first generation: created and sent through the SAL base's own CreateSALEvent and
@@ -156,6 +214,12 @@ int32_t PostOneWay(ZEL_PIF_EventDispatcher* dispatcher, const Request& request, 
   address(*event);
   if (const int32_t failed = WriteRequest(event, request, write, [] {})) return failed;
   return dispatcher->PostEvent(event);
+}
+
+// A one-way message, addressed by `address(event)`.
+template <typename M, typename Address>
+int32_t Post(ZEL_PIF_EventDispatcher* dispatcher, M& message, Address&& address) {
+  return PostOneWay(dispatcher, RequestFor(message), address, MessageWriter(message));
 }
 
 }  // namespace zel::sal

@@ -1,4 +1,4 @@
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 
 #include "admintool/trace/trace.h"
 

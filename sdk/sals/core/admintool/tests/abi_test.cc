@@ -2,8 +2,8 @@
 // library boundary; the library's inner functions are not exported.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/zel_admintoolsal5.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"
 #include "zel/runtime/testing/portable.h"
@@ -49,6 +49,8 @@ TEST(AbiTest, OnlyTheApiIsExported) {
       {"_ZN17ZEL_AdminToolSAL6C1ER18ZEL_PIF_ISubSystem", true},
       {"_ZN16ZEL_AdminToolSAL18s_adminToolContextE", true},
       {"_ZN3zel5trace18InstallTraceDeviceEPNS0_11TraceDeviceE", true},
+      // The event describer is exported for tools; the exchange is not.
+      {"_ZN3zel9admintool13DescribeEventEtNS_8protocol9DirectionEPKhj", true},
       {"_ZN3zel5trace8OpenOnceEv", false},
       {"_ZN3zel3sal18TraceWriteFailureERKNS0_7RequestEi", false},
   };

@@ -2,8 +2,8 @@
 // counts and releases record arrays.
 #include <string>
 //
-#include "admintool/sal/allocation.h"
 #include "allocation_header_types.h"
+#include "zel/admintool/allocation.h"
 
 namespace zel::sal::testing {
 

@@ -6,8 +6,8 @@
 //
 #include <gtest/gtest.h>
 
-#include "admintool/sal/allocation.h"
 #include "allocation_header_types.h"
+#include "zel/admintool/allocation.h"
 #include "zel/runtime/alloc.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/directory/testing/temp_store.h"
 
 namespace zel::sal::testing {

@@ -1,8 +1,8 @@
 // The first-generation user operations and the folder helpers of the receiving side.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {
@@ -44,6 +44,8 @@ TEST_F(FolderHelpersTest, GetUsersDNsAndAddDefaultUserTravelAsFirstGenerationReq
   EXPECT_EQ(host_.Sent()[0].eventID, 30);
   EXPECT_TRUE(host_.Sent()[0].payload.empty());
   EXPECT_EQ(host_.Sent()[0].interfaceLevel, 0u);
+  EXPECT_EQ(host_.Sent()[0].srcSubsystemUID, 5);  // made by the SAL base
+  EXPECT_EQ(host_.Sent()[0].destSubsystemUID, 22);
 
   ZELString first(u"admin"), second(u"NORTH");
   host_.QueueReply(Write([](ZEL_BUF_BinBuffer& out) { out << int32_t{4}; }), 1);

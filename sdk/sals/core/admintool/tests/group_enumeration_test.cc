@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/secure.h"
 

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "admintool/types/crc16_tables.h"
-#include "admintool/types/zel_admintoolobject.h"
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/zel_admintoolobject.h"
+#include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
+#include "zel/runtime/codes.h"
 
 namespace {
 
@@ -118,6 +119,22 @@ TEST(IconTest, WireFormRoundTripsAndShortReadsLeaveNoBits) {
   EXPECT_EQ(plugin.write(event), 0);
   EXPECT_EQ(plugin.read(reader), 0);
   EXPECT_EQ(event.GetSize(), 650u);
+}
+
+}  // namespace
+
+namespace {
+
+// The icon's writer keeps every failure inside and answers the append code.
+TEST(IconTest, AFailedWriteAnswersTheAppendCodeAndThrowsNothing) {
+  ZEL_AdminToolIcon icon(7, u"printer", 3, 640, Bits(0x5A));
+  for (uint32_t room : {0u, 9u, 10u, 649u}) {  // in the UID, the flags, the bits
+    ZEL_BUF_EventBuffer event(81, ZELVersion(1, 0), 0);
+    event.SetMaxSize(room);
+    int32_t result = 0;
+    EXPECT_NO_THROW(result = icon.write(event)) << room;
+    EXPECT_EQ(result, zel::rt::kEventTooLarge) << room;
+  }
 }
 
 }  // namespace

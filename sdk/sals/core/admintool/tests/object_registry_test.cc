@@ -5,8 +5,9 @@
 #include <string>
 
 #include "admintool/directory/capabilities.h"
-#include "admintool/sal/allocation.h"
 #include "directory_test_support.h"
+#include "zel/admintool/allocation.h"
+#include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/child_process.h"
 
@@ -38,7 +39,7 @@ class ObjectRegistryTest : public DirectoryTest {
         values.assign(caps[i].privileges, caps[i].privileges + caps[i].privilegeCount);
       }
     }
-    zel::sal::DeleteArray(caps);
+    delete[] caps;
     return values;
   }
 };
@@ -189,7 +190,7 @@ TEST_F(ObjectRegistryTest, GroupsReadTheirDirectChildrenAndCapabilities) {
   EXPECT_EQ(caps[1].objectUID, 2u);
   ASSERT_EQ(caps[1].privilegeCount, 2u);
   EXPECT_EQ(caps[1].privileges[1], 8u);
-  zel::sal::DeleteArray(caps);
+  delete[] caps;
 }
 
 ZELString CrashObjectName(uint32_t i) {
@@ -245,3 +246,32 @@ TEST_F(ObjectRegistryTest, ObjectsWhoseCallReturnedSurviveAKilledProcess) {
 }
 
 }  // namespace
+
+// Directory failures in the capability paths reach the caller; before, they were dropped and
+// the operation answered 0 (with a half-read capability).
+TEST_F(ObjectRegistryTest, DirectoryFailuresOfCapabilityValuesReachTheCaller) {
+  ZEL_AdminToolObject object = Object(u"a", 1);
+  ASSERT_EQ(sal_.RegisterObject(object, false), 0);
+  ZELString dn(object.getDN());
+  // No values yet: each value is added; a value the directory refuses ends the call.
+  EXPECT_EQ(sal_.UpdateObject(dn, 2, nullptr), zel::dir::kInvalidArgument);
+
+  uint32_t first = 7;
+  ASSERT_EQ(sal_.UpdateObject(dn, 1, &first), 0);
+  // A stored value wider than a privilege cannot be read into one.
+  Query(
+      "UPDATE attribute_values SET data = x'0102030405060708' WHERE attribute = "
+      "'ATTRIBUTE-AdminGroupCapabilities'");
+  uint32_t second = 8;
+  EXPECT_EQ(sal_.UpdateObject(dn, 1, &second), zel::dir::kValueTooLarge);
+  EXPECT_EQ(Query("SELECT count(*) FROM attribute_values WHERE attribute = "
+                  "'ATTRIBUTE-AdminGroupCapabilities'"),
+            1);  // untouched
+
+  uint32_t count = 5;
+  AdminObjectCapability* caps = nullptr;
+  EXPECT_EQ(sal_.GetStaticGroupPermissionHelper(ZELString(u"Root/Servers"), count, &caps),
+            zel::dir::kValueTooLarge);
+  EXPECT_EQ(caps, nullptr);
+  EXPECT_EQ(count, 0u);
+}

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "admintool/types/admin_records.h"
+#include "zel/admintool/admin_records.h"
 #include "zel/runtime/alloc.h"
 
 namespace {
@@ -147,6 +147,28 @@ TEST(RecordStorageTest, EveryRecordOperationWithoutStorageLeavesTheStateItsRuleG
   copy = set;  // no storage for the copy: it is left empty
   EXPECT_EQ(copy.folderCount, 0u);
   EXPECT_EQ(copy.folders, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A capability array handed to a caller is released with the plain array form; its storage and
+// its privileges come through the allocation seam, so injected failures reach it.
+TEST(CapabilityTest, TheArrayFormTakesAndReleasesThroughTheSeam) {
+  const zel::rt::AllocationStats before = zel::rt::GetAllocationStats();
+  auto* caps = new (std::nothrow) AdminObjectCapability[3];
+  ASSERT_NE(caps, nullptr);
+  ASSERT_EQ(caps[1].Init(5, 4), 0);
+  caps[1].privileges[3] = 9;
+  EXPECT_EQ(zel::rt::GetAllocationStats().outstanding(), before.outstanding() + 2);
+  delete[] caps;  // every element's privileges, then the array
+  EXPECT_EQ(zel::rt::GetAllocationStats().outstanding(), before.outstanding());
+
+  zel::rt::FailNthAllocation(1);
+  EXPECT_EQ(new (std::nothrow) AdminObjectCapability[2], nullptr);
+  zel::rt::FailNthAllocation(1);
+  EXPECT_THROW(delete[] new AdminObjectCapability[2], std::bad_alloc);
 }
 
 }  // namespace

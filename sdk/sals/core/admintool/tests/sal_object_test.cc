@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/testing/vtable_slot.h"
 

@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {
@@ -30,6 +30,7 @@ Bytes Reply(const std::function<void(ZEL_BUF_BinBuffer&)>& body) {
 }
 
 const uint32_t kValues[] = {1, 2};
+uint32_t kStale = 0;  // where an output points before a call that must clear it
 
 std::vector<Decoder> Decoders() {
   std::vector<Decoder> all;
@@ -64,12 +65,12 @@ std::vector<Decoder> Decoders() {
                  ZEL_E_SHORT_REPLY,
                  [](ZEL_AdminToolSAL6& sal) {
                    uint32_t a1, a2, n;
-                   uint32_t* privileges = nullptr;
+                   uint32_t* privileges = &kStale;  // cleared on entry
                    const int32_t r = sal.GetPrivilege2(1, a1, a2, n, &privileges);
                    if (r < 0) {
                      EXPECT_EQ(privileges, nullptr);
                    }
-                   sal.FreeMemory(privileges, 1);
+                   if (privileges != &kStale) sal.FreeMemory(privileges, 1);
                    return r;
                  }});
   all.push_back({"GetStaticGroupPermission",
@@ -99,13 +100,15 @@ std::vector<Decoder> Decoders() {
                  {4, 34},
                  ZEL_E_SHORT_REPLY,
                  [](ZEL_AdminToolSAL6& sal) {
-                   uint32_t count = 0;
-                   ZEL_ADMIN_USERINFO* records = nullptr;
+                   uint32_t count = 9;  // both cleared on entry
+                   auto* records = reinterpret_cast<ZEL_ADMIN_USERINFO*>(&kStale);
                    const int32_t r = sal.EnumerateKeldraAdmins(count, &records, 0, 0);
                    if (r < 0) {
                      EXPECT_TRUE(records == nullptr && count == 0);
                    }
-                   sal.FreeMemory(records, 2);
+                   if (records != reinterpret_cast<ZEL_ADMIN_USERINFO*>(&kStale)) {
+                     sal.FreeMemory(records, 2);
+                   }
                    return r;
                  }});
   const auto folders = [](ZEL_BUF_BinBuffer& out) {
@@ -232,6 +235,15 @@ TEST_F(SweepTest, EveryPrefixOfAValidReplyIsShortAndLeavesNothing) {
       EXPECT_EQ(decoder.call(sal_), decoder.shortCode) << decoder.name << " cut at " << cut;
       EXPECT_EQ(Held(), held) << decoder.name << " cut at " << cut;
     }
+  }
+}
+
+TEST_F(SweepTest, ANegativeResultIsAnsweredAsItIsAndLeavesNothing) {
+  for (const Decoder& decoder : Decoders()) {
+    const uint64_t held = Held();
+    host_.QueueReply(zel::rt::testing::Write([](ZEL_BUF_BinBuffer& out) { out << int32_t{-5}; }));
+    EXPECT_EQ(decoder.call(sal_), -5) << decoder.name;
+    EXPECT_EQ(Held(), held) << decoder.name;
   }
 }
 

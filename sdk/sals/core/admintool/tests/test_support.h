@@ -6,10 +6,11 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "admintool/trace/trace.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/testing/scripted_host.h"
 #include "zel/tracedev/testing/capture_device.h"
 
@@ -40,6 +41,34 @@ class SalTest : public ::testing::Test {
 
   zel::rt::testing::ScriptedHost host_{0x00070005};
 };
+
+// A folder list as the wire carries it: count, then each folder's UID and its tasks.
+inline void FolderList(ZEL_BUF_BinBuffer& out,
+                       const std::vector<std::pair<uint64_t, std::vector<uint32_t>>>& folders) {
+  out << static_cast<uint32_t>(folders.size());
+  for (const auto& [uid, tasks] : folders) {
+    out << uid << static_cast<uint32_t>(tasks.size());
+    if (!tasks.empty()) out.AppendBytes(tasks.data(), 4 * tasks.size());
+  }
+}
+
+inline void Contact(ZEL_BUF_BinBuffer& out, const char16_t* first) {
+  out << ZELString(first) << ZELString(u"c2") << ZELString(u"c3");
+}
+
+// EnumerateKeldraAdmins2's reply with administrators 101 and 102 (folders 1101 and 1102).
+inline const zel::rt::testing::Bytes kEnumerate2Reply =
+    zel::rt::testing::Write([](ZEL_BUF_BinBuffer& out) {
+      out << int32_t{0} << uint32_t{2};
+      for (uint64_t uid : {101, 102}) {
+        const uint32_t privilege = 7;
+        out << ZELString(u"admin") << ZELString(u"NT") << uint32_t{1} << uint32_t{2} << uint32_t{1};
+        out.AppendBytes(&privilege, 4);
+        out << uid;
+        FolderList(out, {{uid + 1000, {}}});
+        Contact(out, u"phone");
+      }
+    });
 
 // A local fourth interface that records which operations reach it, whether their outputs
 // arrived cleared, and answers each with its own number (1 to 7 in slot order; -1 for the

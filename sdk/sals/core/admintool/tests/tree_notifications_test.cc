@@ -1,8 +1,8 @@
 // The node operations' notifications, byte for byte, and what each failure leaves.
 #include <gtest/gtest.h>
 
-#include "admintool/sal/zel_admintoolsal5.h"
 #include "test_support.h"
+#include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
 
 namespace {
@@ -83,14 +83,12 @@ TEST_F(NodeOperationsTest, EachOperationWritesItsSections) {
     expected.insert(expected.end(), wire.begin(), wire.end());
   }
   EXPECT_EQ(host_.Posted()[0].payload, expected);
-  EXPECT_EQ(host_.Posted()[0].sizeHint, 2u * nodes[0].objectSize() + 4 + parent_.getLength() + 6);
 
   ZELString name(u"web01");
   ASSERT_EQ(sal_.DeleteNode(parent_, name), 0);
   EXPECT_EQ(host_.Posted()[2].payload, Write([&](ZEL_BUF_BinBuffer& out) {
               out << int32_t{0} << int16_t{1} << int16_t{2} << parent_ << int16_t{1} << name;
             }));
-  EXPECT_EQ(host_.Posted()[2].sizeHint, 4 + name.getLength() + 4 + parent_.getLength() + 6);
 
   ZELString knownAs(u"old-name");  // the node itself already carries its new name
   ASSERT_EQ(sal_.ChangeNodeAttr(parent_, knownAs, node_), 0);
@@ -100,7 +98,6 @@ TEST_F(NodeOperationsTest, EachOperationWritesItsSections) {
   const Bytes wire = WireOf(node_);
   expected.insert(expected.end(), wire.begin(), wire.end());
   EXPECT_EQ(host_.Posted()[4].payload, expected);
-  EXPECT_EQ(host_.Posted()[5].sizeHint, 2 * (4 + parent_.getLength()) + 6);
 
   ZELString destination(u"Root/Archive");
   ZEL_AdminToolObject moved[2] = {ZEL_AdminToolObject(u"x"), ZEL_AdminToolObject(u"y")};
@@ -114,9 +111,7 @@ TEST_F(NodeOperationsTest, EachOperationWritesItsSections) {
     expected.insert(expected.end(), w.begin(), w.end());
   }
   EXPECT_EQ(host_.Posted()[6].payload, expected);
-  EXPECT_EQ(host_.Posted()[6].sizeHint, 4 + destination.getLength() + 4 + parent_.getLength() + 44);
   EXPECT_EQ(host_.Posted()[7].payload, Containers({parent_, destination}));
-  EXPECT_EQ(host_.Posted()[7].sizeHint, 4 + parent_.getLength() + 4 + destination.getLength() + 38);
   ASSERT_EQ(Traced(zel::trace::kNodesMoved).size(), 1u);
   EXPECT_EQ(Traced(zel::trace::kNodesMoved)[0].arguments.size(), 2u);
 

@@ -112,8 +112,8 @@ constexpr const void* kEnd = nullptr;
 
 void TraceCode(TraceClass cls, const Message& message, int32_t code) {
   if (const uint64_t logger = ActiveLogger(cls)) {
-    TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32),
-                message.number, &GuidOf(message.module), static_cast<uint32_t>(code));
+    TraceUInt32(static_cast<uint32_t>(logger), static_cast<uint32_t>(logger >> 32), message.number,
+                &GuidOf(message.module), static_cast<uint32_t>(code));
   }
 }
 

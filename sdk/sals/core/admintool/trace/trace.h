@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "admintool/sal/export.h"
-#include "admintool/trace/messages.h"
+#include "zel/admintool/export.h"
+#include "zel/admintool/trace_messages.h"
 #include "zel/tracedev/device.h"
 #include "zel/tracedev/protocol.h"
 
@@ -27,7 +27,6 @@ inline constexpr TraceClass kInfo{kFlagInfo, 1};
 inline constexpr TraceClass kEntry{kFlagEntry, 5};
 
 inline constexpr uint32_t kMessageFlags = 0x2B;
-inline constexpr const char16_t* kComponentName = u"ZEL_Sals_AdminTool";
 inline constexpr const char16_t* kFlagNames =
     u"QDL_ERROR QDL_INFO QDL_PRIVATE QDL_ENTRY QDL_PROFILE QDL_UNITTEST QDL_RESERVED6 "
     u"QDL_RESERVED7 QDL_RESERVED8 QDL_RESERVED9 QDL_RESERVED10 QDL_RESERVED11";

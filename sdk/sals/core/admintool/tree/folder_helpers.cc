@@ -1,15 +1,15 @@
 // The first-generation user operations and the receiving side of folder operations.
-#include "admintool/sal/allocation.h"
 #include "admintool/sal/exchange.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/protocol/messages.h"
+#include "zel/protocol/folders.h"
 #include "zel/runtime/reader.h"
 
 namespace {
 
 using zel::sal::Request;
 
-// A nonzero send answer, positive or not, ends GetUsersDNs.
-constexpr Request kGetUsersDNs{30, 0, 0, nullptr, ZEL_E_WRITE_FAILED, ZEL_E_SHORT_REPLY, true};
-constexpr Request kAddDefaultUser{31, 0, 0};
+namespace atp = zel::admintool;
 
 // Reads `read(reader)` over an event the caller keeps; 0, or 0x80060008 when it runs short.
 template <typename Read>
@@ -26,22 +26,23 @@ int32_t ReadRequest(ZEL_BUF_EventBuffer* event, Read&& read) {
 }  // namespace
 
 int32_t ZEL_AdminToolSAL::GetUsersDNs(ZELMultiString& dns) {
+  atp::GetUsersDNsRequest request;
+  atp::GetUsersDNsReply reply{dns};
+  Request codes{};
+  codes.nonzeroSendEnds = true;  // a positive send answer ends GetUsersDNs too
   return zel::sal::RequestReplyFirstGeneration(
-      *this, kGetUsersDNs, [](ZEL_BUF_EventBuffer&) { return 0; },
-      [&](ZEL_BUF_BufferReader& reply, int32_t result) {
-        if (result == 0) reply >> dns;
+      *this, zel::sal::RequestFor(request, codes), [](ZEL_BUF_EventBuffer&) { return 0; },
+      [&](ZEL_BUF_BufferReader& reader, int32_t result) {
+        if (result == 0) atp::ReadMessage(reader, reply);  // the names come with 0 only
         return result;
       },
       [] {});
 }
 
 int32_t ZEL_AdminToolSAL::AddDefaultUser(ZELString& first, ZELString& second) {
+  atp::AddDefaultUserRequest request{first, second};
   return zel::sal::RequestReplyFirstGeneration(
-      *this, kAddDefaultUser,
-      [&](ZEL_BUF_EventBuffer& request) {
-        request << first << second;
-        return 0;
-      },
+      *this, zel::sal::RequestFor(request), zel::sal::MessageWriter(request),
       [](ZEL_BUF_BufferReader&, int32_t result) { return result; }, [] {});
 }
 
@@ -95,12 +96,11 @@ int32_t ZEL_AdminToolSAL::FolderOperationReplyHelper(ZEL_BUF_EventBuffer* reques
                                                      int32_t result, uint64_t uid) {
   if (request == nullptr) return ZEL_E_FAIL;
   ZEL_BUF_EventBuffer* reply = nullptr;
-  const int32_t created = request->CreateReplyEvent(&reply, eventID, ZELVersion(1, 0),
+  const int32_t created = request->CreateReplyEvent(&reply, eventID, zel::sal::kEventVersion,
                                                     callerSubsystemUID, uid != 0 ? 12 : 4);
   if (created != 0) return created;
   try {
-    *reply << result;
-    if (uid != 0) *reply << uid;
+    zel::protocol::Encode(zel::protocol::FolderOperationReply{result, uid}, *reply);
   } catch (const ZEL_BUF_AppendException&) {
     delete reply;
     return ZEL_E_WRITE_FAILED;

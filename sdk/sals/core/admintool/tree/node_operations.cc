@@ -1,25 +1,12 @@
 // The node operations: each announces one tree change with event 81, then event 95.
-#include "admintool/sal/size_hint.h"
-#include "admintool/sal/zel_admintoolsal.h"
 #include "admintool/trace/trace.h"
 #include "admintool/tree/tree_events.h"
+#include "zel/admintool/zel_admintoolsal.h"
 
 namespace {
 
 using namespace zel::tree;
-using zel::sal::WireSize;
-
-// Event 95 naming `first` (and `second`, when given) as changed containers.
-void WriteContainers(ZEL_BUF_EventBuffer& event, const ZELString& first,
-                     const ZELString* second = nullptr) {
-  event << int32_t{0} << static_cast<int16_t>(second != nullptr ? 2 : 1) << kContainerMarker
-        << first;
-  if (second != nullptr) event << *second;
-}
-
-void WriteSectionHead(ZEL_BUF_EventBuffer& event, Op op, const ZELString& parent, int16_t items) {
-  event << static_cast<int16_t>(op) << parent << items;
-}
+using zel::admintool::WireSize;
 
 }  // namespace
 
@@ -28,13 +15,14 @@ int32_t ZEL_AdminToolSAL::AddNode(ZELString& parentDN, ZEL_AdminToolObject& node
   int32_t result = PostNotification(eventDispatcher,
                                     CreateTreeOpNotificationEvent(node.objectSize() + parent + 6),
                                     [&](ZEL_BUF_EventBuffer& event) {
-                                      event << int32_t{0} << int16_t{1};
+                                      WriteTreeOperationHead(event, 0, 1);
                                       WriteSectionHead(event, kOpAdd, parentDN, 1);
                                       node.write(event);
                                     });
   if (result != 0) return result;
-  result = PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
-                            [&](ZEL_BUF_EventBuffer& event) { WriteContainers(event, parentDN); });
+  result =
+      PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
+                       [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, parentDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kNodeAdded, TraceString, node.getDN());
   return 0;
@@ -46,13 +34,14 @@ int32_t ZEL_AdminToolSAL::AddNodes(ZELString& parentDN, ZEL_AdminToolObject* nod
   int32_t result = PostNotification(
       eventDispatcher, CreateTreeOpNotificationEvent(nodes[0].objectSize() * count + parent + 6),
       [&](ZEL_BUF_EventBuffer& event) {
-        event << int32_t{0} << int16_t{1};
+        WriteTreeOperationHead(event, 0, 1);
         WriteSectionHead(event, kOpAdd, parentDN, count);
         for (int16_t i = 0; i < count; ++i) nodes[i].write(event);
       });
   if (result != 0) return result;
-  result = PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
-                            [&](ZEL_BUF_EventBuffer& event) { WriteContainers(event, parentDN); });
+  result =
+      PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
+                       [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, parentDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kNodesAdded, TraceUInt32, static_cast<uint32_t>(count));
   return 0;
@@ -63,13 +52,14 @@ int32_t ZEL_AdminToolSAL::DeleteNode(ZELString& parentDN, ZELString& name) {
   int32_t result =
       PostNotification(eventDispatcher, CreateTreeOpNotificationEvent(WireSize(name) + parent + 6),
                        [&](ZEL_BUF_EventBuffer& event) {
-                         event << int32_t{0} << int16_t{1};
+                         WriteTreeOperationHead(event, 0, 1);
                          WriteSectionHead(event, kOpDelete, parentDN, 1);
                          event << name;
                        });
   if (result != 0) return result;
-  result = PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
-                            [&](ZEL_BUF_EventBuffer& event) { WriteContainers(event, parentDN); });
+  result =
+      PostNotification(eventDispatcher, CreateContainerChangeEvent(parent + 6),
+                       [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, parentDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kNodeDeleted, TraceString, name.getName());
   return 0;
@@ -82,14 +72,15 @@ int32_t ZEL_AdminToolSAL::ChangeNodeAttr(ZELString& parentDN, ZELString& name,
       eventDispatcher,
       CreateTreeOpNotificationEvent(node.objectSize() + WireSize(name) + 2 * parent + 6),
       [&](ZEL_BUF_EventBuffer& event) {
-        event << int32_t{0} << int16_t{1};
+        WriteTreeOperationHead(event, 0, 1);
         WriteSectionHead(event, kOpChange, parentDN, 1);
         event << name;  // the name the node is known by, then its new attributes
         node.write(event);
       });
   if (result != 0) return result;
-  result = PostNotification(eventDispatcher, CreateContainerChangeEvent(2 * parent + 6),
-                            [&](ZEL_BUF_EventBuffer& event) { WriteContainers(event, parentDN); });
+  result =
+      PostNotification(eventDispatcher, CreateContainerChangeEvent(2 * parent + 6),
+                       [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, parentDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kNodeChanged, TraceString, name.getName());
   return 0;
@@ -103,7 +94,7 @@ int32_t ZEL_AdminToolSAL::MoveNodes(ZELString& sourceDN, ZELString& destinationD
   int32_t result =
       PostNotification(eventDispatcher, CreateTreeOpNotificationEvent(destination + source + 44),
                        [&](ZEL_BUF_EventBuffer& event) {
-                         event << int32_t{0} << int16_t{2};
+                         WriteTreeOperationHead(event, 0, 2);
                          WriteSectionHead(event, kOpDelete, sourceDN, count);
                          for (int16_t i = 0; i < count; ++i) event << nodes[i].getName();
                          WriteSectionHead(event, kOpAdd, destinationDN, count);
@@ -112,7 +103,7 @@ int32_t ZEL_AdminToolSAL::MoveNodes(ZELString& sourceDN, ZELString& destinationD
   if (result != 0) return result;
   result = PostNotification(
       eventDispatcher, CreateContainerChangeEvent(source + destination + 38),
-      [&](ZEL_BUF_EventBuffer& event) { WriteContainers(event, sourceDN, &destinationDN); });
+      [&](ZEL_BUF_EventBuffer& event) { WriteContainerChange(event, sourceDN, &destinationDN); });
   if (result != 0) return result;
   ZEL_TRACE(kInfo, kNodesMoved, TraceTwoStrings, sourceDN.getName(), destinationDN.getName());
   return 0;

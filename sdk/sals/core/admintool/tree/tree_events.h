@@ -1,26 +1,17 @@
-// Framing of the tree notifications and their posting. Inner to the library.
-//
-// Event 81: int32 status; int16 sections; per section: int16 op, parent DN, int16 items, items.
-// Event 95: int32 0; int16 containers; int16 3; the container DNs.
+// Posting the tree notifications (their forms are in zel/admintool/protocol/tree_forms.h).
+// Inner to the library.
 #pragma once
 
 #include <cstdint>
 
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/protocol/tree_forms.h"
+#include "zel/admintool/result_codes.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/pif.h"
 
 namespace zel::tree {
 
-enum Op : int16_t { kOpList = 0, kOpAdd = 1, kOpDelete = 2, kOpChange = 3 };
-
-inline constexpr uint16_t kTreeOpEvent = 81;
-inline constexpr uint16_t kGroupRequestWithCredentials = 82;
-inline constexpr uint16_t kContainerChangeEvent = 95;
-inline constexpr uint16_t kNotificationTarget = 1;
-inline constexpr uint32_t kSourceHost = 0x80000001;
-inline constexpr uint32_t kDestinationHost = 0x80000003;
-inline constexpr int16_t kContainerMarker = 3;
+using namespace zel::admintool;  // the tree forms
 
 // Writes `write(event)` into a built notification and posts it. A null event (it could not be
 // built) is skipped: 0. A failed append destroys the event: 0x80060009. Otherwise the

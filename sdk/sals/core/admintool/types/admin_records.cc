@@ -1,10 +1,10 @@
-#include "admintool/types/admin_records.h"
+#include "zel/admintool/admin_records.h"
 
 #include <cstring>
 #include <utility>
 
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/result_codes.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/result_codes.h"
 
 namespace {
 
@@ -126,6 +126,22 @@ AdminObjectCapability& AdminObjectCapability::operator=(const AdminObjectCapabil
 }
 
 AdminObjectCapability::~AdminObjectCapability() { ReleasePlain(privileges); }
+
+void* AdminObjectCapability::operator new[](std::size_t size) {
+  void* block = zel::rt::Allocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void* AdminObjectCapability::operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return zel::rt::Allocate(size);
+}
+
+void AdminObjectCapability::operator delete[](void* block) noexcept { zel::rt::Free(block); }
+
+void AdminObjectCapability::operator delete[](void* block, const std::nothrow_t&) noexcept {
+  zel::rt::Free(block);
+}
 
 int32_t AdminObjectCapability::Init(uint64_t object, uint32_t count) {
   objectUID = object;

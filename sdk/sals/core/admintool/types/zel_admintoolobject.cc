@@ -1,11 +1,11 @@
-#include "admintool/types/zel_admintoolobject.h"
+#include "zel/admintool/zel_admintoolobject.h"
 
 #include <cstring>
 #include <new>
 
-#include "admintool/sal/result_codes.h"
-#include "admintool/sal/size_hint.h"
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/protocol/tree_forms.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_crc16.h"
 #include "zel/runtime/alloc.h"
 
 // --- ZEL_AdminToolObject -----------------------------------------------------------------------
@@ -205,32 +205,30 @@ void ZEL_AdminToolObject::deleteChildren() {
 }
 
 int32_t ZEL_AdminToolObject::objectSize() const {
-  return static_cast<int32_t>(zel::sal::WireSize(name) + zel::sal::WireSize(title) + 24 +
-                              8 * uidCount + ((flags & kAccessPrivFlag) != 0 ? 4 : 0));
+  return static_cast<int32_t>(zel::admintool::WireSize(name) + zel::admintool::WireSize(title) +
+                              24 + 8 * uidCount + ((flags & kAccessPrivFlag) != 0 ? 4 : 0));
 }
 
 int32_t ZEL_AdminToolObject::write(ZEL_BUF_EventBuffer& event) {
-  event << name << title << flags << ssid << icon << uid << uidCount;
-  for (uint32_t i = 0; i < uidCount; ++i) event << uidList[i];
-  if ((flags & kAccessPrivFlag) != 0) event << accessPriv;
+  zel::admintool::WriteMessage(event, *this);  // append failures pass to the caller
   return 0;
 }
 
 int32_t ZEL_AdminToolObject::read(ZEL_BUF_BufferReader& reader) {
+  zel::admintool::NodeHead head;
   try {
-    ZELString readName;
-    reader >> readName;
-    name = readName;
-    recomputeDN();
-    reader >> title >> flags >> ssid >> icon;
-    uint64_t readUID = 0;
-    reader >> readUID;
-    setUID(readUID);
-    if (uid != readUID) return ZEL_E_NO_EVENT;  // no storage for the UID list
+    zel::admintool::ReadMessage(reader, head);
   } catch (const ZEL_BUF_ReadException&) {
     return ZEL_E_FAIL;
   }
-  return 0;
+  name = head.name;
+  recomputeDN();
+  title = head.title;
+  flags = head.flags;
+  ssid = head.ssid;
+  icon = head.icon;
+  setUID(head.uid);
+  return uid == head.uid ? 0 : ZEL_E_NO_EVENT;  // no storage for the UID list
 }
 
 // --- ZEL_AdminToolIcon -------------------------------------------------------------------------
@@ -316,12 +314,15 @@ bool ZEL_AdminToolIcon::matches(const uint8_t* bits, int32_t bitsSize) const {
 }
 
 int32_t ZEL_AdminToolIcon::write(ZEL_BUF_EventBuffer& event) {
-  event << uid << flags;
-  if (flags != kNoBits) {
-    const int32_t appended = event.AppendData(data, static_cast<uint32_t>(size));
-    if (appended < 0) throw ZEL_BUF_AppendException(appended);
+  // Nothing leaves the icon's writer: a failed append answers its code.
+  try {
+    event << uid << flags;
+  } catch (const ZEL_BUF_AppendException& e) {
+    return e.code();
   }
-  return 0;
+  if (flags == kNoBits) return 0;
+  const int32_t appended = event.AppendData(data, static_cast<uint32_t>(size));
+  return appended < 0 ? appended : 0;
 }
 
 int32_t ZEL_AdminToolIcon::read(ZEL_BUF_BufferReader& reader) {

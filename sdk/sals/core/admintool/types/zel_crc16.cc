@@ -1,7 +1,7 @@
-#include "admintool/types/zel_crc16.h"
+#include "zel/admintool/zel_crc16.h"
 
-#include "admintool/sal/result_codes.h"
 #include "admintool/types/crc16_tables.h"
+#include "zel/admintool/result_codes.h"
 
 namespace {
 

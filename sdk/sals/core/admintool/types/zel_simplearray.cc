@@ -1,4 +1,4 @@
-#include "admintool/types/zel_simplearray.h"
+#include "zel/admintool/zel_simplearray.h"
 
 template class ZEL_SimpleArray<uint64_t>;
 template class ZEL_SimpleArray<UM_AccountInfo>;

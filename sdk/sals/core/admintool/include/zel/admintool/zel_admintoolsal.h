@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
-#include "admintool/sal/interfaces.h"
-#include "admintool/sal/result_codes.h"
-#include "admintool/types/admin_records.h"
-#include "admintool/types/zel_admintoolobject.h"
+#include "zel/admintool/admin_records.h"
+#include "zel/admintool/export.h"
+#include "zel/admintool/interfaces.h"
+#include "zel/admintool/result_codes.h"
+#include "zel/admintool/zel_admintoolobject.h"
 #include "zel/directory/service.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/strings.h"

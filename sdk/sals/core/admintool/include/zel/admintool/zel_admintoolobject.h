@@ -3,12 +3,17 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
-#include "admintool/types/zel_simplearray.h"
+#include "zel/admintool/export.h"
+#include "zel/admintool/zel_simplearray.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/reader.h"
 #include "zel/runtime/strings.h"
+
+namespace zel::admintool {
+template <typename T>
+struct Grammar;
+}  // namespace zel::admintool
 
 // One node of the console tree. Its links to parent, sibling and children are not owned; only
 // deleteChildren frees children. Nodes on the heap take their storage through the allocation
@@ -79,6 +84,8 @@ class ZEL_ADMINSAL_API ZEL_AdminToolObject : public zel::rt::SeamAllocated {
   int32_t read(ZEL_BUF_BufferReader& reader);
 
  private:
+  friend struct zel::admintool::Grammar<ZEL_AdminToolObject>;  // the wire form's one home
+
   void init(ZEL_AdminToolObject* parentNode, const char16_t* parentDNText,
             const char16_t* nameText);
   bool isMemberOfUIDList(uint64_t value);
@@ -140,8 +147,9 @@ class ZEL_ADMINSAL_API ZEL_AdminToolIcon {
   bool matches(const uint8_t* bits, int32_t bitsSize) const;
 
   int32_t objectSize() const { return size + 10; }
-  // UID, flags and (unless flags is 255) the bits; a failed append passes to the caller as
-  // ZEL_BUF_AppendException.
+  // UID, flags and (unless flags is 255) the bits; 0, or the runtime's negative append code
+  // (kEventTooLarge, kNoMemory) when an append fails. Nothing is thrown; the fields appended
+  // before the failure stay in the event.
   int32_t write(ZEL_BUF_EventBuffer& event);
   // 0; 0x80000001 when the reader runs short; 0x80000002 when no storage for the bits.
   int32_t read(ZEL_BUF_BufferReader& reader);

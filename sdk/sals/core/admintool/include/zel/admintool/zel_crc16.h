@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
+#include "zel/admintool/export.h"
 
 // 0 with the checksum at *crc; 0x80000001 (and *crc untouched) when length is 0.
 extern "C" ZEL_ADMINSAL_API int32_t ZEL_CRC16(const uint8_t* data, uint32_t length, uint16_t* crc);

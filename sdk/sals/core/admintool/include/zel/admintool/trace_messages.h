@@ -9,6 +9,9 @@
 
 namespace zel::trace {
 
+// The name the library registers under; a control file is made for it.
+inline constexpr const char16_t* kComponentName = u"ZEL_Sals_AdminTool";
+
 enum class Module : uint8_t {
   kSal,   // the base SAL object, the directory and the tree operations
   kSal3,  // the third version (the second-generation administrator operations)

@@ -6,9 +6,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "admintool/sal/allocation.h"
-#include "admintool/sal/export.h"
-#include "admintool/types/exceptions.h"
+#include "zel/admintool/allocation.h"
+#include "zel/admintool/exceptions.h"
+#include "zel/admintool/export.h"
 #include "zel/usersal/account_info.h"
 
 // Asks any such array for its size without knowing the element type.

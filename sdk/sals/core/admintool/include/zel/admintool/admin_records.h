@@ -4,9 +4,11 @@
 // allocation facility; where it cannot be had the records say so as their operations describe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
-#include "admintool/sal/export.h"
+#include "zel/admintool/export.h"
 #include "zel/runtime/alloc.h"
 #include "zel/runtime/strings.h"
 
@@ -127,9 +129,16 @@ struct _VoAdminAccounts {
   uint32_t value4;
 };
 
-// The privileges held on one object.
+// The privileges held on one object. Arrays of them are made with new[] and released with
+// delete[] (the class's own array forms take the storage through the allocation seam), so a
+// caller that was handed an array releases it with delete[]; FreeCapabilities does the same.
 class ZEL_ADMINSAL_API AdminObjectCapability {
  public:
+  static void* operator new[](std::size_t size);
+  static void* operator new[](std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete[](void* block) noexcept;
+  static void operator delete[](void* block, const std::nothrow_t&) noexcept;
+
   AdminObjectCapability() noexcept = default;
   AdminObjectCapability(const AdminObjectCapability&) = delete;
   AdminObjectCapability& operator=(const AdminObjectCapability& other);

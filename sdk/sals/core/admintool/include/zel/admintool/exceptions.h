@@ -1,7 +1,7 @@
 // The library's own exceptions: empty classes thrown by value.
 #pragma once
 
-#include "admintool/sal/export.h"
+#include "zel/admintool/export.h"
 
 // Element access outside an array.
 class ZEL_ADMINSAL_API ZEL_OutOfBoundsException {};

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "admintool/sal/zel_admintoolsal.h"
+#include "zel/admintool/zel_admintoolsal.h"
 
 class ZEL_ADMINSAL_API ZEL_AdminToolSAL5 : public ZEL_AdminToolSAL4, public AdminToolInterface4 {
  public:

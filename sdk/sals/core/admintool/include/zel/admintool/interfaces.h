@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "admintool/sal/export.h"
+#include "zel/admintool/export.h"
 #include "zel/runtime/strings.h"
 #include "zel/usersal/account_blob.h"
 

@@ -1,0 +1,50 @@
+// Backends for the directory's store suite: each gives a directory service on a fresh, empty
+// store of its kind. The suite (tests/store_suite.cc) runs unchanged on every backend listed
+// where it is instantiated.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "zel/directory/service.h"
+#include "zel/directory/testing/temp_store.h"
+#include "zel/runtime/testing/scripted_host.h"
+
+namespace zel::dir::testing {
+
+// One directory under test; everything it started ends with it.
+class DirectoryUnderTest {
+ public:
+  virtual ~DirectoryUnderTest() = default;
+  virtual ZEL_PS_LDAPSAL& Directory() = 0;
+};
+
+struct Backend {
+  std::string name;  // the suite's instance name: letters and digits
+  std::function<std::unique_ptr<DirectoryUnderTest>()> make;
+};
+inline void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+
+// SQLite on a real store file in a temporary folder.
+class SqliteDirectory final : public DirectoryUnderTest {
+ public:
+  SqliteDirectory() { host_.Plugins().Offer(kZelDirectoryStoreInterface, &store_); }
+  ZEL_PS_LDAPSAL& Directory() override { return directory_; }
+
+ private:
+  TempStore store_;
+  zel::rt::testing::ScriptedHost host_;
+  ZEL_PS_LDAPSAL directory_{host_};
+};
+
+inline Backend SqliteBackend() {
+  return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); }};
+}
+
+// The backends the store suite runs on: defined once by each test program that runs it.
+std::vector<Backend> BackendsUnderTest();
+
+}  // namespace zel::dir::testing

@@ -1,0 +1,281 @@
+// What every directory backend does: contexts, entries, values, one-level searches, and the rules
+// for names, classes and parents. Runs unchanged on each backend of BackendsUnderTest().
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zel/directory/codes.h"
+#include "zel/directory/entry.h"
+#include "zel/directory/testing/backend.h"
+
+namespace {
+
+using zel::dir::testing::Backend;
+using Names = std::vector<std::u16string>;
+
+// An entry with two mapped fields, like the library's entry classes.
+class NoteEntry : public ZEL_DIR_Entry {
+ public:
+  NoteEntry(ZEL_DIR_ServiceInterface* service, const ZELString& dn, uint32_t context)
+      : ZEL_DIR_Entry(service, dn, context, u"CLASS-Note", 0) {}
+  NoteEntry(ZEL_DIR_ServiceInterface* service, uint64_t uid)
+      : ZEL_DIR_Entry(service, uid, u"CLASS-Note") {}
+  int32_t DataMapHandler(uint8_t direction) override {
+    if (direction == 1) {
+      DeleteAllValues(u"ATTRIBUTE-Text");
+      AddValue(u"ATTRIBUTE-Text", u"css", 7, text.getName(), text.getLength());
+      DeleteAllValues(u"ATTRIBUTE-Code");
+      AddValue(u"ATTRIBUTE-Code", u"uint16", 11, &code, 2);
+    } else {
+      MapStringDataFromDir(u"ATTRIBUTE-Text", text);
+      MapFixSizeDataFromDir(u"ATTRIBUTE-Code", &code, 2);
+    }
+    return 0;
+  }
+  ZELString text;
+  uint16_t code = 0;
+};
+
+class StoreSuite : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    under_ = GetParam().make();
+    ASSERT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
+    ASSERT_EQ(Dir().CreateDataContext(u"Other", u"Root/Other"), 0);
+    ASSERT_EQ(Dir().BindLDAP(u"&Notes", notes_), 0);
+    ASSERT_EQ(Dir().BindLDAP(u"&Other", other_), 0);
+  }
+  ZEL_PS_LDAPSAL& Dir() { return under_->Directory(); }
+  int32_t AddNote(const ZELString& dn, const char16_t* text = u"", uint16_t code = 0,
+                  uint64_t* uid = nullptr) {
+    NoteEntry note(&Dir(), dn, notes_);
+    note.text = text;
+    note.code = code;
+    const int32_t added = note.Add();
+    if (uid != nullptr) *uid = note.GetUID();
+    return added;
+  }
+  // The names found directly below `base` of the notes context (optionally filtered).
+  Names NamesBelow(const ZELString& base, const ZELString& filter = {}) {
+    ZEL_DIR_SearchHelper search(&Dir(), 1, base, notes_, filter, u"*");
+    uint32_t count = 0;
+    EXPECT_EQ(search.Search(count), 0);
+    Names names;
+    ZELString name;
+    ZEL_DIR_BaseEntry found(&Dir(), ZELString(), notes_);
+    for (int32_t r = search.GetFirstEntry(name, found); r == 0;
+         r = search.GetNextEntry(name, found))
+      names.emplace_back(name.view());
+    EXPECT_EQ(names.size(), count);
+    return names;
+  }
+
+  std::unique_ptr<zel::dir::testing::DirectoryUnderTest> under_;
+  uint32_t notes_ = 0, other_ = 0;
+};
+
+TEST_P(StoreSuite, ContextsBindByNameOrDnAndCreatingAgainIsFine) {
+  uint32_t id = 77, byDn = 0;
+  EXPECT_EQ(Dir().BindLDAP(u"&Missing", id), zel::dir::kNoSuchContext);
+  EXPECT_EQ(id, 77u);
+  ASSERT_EQ(Dir().BindLDAP(u"Root/Notes", byDn), 0);
+  EXPECT_EQ(byDn, notes_);
+  EXPECT_NE(notes_, other_);
+  // Processes race to create a context: the same DN again is fine, another DN is not.
+  EXPECT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
+  EXPECT_EQ(Dir().CreateDataContext(u"Notes", u"Elsewhere"), zel::dir::kContextConflict);
+  EXPECT_EQ(Dir().CreateDataContext(u"&Bad", u"X"), zel::dir::kInvalidArgument);
+  EXPECT_EQ(Dir().CreateDataContext(u"Bad", u"X\\"), zel::dir::kMalformedName);
+  EXPECT_EQ(Dir().BindLDAP(ZELString(), id), zel::dir::kInvalidArgument);
+}
+
+TEST_P(StoreSuite, EntriesAreAddedReadUpdatedAndDeletedByDnOrUid) {
+  const ZELString dn(u"Root/Notes/a \"quoted\" name\\/with separator");
+  uint64_t uid = 0;
+  ASSERT_EQ(AddNote(dn, u"first", 7, &uid), 0);
+  EXPECT_EQ((uid >> 32) & 0xFFFF, 0x0121u);  // what GetIconByUID asks with finds Add's entry
+  EXPECT_EQ(AddNote(dn, u"again", 8), zel::dir::kEntryExists);
+  NoteEntry byUID(&Dir(), uid);
+  ASSERT_EQ(byUID.Sync(), 0);
+  EXPECT_EQ(byUID.GetDN(), dn);
+  EXPECT_EQ(byUID.code, 7);
+  const uint32_t extra = 9;
+  byUID.AddValue(u"ATTRIBUTE-Extra", u"uint32", 12, &extra, 4);
+  ASSERT_EQ(byUID.Update(), 0);
+  // An update rewrites only what it changed: a fresh entry keeps the stored extra value.
+  NoteEntry fresh(&Dir(), dn, notes_);
+  fresh.text = u"third";
+  ASSERT_EQ(fresh.Update(), 0);
+  NoteEntry read(&Dir(), dn, notes_);
+  ASSERT_EQ(read.Sync(), 0);
+  uint32_t count = 0;
+  read.GetValueCount(u"ATTRIBUTE-Extra", count);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(read.text, ZELString(u"third"));
+  ASSERT_EQ(read.DelEntry(), 0);
+  for (int32_t again : {read.DelEntry(), read.Sync(), read.Update(),
+                        NoteEntry(&Dir(), uint64_t{0x0007000000000001}).Sync()}) {
+    EXPECT_EQ(again, zel::dir::kNoSuchEntry);
+  }
+}
+
+TEST_P(StoreSuite, ValuesAreTypedOrderedAndMultiValued) {
+  NoteEntry note(&Dir(), u"n", notes_);
+  const uint32_t a = 1, b = 2;
+  note.AddValue(u"ATTRIBUTE-Many", u"uint32", 12, &a, 4);
+  note.AddValue(u"ATTRIBUTE-Many", u"uint32", 12, &b, 4);
+  ASSERT_EQ(note.Add(), 0);
+  NoteEntry read(&Dir(), u"n", notes_);
+  ASSERT_EQ(read.Sync(), 0);
+  uint32_t value = 0, size = 4, type = 0;
+  ASSERT_EQ(read.GetFirstValue(u"ATTRIBUTE-Many", &value, size, type), 0);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(type, 12u);
+  ASSERT_EQ(read.GetNextValue(u"ATTRIBUTE-Many", &value, size, type), 0);
+  EXPECT_EQ(value, 2u);
+  EXPECT_EQ(read.GetNextValue(u"ATTRIBUTE-Many", &value, size, type), zel::dir::kNoMore);
+  size = 1;
+  EXPECT_EQ(read.GetFirstValue(u"ATTRIBUTE-Code", &value, size, type), zel::dir::kValueTooLarge);
+  EXPECT_EQ(size, 2u);
+}
+
+TEST_P(StoreSuite, OneLevelSearchesWithAndWithoutAFilter) {
+  ASSERT_EQ(AddNote(u"Root/Notes/b", u"x", 0x1f2e), 0);
+  ASSERT_EQ(AddNote(u"Root/Notes/a", u"y", 0x0001), 0);
+  ASSERT_EQ(AddNote(u"Root/Notes/a/deeper", u"z", 0x1f2e), 0);
+  NoteEntry made(&Dir(), ZELString(), notes_);  // the directory gives it its DN
+  made.code = 0x1f2e;
+  ASSERT_EQ(made.Add(), 0);
+  EXPECT_EQ(made.GetDN().view().substr(0, 1), u"@");
+  EXPECT_EQ(NamesBelow(u"Root/Notes"), (Names{u"a", u"b"}));  // not a/deeper
+  // Only the made entry is directly below the context with that code.
+  EXPECT_EQ(NamesBelow(ZELString(), u"ATTRIBUTE-Code=1f2e"), Names{made.GetDN().getName()});
+  EXPECT_EQ(NamesBelow(u"Root/Notes", u"ATTRIBUTE-Text=y"), Names{u"a"});
+  uint32_t count = 0;
+  for (uint8_t scope : {0, 2}) {
+    ZEL_DIR_SearchHelper bad(&Dir(), scope, ZELString(), notes_, ZELString(), u"*");
+    EXPECT_EQ(bad.Search(count), zel::dir::kUnsupportedSearch);
+  }
+}
+
+// A lookup finds only an entry of the context and class it asks for.
+TEST_P(StoreSuite, LookupsFindOnlyTheContextAndClassAskedFor) {
+  uint64_t note = 0;
+  ASSERT_EQ(AddNote(u"n", u"kept", 1, &note), 0);
+  ZEL_DIR_BaseEntry classless(&Dir(), u"n/plain", notes_);
+  ASSERT_EQ(classless.Add(), 0);
+  NoteEntry elsewhere(&Dir(), u"n", other_);
+  ASSERT_EQ(elsewhere.Add(), 0);
+  const struct {
+    const char* what;
+    uint64_t uid;  // by UID when nonzero, else by the DN "n" in the notes context
+    const char16_t* cls;
+  } cases[] = {
+      {"another class, by UID", note, u"CLASS-Icon"},
+      {"a classed entry as classless, by UID", note, u""},
+      {"a classless entry with a class, by UID", classless.GetUID(), u"CLASS-Note"},
+      {"another class, by DN", 0, u"CLASS-Icon"},
+      {"a classed entry as classless, by DN", 0, u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto make = [&] {
+      return c.uid != 0 ? std::make_unique<ZEL_DIR_Entry>(&Dir(), c.uid, c.cls)
+                        : std::make_unique<ZEL_DIR_Entry>(&Dir(), u"n", notes_, c.cls, 0);
+    };
+    EXPECT_EQ(make()->Sync(), zel::dir::kNoSuchEntry);
+    auto update = make();
+    update->DeleteAllValues(u"ATTRIBUTE-Text");
+    EXPECT_EQ(update->Update(), zel::dir::kNoSuchEntry);
+    EXPECT_EQ(make()->DelEntry(), zel::dir::kNoSuchEntry);
+  }
+  // Nothing was touched; a loaded entry stays in the context it was read from.
+  NoteEntry read(&Dir(), note), second(&Dir(), elsewhere.GetUID());
+  ASSERT_EQ(read.Sync(), 0);
+  EXPECT_EQ(read.text, ZELString(u"kept"));
+  ASSERT_EQ(second.Sync(), 0);
+  EXPECT_EQ(second.GetContextID(), other_);
+  EXPECT_EQ(ZEL_DIR_BaseEntry(&Dir(), u"n/plain", notes_).Sync(), 0);
+}
+
+// Two different names never land on one entry: names the directory gives are kept for it,
+// malformed DNs are refused, every other name reads back exactly as it was added.
+TEST_P(StoreSuite, NamesAreGivenRefusedOrKeptExactly) {
+  NoteEntry first(&Dir(), ZELString(), notes_);
+  ASSERT_EQ(first.Add(), 0);
+  char next[24];
+  std::snprintf(next, sizeof next, "@%016llx", static_cast<unsigned long long>(first.GetUID() + 1));
+  const struct {
+    ZELString dn;
+    int32_t code;
+  } cases[] = {
+      {ZELString::FromUtf8(next), zel::dir::kReservedName},
+      {u"@", zel::dir::kReservedName},
+      {u"@x", zel::dir::kReservedName},
+      {u"Root/Notes/zz\\", zel::dir::kMalformedName},
+      {u"Root/Notes/a\\b", zel::dir::kMalformedName},
+      {u"x\\/y\\", zel::dir::kMalformedName},
+      {ZELString(std::u16string_view(u"Root/Notes/zz\0tail", 16)), zel::dir::kMalformedName},
+      {ZELString(first.GetDN()).appendDistinguishedName(u"child"), 0},
+      {u"x@", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dn.toUtf8());
+    EXPECT_EQ(AddNote(c.dn), c.code);
+    if (c.code != zel::dir::kMalformedName) continue;
+    EXPECT_EQ(NoteEntry(&Dir(), c.dn, notes_).Sync(), c.code);
+    EXPECT_EQ(NoteEntry(&Dir(), c.dn, notes_).DelEntry(), c.code);
+    ZEL_DIR_SearchHelper below(&Dir(), 1, c.dn, notes_, ZELString(), u"*");
+    uint32_t count = 0;
+    EXPECT_EQ(below.Search(count), c.code);
+  }
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(AddNote(ZELString()), 0);  // not blocked by anyone
+
+  const Names names = {u"zz\\", u"zz\\\\", u"zz", u"a/b", u"\\/", u"/"};
+  for (const std::u16string& name : names) {
+    ASSERT_EQ(AddNote(ZELString(u"Root/Notes").appendDistinguishedName(ZELString(name))), 0);
+  }
+  const Names found = NamesBelow(u"Root/Notes");
+  EXPECT_EQ(std::set(found.begin(), found.end()), std::set(names.begin(), names.end()));
+}
+
+// A text value with a NUL inside is refused whole: it is not cut to what precedes the NUL.
+TEST_P(StoreSuite, TextValuesWithANulInsideAreRefused) {
+  const char16_t secret[] = u"secret\0tail";  // and its terminator
+  NoteEntry note(&Dir(), u"s", notes_);
+  EXPECT_EQ(note.AddValue(u"ATTRIBUTE-Other", u"css", 7, secret, sizeof secret),
+            zel::dir::kInvalidValue);
+  EXPECT_EQ(note.Add(), zel::dir::kInvalidValue);
+  EXPECT_EQ(NoteEntry(&Dir(), u"s", notes_).Sync(), zel::dir::kNoSuchEntry);
+  ASSERT_EQ(AddNote(u"Root/Notes/t", u"secret"), 0);
+  NoteEntry update(&Dir(), u"Root/Notes/t", notes_);
+  ASSERT_EQ(update.Sync(), 0);
+  update.AddValue(u"ATTRIBUTE-Other", u"css", 7, secret, sizeof secret - 2);  // no terminator
+  EXPECT_EQ(update.Update(), zel::dir::kInvalidValue);
+  EXPECT_EQ(NamesBelow(u"Root/Notes", u"ATTRIBUTE-Other=secret"), Names{});
+  // A terminator at the end is the text's own, as ZELString writes it.
+  EXPECT_EQ(NamesBelow(u"Root/Notes", u"ATTRIBUTE-Text=secret"), Names{u"t"});
+}
+
+// The rule for parents: an entry may be added below a DN where no entry is, and deleting an
+// entry deletes it alone; its children stay where they are.
+TEST_P(StoreSuite, ParentsNeedNotExistAndChildrenOutliveTheirParent) {
+  ASSERT_EQ(AddNote(u"p/q/r", u"deep"), 0);
+  EXPECT_EQ(NoteEntry(&Dir(), u"p/q", notes_).Sync(), zel::dir::kNoSuchEntry);
+  EXPECT_EQ(NamesBelow(u"p/q"), Names{u"r"});
+  ASSERT_EQ(AddNote(u"p/q"), 0);
+  ASSERT_EQ(NoteEntry(&Dir(), u"p/q", notes_).DelEntry(), 0);
+  NoteEntry child(&Dir(), u"p/q/r", notes_);
+  ASSERT_EQ(child.Sync(), 0);
+  EXPECT_EQ(child.text, ZELString(u"deep"));
+  EXPECT_EQ(NamesBelow(u"p/q"), Names{u"r"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite,
+                         ::testing::ValuesIn(zel::dir::testing::BackendsUnderTest()),
+                         [](const auto& param) { return param.param.name; });
+
+}  // namespace
