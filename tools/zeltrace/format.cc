@@ -1,9 +1,9 @@
 #include "format.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "message_texts.h"
 #include "zel/runtime/strings.h"
@@ -64,11 +64,18 @@ std::string FormatRecord(const zel::trace::FileRecord& record) {
   zel::trace::Module module;
   const bool known = ModuleOf(record.guid, &module);
   const char* text = known ? MessageText(module, record.messageNumber) : nullptr;
-  const std::time_t seconds = static_cast<std::time_t>(record.timeNs / 1000000000u);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+  // The calendar of <chrono> rather than gmtime: the same on every platform, thread-safe, and
+  // free of the 32-bit time_t's 2038 limit.
+  using namespace std::chrono;
+  const sys_seconds when{seconds(record.timeNs / 1000000000u)};
+  const sys_days day = floor<days>(when);
+  const year_month_day date(day);
+  const hh_mm_ss<seconds> time(when - day);
+  char stamp[48];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
   char head[160];
   std::snprintf(head, sizeof head, "#%" PRIu64 " %s.%06uZ pid %" PRIu32 " %s %u", record.sequence,
                 stamp, static_cast<unsigned>(record.timeNs % 1000000000u / 1000u), record.processID,

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "zel/runtime/codes.h"
+#include "zel/runtime/testing/portable.h"
 
 namespace {
 
@@ -54,7 +54,8 @@ TEST_F(SecureTest, RoundTripsUnderItsKeyOnlyAndNeedsAKey) {
 }
 
 TEST_F(SecureTest, KeyFilesHoldSixtyFourHexDigits) {
-  const auto path = std::filesystem::temp_directory_path() / "zel-secure-test.key";
+  const zel::rt::testing::TempFolder folder("zel-secure");
+  const std::string path = folder.File("farm.key");
   auto write = [&](const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     std::fputs(text.c_str(), f);
@@ -66,7 +67,7 @@ TEST_F(SecureTest, KeyFilesHoldSixtyFourHexDigits) {
   EXPECT_EQ(ZEL_SECURE_LoadKeyFile(0x3A, path.c_str()), zel::rt::kInvalidArgument);
   write(std::string(64, 'g'));
   EXPECT_EQ(ZEL_SECURE_LoadKeyFile(0x3A, path.c_str()), zel::rt::kInvalidArgument);
-  std::filesystem::remove(path);
+  std::remove(path.c_str());
   EXPECT_EQ(ZEL_SECURE_LoadKeyFile(0x3A, path.c_str()), zel::rt::kInvalidArgument);
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "windows_file_device.h"
 #include "zel/tracedev/device.h"
 
 namespace zel::trace {
@@ -39,6 +40,8 @@ class DriverDevice final : public TraceDevice {
 }  // namespace
 
 TraceDevice* OpenPlatformDevice() {
+  // A control file named in the environment selects the file device, without the driver.
+  if (TraceDevice* file = OpenWindowsFileDevice()) return file;
   HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(kWindowsDeviceName), 0, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "zel/runtime/testing/child_process.h"
 #include "zel/tracedev/files.h"
 
 namespace {
@@ -39,7 +40,8 @@ constexpr const char* kMemoryBound = "ulimit -v 1000000; ";
 // Runs the tool with `arguments` (its output and errors together), bounded in memory and time.
 ToolRun RunTool(const std::string& arguments) {
   const std::string command = std::string(kMemoryBound) + "exec timeout 30 " +
-                              std::string(ZELTRACE_TOOL) + " " + arguments + " 2>&1";
+                              zel::rt::testing::ChildEmulatorPrefix() + ZELTRACE_TOOL + " " +
+                              arguments + " 2>&1";
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;

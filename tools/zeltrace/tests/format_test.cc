@@ -34,4 +34,23 @@ TEST(FormatTest, ArgumentsReadAsStringsIntegersOrBytes) {
             "2300): operations use events (code) | 0x80010006 (-2147418106)");
 }
 
+TEST(FormatTest, TimesPrintAsUtcOnEveryPlatform) {
+  // Past 2038 too, where a 32-bit time_t ends.
+  const struct {
+    uint64_t timeNs;
+    const char* stamp;
+  } kCases[] = {
+      {951782400ull * 1000000000 + 5000, "2000-02-29T00:00:00.000005Z"},
+      {2147483647ull * 1000000000 + 999999999, "2038-01-19T03:14:07.999999Z"},
+      {2147483648ull * 1000000000, "2038-01-19T03:14:08.000000Z"},
+      {4107542400ull * 1000000000 - 1000, "2100-02-28T23:59:59.999999Z"},
+  };
+  for (const auto& c : kCases) {
+    zel::trace::FileRecord record;
+    record.timeNs = c.timeNs;
+    const std::string line = zeltrace::FormatRecord(record);
+    EXPECT_EQ(line.substr(3, line.find(' ', 3) - 3), c.stamp) << line;
+  }
+}
+
 }  // namespace

@@ -1,15 +1,15 @@
 // Context binding and the object registry on a real store file.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-#include <csignal>
+#include <cstdio>
+#include <string>
 
 #include "admintool/directory/capabilities.h"
 #include "directory_test_support.h"
 #include "zel/admintool/allocation.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
+#include "zel/runtime/testing/child_process.h"
 
 namespace {
 
@@ -199,30 +199,35 @@ ZELString CrashObjectName(uint32_t i) {
   return ZELString::FromUtf8(name);
 }
 
+// Another process registers objects in the store at `path` until it is killed, and says
+// "stored N" once object N's call returned.
+const zel::rt::testing::ChildRole kCrashWriter("crash-writer", [](const std::string& path) {
+  zel::dir::testing::StoreAt store(path);
+  zel::rt::testing::ScriptedHost host;
+  host.Plugins().Offer(kZelDirectoryStoreInterface, &store);
+  host.SetNeighborhoodName(ZELString(u"North"));
+  ZEL_AdminToolSAL writer(host);
+  for (uint32_t i = 0;; ++i) {
+    ZEL_AdminToolObject object(u"Root/Crash", nullptr);
+    object.setName(CrashObjectName(i).getName());
+    object.setUID(i + 1);
+    if (writer.RegisterObject(object, false) != 0) return 1;
+    std::printf("stored %u\n", i);
+    std::fflush(stdout);
+  }
+});
+
 TEST_F(ObjectRegistryTest, ObjectsWhoseCallReturnedSurviveAKilledProcess) {
-  int reports[2];
-  ASSERT_EQ(pipe(reports), 0);
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    close(reports[0]);
-    ZEL_AdminToolSAL writer(host_);
-    for (uint32_t i = 0;; ++i) {
-      ZEL_AdminToolObject object(u"Root/Crash", nullptr);
-      object.setName(CrashObjectName(i).getName());
-      object.setUID(i + 1);
-      if (writer.RegisterObject(object, false) != 0) _exit(1);
-      if (write(reports[1], &i, sizeof i) != sizeof i) _exit(2);
-    }
-  }
-  close(reports[1]);
+  zel::rt::testing::ChildProcess child =
+      zel::rt::testing::ChildProcess::StartRole("crash-writer", store_.StorePath());
+  ASSERT_TRUE(child.Started());
   uint32_t last = 0;
-  for (int received = 0; received < 200; ++received) {
-    ASSERT_EQ(read(reports[0], &last, sizeof last), static_cast<ssize_t>(sizeof last));
+  std::string line;
+  for (int received = 0; received < 200;) {
+    ASSERT_TRUE(child.ReadLine(&line)) << "the writer ended early";
+    if (std::sscanf(line.c_str(), "stored %u", &last) == 1) ++received;
   }
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(reports[0]);
+  child.Kill();
 
   sqlite3* db = nullptr;
   sqlite3_open(store_.StorePath().c_str(), &db);

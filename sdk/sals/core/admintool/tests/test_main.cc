@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "zel/runtime/testing/child_process.h"
 
 namespace zel::sal::testing {
 
@@ -12,7 +13,9 @@ zel::trace::testing::CaptureDevice& TraceCapture() {
 }  // namespace zel::sal::testing
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
   zel::trace::InstallTraceDevice(&zel::sal::testing::TraceCapture());
+  int exitCode = 0;
+  if (zel::rt::testing::RunChildRoleIfAsked(&exitCode)) return exitCode;
+  ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,32 +1,35 @@
 // A store location in a fresh temporary folder, removed with everything in it at the end.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "zel/directory/service.h"
+#include "zel/runtime/testing/portable.h"
 
 namespace zel::dir::testing {
 
 class TempStore final : public ZEL_DIR_StoreLocation {
  public:
-  TempStore() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zeldir-XXXXXX").string();
-    folder_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-  }
+  TempStore() = default;
   TempStore(const TempStore&) = delete;
   TempStore& operator=(const TempStore&) = delete;
-  ~TempStore() {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
 
-  std::string StorePath() override { return folder_ + "/directory.db"; }
-  const std::string& Folder() const { return folder_; }
+  std::string StorePath() override { return folder_.File("directory.db"); }
+  const std::string& Folder() const { return folder_.Path(); }
 
  private:
-  std::string folder_;
+  zel::rt::testing::TempFolder folder_{"zeldir"};
+};
+
+// A location named by its path (the store of another process's TempStore).
+class StoreAt final : public ZEL_DIR_StoreLocation {
+ public:
+  explicit StoreAt(std::string path) : path_(std::move(path)) {}
+  std::string StorePath() override { return path_; }
+
+ private:
+  std::string path_;
 };
 
 }  // namespace zel::dir::testing
