@@ -14,6 +14,22 @@ int32_t FarmSubsystem::DeliverEvent(ZEL_BUF_EventBuffer* event, uint32_t /*flags
 
 EventTransport* FarmSubsystem::GetEventTransport() { return &farm_; }
 
+void FarmSubsystem::SetRequestHandler(RequestHandler handler) {
+  if (!handler) {
+    handler_ = nullptr;
+    return;
+  }
+  handler_ = [handler = std::move(handler)](const Caller&, const ZEL_BUF_EventBuffer& request,
+                                            ZEL_BUF_EventBuffer** reply) {
+    return handler(request, reply);
+  };
+}
+
+void FarmSubsystem::SetPeer(std::string peer, bool owner) {
+  peer_ = std::move(peer);
+  owner_ = owner;
+}
+
 InProcessFarm::InProcessFarm() {
   ZelPluginApis.Offer(kZelEventDispatcherInterface, static_cast<ZEL_PIF_EventDispatcher*>(this));
 }
@@ -44,7 +60,7 @@ int32_t InProcessFarm::Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** 
   if (target == nullptr) return kNoSuchSubsystem;
   if (!target->handler_) return kNotAccepted;
   ZEL_BUF_EventBuffer* answer = nullptr;
-  const int32_t result = target->handler_(*request, &answer);
+  const int32_t result = target->handler_(CallerOf(*request), *request, &answer);
   if (result < 0) {
     delete answer;  // a failing handler's reply is never handed on
     return result;
@@ -59,8 +75,22 @@ int32_t InProcessFarm::Post(ZEL_BUF_EventBuffer* event) {
   if (event == nullptr) return kInvalidArgument;
   FarmSubsystem* target = FindSubsystem(event->GetDestSubsystemUID());
   if (target == nullptr) return kNoSuchSubsystem;
+  if (target->postHandler_) {
+    target->postHandler_(CallerOf(*event), std::move(owned));
+    return kOk;
+  }
   target->inbox_.push_back(std::move(owned));
   return kOk;
+}
+
+Caller InProcessFarm::CallerOf(const ZEL_BUF_EventBuffer& event) {
+  Caller caller;
+  caller.sourceUID = event.GetSrcSubsystemUID();
+  if (const FarmSubsystem* source = FindSubsystem(caller.sourceUID)) {
+    caller.peer = source->peer_;
+    caller.owner = source->owner_;
+  }
+  return caller;
 }
 
 }  // namespace zel::rt

@@ -1,6 +1,9 @@
 // The send path, the in-process farm, plug-in tables, the SAL base and the scripted host.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "zel/runtime/codes.h"
 #include "zel/runtime/farm.h"
 #include "zel/runtime/reader.h"
@@ -94,6 +97,40 @@ TEST(InProcessFarmTest, OneWayEventsReachTheSubsystemTheyName) {
   EXPECT_EQ(console.Inbox()[0]->GetEventID(), 95);
   EXPECT_EQ(console.Inbox()[1]->GetEventID(), 81);
   EXPECT_TRUE(sender.Inbox().empty());
+}
+
+TEST(InProcessFarmTest, RequestsAndPostsCarryTheSendersIdentity) {
+  InProcessFarm farm;
+  farm.AddSubsystem(5).SetPeer("unix:alice", false);
+  farm.AddSubsystem(6).SetPeer("unix:root", true);
+  farm.AddSubsystem(7);  // given no identity
+  std::vector<zel::rt::Caller> seen;
+  FarmSubsystem& target = farm.AddSubsystem(22);
+  target.SetCallerRequestHandler([&](const zel::rt::Caller& caller,
+                                     const ZEL_BUF_EventBuffer& request,
+                                     ZEL_BUF_EventBuffer** reply) {
+    seen.push_back(caller);
+    return Doubler(request, reply);
+  });
+  target.SetPostHandler([&](const zel::rt::Caller& caller, std::unique_ptr<ZEL_BUF_EventBuffer>) {
+    seen.push_back(caller);
+  });
+
+  for (uint16_t source : {5, 6, 7, 9}) {
+    ZEL_BUF_EventBuffer* reply = nullptr;
+    EXPECT_EQ(farm.Send(CreateSALEvent2(48, ZELVersion(1, 0), 0, source, 22, 1), &reply), 3);
+    delete reply;
+  }
+  EXPECT_EQ(farm.Post(CreateSALEvent2(81, ZELVersion(1, 0), 0, 6, 22, 1)), zel::rt::kOk);
+
+  const std::vector<zel::rt::Caller> expected = {
+      {0, 5, "unix:alice", false},
+      {0, 6, "unix:root", true},
+      {0, 7, "", false},
+      {0, 9, "", false},  // a source outside the farm has no identity
+      {0, 6, "unix:root", true}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_TRUE(target.Inbox().empty()) << "a post handler takes posts instead of the inbox";
 }
 
 TEST(InProcessFarmTest, SubsystemsAnswerTheirIdentityAndOfferInterfacesByNumber) {

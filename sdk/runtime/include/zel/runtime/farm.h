@@ -6,8 +6,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "zel/runtime/caller.h"
 #include "zel/runtime/export.h"
 #include "zel/runtime/pif.h"
 #include "zel/runtime/plugins.h"
@@ -24,6 +26,12 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   // with the request's CreateReplyEvent, or any new event). The request stays the farm's.
   using RequestHandler =
       std::function<int32_t(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply)>;
+  // The same, told who sent the request.
+  using CallerRequestHandler = std::function<int32_t(
+      const Caller& caller, const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply)>;
+  // Takes a one-way event addressed to this subsystem (instead of the inbox).
+  using PostHandler =
+      std::function<void(const Caller& caller, std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
 
   FarmSubsystem(InProcessFarm& farm, uint16_t uid);
   FarmSubsystem(const FarmSubsystem&) = delete;
@@ -37,7 +45,12 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   EventTransport* GetEventTransport() override;
 
   void SetNeighborhoodName(const ZELString& name) { neighborhood_ = name; }
-  void SetRequestHandler(RequestHandler handler) { handler_ = std::move(handler); }
+  void SetRequestHandler(RequestHandler handler);
+  void SetCallerRequestHandler(CallerRequestHandler handler) { handler_ = std::move(handler); }
+  void SetPostHandler(PostHandler handler) { postHandler_ = std::move(handler); }
+  // The identity that events sent from this subsystem carry to their target: the peer's account
+  // text ("" for none) and whether it is the farm's owner. None until set.
+  void SetPeer(std::string peer, bool owner);
   // The subsystem's own plug-in API table, where further interfaces are offered by number.
   PluginRegistry& Plugins() { return plugins_; }
   // Whether GetPluginApis() answers the table (true) or null (false).
@@ -53,7 +66,10 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   InProcessFarm& farm_;
   uint16_t uid_;
   ZELString neighborhood_;
-  RequestHandler handler_;
+  CallerRequestHandler handler_;
+  PostHandler postHandler_;
+  std::string peer_;
+  bool owner_ = false;
   PluginRegistry plugins_;
   bool hasPluginApis_ = true;
   std::vector<std::unique_ptr<ZEL_BUF_EventBuffer>> inbox_;
@@ -78,6 +94,9 @@ class ZEL_RUNTIME_API InProcessFarm final : public EventTransport, public ZEL_PI
   int32_t PostEvent(ZEL_BUF_EventBuffer* event) override { return Post(event); }
 
  private:
+  // Who `event` comes from: its source subsystem's peer identity, on connection 0.
+  Caller CallerOf(const ZEL_BUF_EventBuffer& event);
+
   std::map<uint16_t, std::unique_ptr<FarmSubsystem>> subsystems_;
 };
 
