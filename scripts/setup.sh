@@ -3,7 +3,11 @@
 # missing with apt-get; otherwise it names the packages to install and stops.
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev)
+# The portable core needs only the compilers, GoogleTest, Google Benchmark and SQLite; the server
+# side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
+# libsystemd (socket activation, readiness).
+packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  libsodium-dev libboost-dev libssl-dev libsystemd-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
