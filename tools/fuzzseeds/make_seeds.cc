@@ -14,7 +14,7 @@
 namespace zel::fuzzseeds {
 void WriteProtocolSeeds(const std::filesystem::path& root);
 void WriteTransportSeeds(const std::filesystem::path& root);
-}
+}  // namespace zel::fuzzseeds
 
 namespace {
 

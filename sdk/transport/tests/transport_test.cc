@@ -1,6 +1,7 @@
 // Consoles and a server over real sockets: round trips on every kind of address, many threads
 // on one connection, notifications, refusals, limits, hostile bytes, a server that dies.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,9 +10,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "test_farm.h"
@@ -471,8 +474,15 @@ TEST(TransportTest, BadInputClosesOnlyThatConnection) {
   EXPECT_EQ(farm.server().ConnectionCount(), 1u);
 }
 
-// A server in a child process, on the socket path given, until it is killed.
-int ServeUntilKilled(const std::string& path) {
+// A server in a child process, on the socket path given, until it is killed. With a path that
+// begins with '!' the process may hold only 32 files (its hard limit, which it cannot raise).
+int ServeUntilKilled(const std::string& argument) {
+  std::string path = argument;
+  if (path.front() == '!') {
+    path.erase(0, 1);
+    const rlimit few{32, 32};
+    if (setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
+  }
   ServerOptions options;
   options.listen = {"unix:" + path};
   options.threads = 2;
@@ -481,7 +491,7 @@ int ServeUntilKilled(const std::string& path) {
     std::cout << "failed " << farm.Error() << std::endl;
     return 1;
   }
-  std::cout << "ready" << std::endl;
+  std::cout << "ready " << getpid() << std::endl;
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 const zel::rt::testing::ChildRole kServerRole("transport-server", ServeUntilKilled);
@@ -493,7 +503,7 @@ TEST(TransportTest, ServerKilledMidRequestThenBackAgain) {
     auto child = zel::rt::testing::ChildProcess::StartRole("transport-server", path);
     std::string line;
     EXPECT_TRUE(child.ReadLine(&line));
-    EXPECT_EQ(line, "ready");
+    EXPECT_EQ(line.rfind("ready ", 0), 0u) << line;
     return child;
   };
   ClientOptions options = ClientFor("unix", "unix:" + path);
@@ -519,6 +529,54 @@ TEST(TransportTest, ServerKilledMidRequestThenBackAgain) {
   std::unique_ptr<ZEL_BUF_EventBuffer> reply;
   EXPECT_EQ(Call(host, kEcho, {2}, &reply), 0) << Client::LastError();
   again.Kill();
+}
+
+}  // namespace
+}  // namespace zel::transport::testing
+
+namespace zel::transport::testing {
+namespace {
+
+// Processor time (user and system, in clock ticks) a process has used.
+long CpuTicks(const std::string& pid) {
+  std::ifstream file("/proc/" + pid + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::stol(field);  // utime, stime
+  }
+  return ticks;
+}
+
+TEST(TransportTest, RunningOutOfFilesNeitherSpinsNorStops) {
+  zel::rt::testing::TempFolder folder("zel_transport");
+  const std::string path = folder.File("farm.sock");
+  auto server = zel::rt::testing::ChildProcess::StartRole("transport-server", "!" + path);
+  std::string line;
+  ASSERT_TRUE(server.ReadLine(&line));
+  ASSERT_EQ(line.rfind("ready ", 0), 0u) << line;
+  const std::string pid = line.substr(6);
+  // More connections than the server may hold files: its accepts fail for want of descriptors.
+  std::vector<int> flood;
+  for (int i = 0; i < 48; ++i) {
+    const int fd = ConnectRaw("unix:" + path);
+    if (fd >= 0) flood.push_back(fd);
+  }
+  std::this_thread::sleep_for(milliseconds(200));
+  const long before = CpuTicks(pid);
+  std::this_thread::sleep_for(milliseconds(1000));
+  const long used = CpuTicks(pid) - before;
+  EXPECT_LT(used, 20) << "ticks of processor time in one second while out of descriptors";
+  for (int fd : flood) ::close(fd);
+  ClientOptions options = ClientFor("unix", "unix:" + path);
+  options.offerDispatcher = false;
+  Client client(options);
+  ConsoleHost host(client, kHostUID);
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+  EXPECT_EQ(Call(host, kEcho, {3}, &reply), 0) << Client::LastError();
+  server.Kill();
 }
 
 }  // namespace
