@@ -416,6 +416,13 @@ void Client::Impl::WriteNext(const std::shared_ptr<Link>& link) {
   link->channel_->Write(front.GetData(), front.GetSize(),
                         [self = shared_from_this(), link](const error_code& error, std::size_t) {
                           if (link->dead_) return;
+                          if (error && !link->up_) {
+                            // A server that refuses the greeting closes at once; its
+                            // refusal is still to be read, and the read says why.
+                            link->queue_.clear();
+                            link->writing_ = false;
+                            return;
+                          }
                           if (error) {
                             return self->Down(link, zel::rt::kConnectionBroken,
                                               "the connection broke: " + error.message());
