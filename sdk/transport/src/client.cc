@@ -81,6 +81,7 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
   void Stop();
   // Ends the connection (and an attempt under way), from any thread.
   void Drop(const std::string& why);
+  // Under mu_ (thread_ is started under it).
   bool OnOwnThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
   const ClientOptions options_;
@@ -97,7 +98,9 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
   uint32_t nextSubscription_ = 1;                   // under mu_
 
  private:
+  // A call waiting for its reply; each has its own condition, so a reply wakes only its caller.
   struct Pending {
+    std::condition_variable answered;
     uint64_t generation = 0;
     bool done = false;
     int32_t result = 0;
@@ -132,10 +135,10 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
 // Waits until a connection is up, starting an attempt when none is under way. 0 and the link,
 // or how the attempt ended.
 int32_t Client::Impl::Connected(Clock::time_point deadline, std::shared_ptr<Link>* link) {
+  std::unique_lock lock(mu_);
   if (OnOwnThread()) {
     return Fail(zel::rt::kInvalidArgument, "a notification handler cannot wait for the farm");
   }
-  std::unique_lock lock(mu_);
   if (!thread_.joinable()) {
     work_.emplace(io_.get_executor());
     thread_ = std::thread([this] { io_.run(); });
@@ -330,7 +333,7 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
       waiting.result = frame.result;
       waiting.reply = std::move(frame.event);
       waiting.done = true;
-      changed_.notify_all();
+      waiting.answered.notify_one();
       return;
     }
     case FrameKind::kNotify: {
@@ -395,6 +398,7 @@ void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const s
     if (waiting->generation == link->generation_ && !waiting->done) {
       waiting->done = true;
       waiting->result = link->up_ ? zel::rt::kConnectionBroken : code;
+      waiting->answered.notify_one();
     }
   }
   changed_.notify_all();
@@ -445,7 +449,7 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
   }
   Hand(link, std::move(frame));
   std::unique_lock lock(mu_);
-  const bool answered = changed_.wait_until(lock, deadline, [&] { return waiting.done; });
+  const bool answered = waiting.answered.wait_until(lock, deadline, [&] { return waiting.done; });
   pending_.erase(requestID);
   if (!answered) {
     return Fail(zel::rt::kTimeout, "no reply from " + options_.address + " within the timeout");

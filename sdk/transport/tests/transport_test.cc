@@ -228,6 +228,30 @@ TEST(TransportTest, SubscribersAreNotifiedAndMonitorNeedsTheOwner) {
   }
 }
 
+TEST(TransportTest, NotificationHandlerCannotWaitForTheFarm) {
+  zel::rt::testing::TempFolder folder("zel_transport");
+  TestFarm farm(OptionsFor("unix", folder.Path()));
+  ASSERT_EQ(farm.Start(), 0) << farm.Error();
+  Client client(ClientFor("unix", farm.Address()));
+  ConsoleHost host(client, kHostUID);
+  std::atomic<int32_t> fromHandler{1};
+  Inbox inbox;
+  uint32_t subscription = 0;
+  ASSERT_EQ(client.Subscribe(
+                {kPublished}, false,
+                [&](uint32_t id, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+                  std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+                  fromHandler = Call(host, kEcho, {1}, &reply);  // would wait for itself
+                  inbox.Handler()(id, std::move(event));
+                },
+                &subscription),
+            0);
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+  ASSERT_EQ(Call(host, kPublish, {4}, &reply), 0);
+  ASSERT_TRUE(inbox.WaitFor(1));
+  EXPECT_EQ(fromHandler.load(), zel::rt::kInvalidArgument);
+}
+
 TEST(TransportTest, IncompatibleVersionsAreRefusedOnBothEnds) {
   struct Case {
     const char* name;

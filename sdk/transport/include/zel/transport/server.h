@@ -74,6 +74,7 @@ class Server {
   Server& operator=(const Server&) = delete;
   ~Server();  // Stop()
 
+  // Set before Start: the loop's threads read them without a lock. Hooks run on those threads.
   void SetSubscribeHook(SubscribeHook hook);
   void SetLogHook(LogHook hook);
 
