@@ -26,6 +26,7 @@ class PlainChannel final : public Channel {
     socket_.close(ignored);
   }
   int NativeHandle() override { return socket_.native_handle(); }
+  bool WritableDirectly() override { return true; }
 
  private:
   Socket socket_;

@@ -27,6 +27,8 @@ class Channel {
   // Closes the socket: pending operations end with an error.
   virtual void Close() = 0;
   virtual int NativeHandle() = 0;
+  // Whether whole frames may be written to NativeHandle() directly (no TLS record layer).
+  virtual bool WritableDirectly() { return false; }
   // The subject of the peer's verified certificate (RFC 2253 form); empty without TLS.
   virtual std::string PeerSubject() { return {}; }
 };

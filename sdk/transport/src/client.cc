@@ -4,6 +4,10 @@
 // variable until their reply, the connection's end, or their deadline.
 #include "zel/transport/client.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -62,6 +66,12 @@ class Link : public std::enable_shared_from_this<Link> {
   bool writing_ = false;
   bool up_ = false;
   bool dead_ = false;
+  // Once up, a link without TLS is written by the callers themselves, one at a time, straight
+  // to the socket: a frame then leaves without waking the client's thread. Set before the link
+  // is handed to any caller.
+  bool direct_ = false;
+  std::mutex writeMu_;
+  bool closed_ = false;  // under writeMu_: the socket is closed, nothing more is written
 };
 
 class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
@@ -73,11 +83,14 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
                const std::shared_ptr<Link>& link, std::unique_ptr<ZEL_BUF_EventBuffer>* reply);
   void Queue(const std::shared_ptr<Link>& link, EncodedFrame frame);
   // Hands a frame to the client's thread for writing, from any thread.
-  void Hand(const std::shared_ptr<Link>& link, EncodedFrame frame) {
+  void Hand(const std::shared_ptr<Link>& link, EncodedFrame frame, Clock::time_point deadline) {
+    if (link->direct_) return WriteDirect(link, *frame, deadline);
     auto shared = std::make_shared<EncodedFrame>(std::move(frame));
     asio::post(
         io_, [self = shared_from_this(), link, shared] { self->Queue(link, std::move(*shared)); });
   }
+  void WriteDirect(const std::shared_ptr<Link>& link, const ZEL_BUF_BinBuffer& frame,
+                   Clock::time_point deadline);
   void Stop();
   // Ends the connection (and an attempt under way), from any thread.
   void Drop(const std::string& why);
@@ -357,6 +370,7 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
 // The greeting succeeded: the link serves calls, and what was subscribed is asked again.
 void Client::Impl::Up(const std::shared_ptr<Link>& link) {
   link->up_ = true;
+  link->direct_ = link->channel_->WritableDirectly();
   link->deadline_->cancel();
   std::vector<EncodedFrame> again;
   {
@@ -371,7 +385,7 @@ void Client::Impl::Up(const std::shared_ptr<Link>& link) {
     }
     changed_.notify_all();
   }
-  for (auto& frame : again) Queue(link, std::move(frame));
+  for (auto& frame : again) Hand(link, std::move(frame), Clock::now() + options_.timeout);
 }
 
 // The link ends: an attempt that failed, or a connection that broke. Every call waiting on it
@@ -381,7 +395,14 @@ void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const s
   link->dead_ = true;
   if (link->deadline_) link->deadline_->cancel();
   if (link->resolver_) link->resolver_->cancel();
-  if (link->channel_) link->channel_->Close();
+  if (link->channel_) {
+    // A caller may be writing straight to the socket: shutting it down wakes that write, and
+    // the socket is closed only once the write has let go of it.
+    if (link->direct_) ::shutdown(link->channel_->NativeHandle(), SHUT_RDWR);
+    std::lock_guard writing(link->writeMu_);
+    link->closed_ = true;
+    link->channel_->Close();
+  }
   error_code ignored;
   if (link->localSocket_) link->localSocket_->close(ignored);
   if (link->tcpSocket_) link->tcpSocket_->close(ignored);
@@ -436,6 +457,38 @@ void Client::Impl::WriteNext(const std::shared_ptr<Link>& link) {
                         });
 }
 
+// Writes a whole frame from the caller's thread. A frame that cannot be written whole by the
+// deadline leaves the stream cut in the middle: the link is ended (its calls answer
+// kConnectionBroken) and the next call connects again.
+void Client::Impl::WriteDirect(const std::shared_ptr<Link>& link, const ZEL_BUF_BinBuffer& frame,
+                               Clock::time_point deadline) {
+  std::unique_lock writing(link->writeMu_);
+  if (link->closed_) return;
+  const int fd = link->channel_->NativeHandle();
+  const uint8_t* at = frame.GetData();
+  std::size_t left = frame.GetSize();
+  while (left > 0) {
+    const ssize_t wrote = ::send(fd, at, left, MSG_NOSIGNAL);
+    if (wrote > 0) {
+      at += wrote;
+      left -= static_cast<std::size_t>(wrote);
+      continue;
+    }
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (wrote < 0 && (errno == EAGAIN || errno == EINTR) && wait.count() > 0) {
+      pollfd ready{fd, POLLOUT, 0};
+      ::poll(&ready, 1, static_cast<int>(wait.count()));
+      continue;
+    }
+    writing.unlock();
+    asio::post(io_, [self = shared_from_this(), link] {
+      self->Down(link, zel::rt::kConnectionBroken, "the connection broke while writing");
+    });
+    return;
+  }
+}
+
 // Sends one frame that expects a reply and waits for it until `deadline`.
 int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_point deadline,
                            const std::shared_ptr<Link>& link,
@@ -447,7 +500,7 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
     if (link_ != link) return Fail(zel::rt::kConnectionBroken, "the connection broke");
     pending_[requestID] = &waiting;
   }
-  Hand(link, std::move(frame));
+  Hand(link, std::move(frame), deadline);
   std::unique_lock lock(mu_);
   const bool answered = waiting.answered.wait_until(lock, deadline, [&] { return waiting.done; });
   pending_.erase(requestID);
@@ -543,7 +596,7 @@ int32_t Client::Post(ZEL_BUF_EventBuffer* event) {
   if (code != zel::rt::kOk) return code;
   EncodedFrame frame = EncodePost(*event, &code);
   if (!frame) return Fail(code, "the event cannot be sent");
-  impl_->Hand(link, std::move(frame));
+  impl_->Hand(link, std::move(frame), Clock::now() + impl_->options_.timeout);
   return zel::rt::kOk;
 }
 

@@ -144,11 +144,15 @@ class Session : public std::enable_shared_from_this<Session> {
   void Refuse(int32_t code, const std::string& message);
   void Close(const std::string& why);
   void ArmTimer();
+  void Wait(Clock::time_point at);
 
   std::shared_ptr<Server::Impl> server_;
   std::unique_ptr<Channel> channel_;
   asio::any_io_executor strand_;
   asio::steady_timer timer_;
+  Clock::time_point deadline_ = Clock::time_point::max();  // when the connection is dropped
+  const char* deadlineWhy_ = "read timeout";
+  Clock::time_point timerAt_ = Clock::time_point::max();  // when the timer fires next
   Address::Kind kind_;
   bool overLimit_;
   zel::rt::Caller caller_;
@@ -291,7 +295,7 @@ void Session::Request(Frame& frame) {
   // Posted work always runs (the loop ends only when none is left), so the farm always takes
   // the request over.
   ZEL_BUF_EventBuffer* request = frame.event.release();
-  asio::post(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
+  asio::defer(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
     ZEL_BUF_EventBuffer* answer = nullptr;
     const int32_t result = self->server_->farm_.SendAs(caller, request, &answer);
     std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
@@ -299,7 +303,7 @@ void Session::Request(Frame& frame) {
     EncodedFrame out = EncodeReply(id, result, reply.get(), &encoded);
     if (!out) out = EncodeReply(id, encoded, nullptr, &encoded);  // a reply too large to send
     auto shared = std::make_shared<EncodedFrame>(std::move(out));
-    asio::post(self->strand_, [self, shared] {
+    asio::defer(self->strand_, [self, shared] {
       --self->inFlight_;
       self->Queue(std::move(*shared));
     });
@@ -380,27 +384,34 @@ void Session::Close(const std::string& why) {
 }
 
 // The deadline: the greeting within the read timeout; then, while part of a frame has come, the
-// rest within the read timeout; otherwise the idle timeout (if any).
+// rest within the read timeout; otherwise the idle timeout (if any). Only the deadline moves with
+// each read; the timer is touched when it must fire earlier than it is set to, and when it
+// fires it compares with the deadline then in force (and waits again, or closes).
 void Session::ArmTimer() {
   if (closed_) return;
   const ServerOptions& options = server_->options_;
-  Clock::time_point deadline;
-  const char* why = "read timeout";
+  deadlineWhy_ = "read timeout";
   if (!greeted_ || closeAfterWrite_) {
-    deadline = greetBy_;
-    if (closeAfterWrite_) deadline = Clock::now() + options.readTimeout;
+    deadline_ = closeAfterWrite_ ? Clock::now() + options.readTimeout : greetBy_;
   } else if (assembler_.InFrame()) {
-    deadline = Clock::now() + options.readTimeout;
+    deadline_ = Clock::now() + options.readTimeout;
   } else if (options.idleTimeout.count() > 0) {
-    deadline = Clock::now() + options.idleTimeout;
-    why = "idle timeout";
+    deadline_ = Clock::now() + options.idleTimeout;
+    deadlineWhy_ = "idle timeout";
   } else {
-    timer_.cancel();
-    return;
+    deadline_ = Clock::time_point::max();
   }
-  timer_.expires_at(deadline);
-  timer_.async_wait([self = shared_from_this(), why](const error_code& error) {
-    if (!error) self->Close(why);
+  if (deadline_ < timerAt_) Wait(deadline_);
+}
+
+void Session::Wait(Clock::time_point at) {
+  timerAt_ = at;
+  timer_.expires_at(at);
+  timer_.async_wait([self = shared_from_this(), at](const error_code& error) {
+    if (error || self->closed_ || self->timerAt_ != at) return;  // cancelled, or set anew
+    self->timerAt_ = Clock::time_point::max();
+    if (self->deadline_ <= Clock::now()) return self->Close(self->deadlineWhy_);
+    if (self->deadline_ != Clock::time_point::max()) self->Wait(self->deadline_);
   });
 }
 
