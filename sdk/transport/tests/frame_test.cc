@@ -211,21 +211,6 @@ TEST(FrameTest, AssemblerCutsStreamsIntoBodies) {
   EXPECT_EQ(Feed(large, 7).bodies.at(0), Bytes(10000, 0x42));
 }
 
-TEST(FrameTest, AnnouncedLengthDoesNotReserveStorage) {
-  FrameAssembler assembler;
-  const Bytes head = Hex("00004000");  // 4 MiB announced
-  uint32_t room = 0;
-  uint8_t* into = assembler.WritePointer(1024, &room);
-  std::copy(head.begin(), head.end(), into);
-  assembler.Commit(4);
-  const uint8_t* body = nullptr;
-  uint32_t size = 0;
-  EXPECT_EQ(assembler.Next(&body, &size), FrameAssembler::State::kNeedMore);
-  assembler.WritePointer(1024, &room);
-  EXPECT_LE(room, 64u << 10);  // the usual first block, not the 4 MiB the peer claims
-  EXPECT_TRUE(assembler.InFrame());
-}
-
 TEST(AddressTest, ParsesEachKindAndRefusesTheRest) {
   struct Case {
     const char* text;
