@@ -356,7 +356,12 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
         auto found = subscriptions_.find(frame.subscription);
         if (found != subscriptions_.end()) handler = found->second.handler;
       }
-      if (handler && *handler) (*handler)(frame.subscription, std::move(frame.event));
+      if (!handler || !*handler) return;
+      try {
+        (*handler)(frame.subscription, std::move(frame.event));
+      } catch (...) {
+        // A handler's exception must not end the client's thread: the notification is lost.
+      }
       return;
     }
     case FrameKind::kRefusal:

@@ -132,6 +132,21 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
  private:
+  // Runs a subsystem's handler on a loop thread. An exception must not end the thread (and with
+  // it the server): it becomes a failed call and a log line.
+  template <class Run>
+  static int32_t Guarded(Server::Impl& server, const char* what, Run run) {
+    try {
+      return run();
+    } catch (const std::bad_alloc&) {
+      server.Log(std::string(what) + " ran out of memory");
+      return zel::rt::kNoMemory;
+    } catch (...) {
+      server.Log(std::string(what) + " threw an exception");
+      return zel::rt::kNotAccepted;
+    }
+  }
+
   void Identify();
   void ReadMore();
   void Read(const error_code& error, std::size_t count);
@@ -247,7 +262,10 @@ void Session::Handle(Frame& frame) {
       return Request(frame);
     case FrameKind::kPost:
       caller.sourceUID = frame.event->GetSrcSubsystemUID();
-      server_->farm_.PostAs(caller, frame.event.release());
+      Guarded(*server_, "a post handler", [&] {
+        server_->farm_.PostAs(caller, frame.event.release());
+        return zel::rt::kOk;
+      });
       return;
     case FrameKind::kSubscribe:
       return Subscribe(frame);
@@ -297,7 +315,9 @@ void Session::Request(Frame& frame) {
   ZEL_BUF_EventBuffer* request = frame.event.release();
   asio::defer(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
     ZEL_BUF_EventBuffer* answer = nullptr;
-    const int32_t result = self->server_->farm_.SendAs(caller, request, &answer);
+    const int32_t result = Guarded(*self->server_, "a request handler", [&] {
+      return self->server_->farm_.SendAs(caller, request, &answer);
+    });
     std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
     int32_t encoded = 0;
     EncodedFrame out = EncodeReply(id, result, reply.get(), &encoded);

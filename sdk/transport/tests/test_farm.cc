@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "zel/runtime/codes.h"
@@ -67,6 +68,8 @@ TestFarm::TestFarm(ServerOptions options) {
       published.SetSrcSubsystemUID(kTestUID);
       published.AppendData(request.GetData(), request.GetSize());
       server->Publish(published);
+    } else if (request.GetEventID() == kThrow) {
+      throw std::runtime_error("the handler failed");
     } else {
       return zel::rt::kInvalidArgument;
     }

@@ -25,6 +25,8 @@ inline constexpr uint16_t kPublish = 7003;
 inline constexpr uint16_t kPublished = 7100;
 // A post of any ID to the subsystem is published as kPosted with the post's payload.
 inline constexpr uint16_t kPosted = 7101;
+// The handler throws.
+inline constexpr uint16_t kThrow = 7004;
 
 // The caller an echo reply reports.
 struct EchoedCaller {

@@ -381,6 +381,9 @@ TEST(TransportTest, TimeoutAndServerGoneAnswerWithinTheTimeout) {
   EXPECT_LT(Clock::now() - started, milliseconds(1000));
   // The connection stays: the next call is answered.
   EXPECT_EQ(Call(host, kEcho, {5}, &reply), 0);
+  // A handler that throws fails its call only.
+  EXPECT_EQ(Call(host, kThrow, {}, &reply), zel::rt::kNotAccepted);
+  EXPECT_EQ(Call(host, kEcho, {6}, &reply), 0);
 
   ClientOptions nowhere = ClientFor("unix", "unix:" + folder.File("nobody.sock"));
   nowhere.offerDispatcher = false;
