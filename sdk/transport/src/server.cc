@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -85,6 +86,7 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   mutable std::mutex mu_;
   std::map<uint64_t, std::weak_ptr<Session>> sessions_;
   std::vector<std::string> listening_;
+  bool stopping_ = false;  // under mu_
 
  private:
   struct Listener {
@@ -598,6 +600,7 @@ void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor
   std::shared_ptr<Session> session;
   {
     std::lock_guard lock(mu_);
+    if (stopping_) return channel->Close();
     const bool overLimit = sessions_.size() >= options_.maxConnections;
     session = std::make_shared<Session>(shared_from_this(), std::move(channel), strand, id, kind,
                                         overLimit);
@@ -608,14 +611,21 @@ void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor
 
 void Server::Impl::Stop() {
   if (!started_) return;
-  asio::post(io_, [this] {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;  // a connection accepted from now on is closed at once
+  }
+  std::promise<void> listenersClosed;
+  asio::post(io_, [this, &listenersClosed] {
     for (auto& listener : listeners_) {
       error_code ignored;
       if (listener->local) listener->local->close(ignored);
       if (listener->tcp) listener->tcp->close(ignored);
       listener->backoff->cancel();
     }
+    listenersClosed.set_value();
   });
+  listenersClosed.get_future().wait();
   std::vector<std::shared_ptr<Session>> open;
   {
     std::lock_guard lock(mu_);
