@@ -1,0 +1,565 @@
+#include "zel/subsystem/console_tree.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <deque>
+#include <random>
+#include <utility>
+
+#include "zel/admintool/zel_admintoolsal.h"
+#include "zel/protocol/events.h"
+#include "zel/runtime/codes.h"
+
+namespace zel::subsystem {
+
+namespace {
+
+using namespace tree_code;
+namespace event = zel::protocol::event;
+
+constexpr uint64_t kNoUID = ~0ull;
+constexpr uint64_t kRootUID = 0;
+// The most nodes one notification or group reply counts (its count is an int16).
+constexpr std::size_t kMaxNodesPerEvent = 32767;
+
+// The host as the library's receiving-side helpers see it: they hand their reply to
+// DeliverEvent, which keeps it here for the request handler to return; everything else is
+// the subsystem's host.
+class ReplyHost final : public ZEL_PIF_ISubSystem {
+ public:
+  explicit ReplyHost(ZEL_PIF_ISubSystem& host) : host_(host) {}
+  ReplyHost(const ReplyHost&) = delete;
+  ReplyHost& operator=(const ReplyHost&) = delete;
+  ~ReplyHost() { delete reply_; }
+
+  int32_t DeliverEvent(ZEL_BUF_EventBuffer* event, uint32_t) override {
+    delete reply_;
+    reply_ = event;
+    return 0;
+  }
+  ZELString GetNeighborhoodName() override { return host_.GetNeighborhoodName(); }
+  ZelPluginApiTable* GetPluginApis() override { return host_.GetPluginApis(); }
+  uint32_t GetSubsystemUID() override { return host_.GetSubsystemUID(); }
+  zel::rt::EventTransport* GetEventTransport() override { return host_.GetEventTransport(); }
+
+  // The reply handed over since the last call, or null; the caller's.
+  ZEL_BUF_EventBuffer* TakeReply() { return std::exchange(reply_, nullptr); }
+
+ private:
+  ZEL_PIF_ISubSystem& host_;
+  ZEL_BUF_EventBuffer* reply_ = nullptr;
+};
+
+// Drops what it is handed: the registry announces each entry write by itself (a deleted
+// entry always), while a change is announced whole, once it is stored.
+class DropNotifications final : public ZEL_PIF_EventDispatcher {
+ public:
+  int32_t PostEvent(ZEL_BUF_EventBuffer* event) override {
+    delete event;
+    return 0;
+  }
+};
+
+// The library's SAL object, with its store and its dispatcher in reach.
+class TreeSal final : public ZEL_AdminToolSAL {
+ public:
+  explicit TreeSal(ZEL_PIF_ISubSystem& host) : ZEL_AdminToolSAL(host) {}
+  ZEL_PS_LDAPSAL* Store() const { return storeSal; }
+  ZEL_PIF_EventDispatcher* Dispatcher() const { return eventDispatcher; }
+  void SetDispatcher(ZEL_PIF_EventDispatcher* dispatcher) { eventDispatcher = dispatcher; }
+};
+
+// One stored node, as a group read gives it.
+struct Node {
+  ZELString parentDN;
+  ZELString name;
+  ZELString title;
+  int16_t flags = 0;
+  uint16_t ssid = 0;
+  uint64_t icon = 0;
+  uint64_t uid = 0;
+
+  ZELString DN() const {
+    ZELString dn = parentDN;
+    dn.appendDistinguishedName(name);
+    return dn;
+  }
+  // The node as the library's registry and node operations take it.
+  void FillObject(ZEL_AdminToolObject& object) const {
+    object.setParentDN(parentDN.getName());
+    object.setName(name.getName());
+    object.setTitle(title.getName());
+    object.setFlags(flags);
+    object.setSSID(ssid);
+    object.setIcon(icon);
+    object.setUID(uid);
+  }
+};
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%016" PRIx64, value);
+  return text;
+}
+
+std::string Quoted(const ZELString& text) { return "\"" + text.toUtf8() + "\""; }
+
+// Whether `dn` is `ancestor` or lies below it.
+bool IsAtOrBelow(ZELString dn, const ZELString& ancestor) {
+  while (!dn.isEmpty()) {
+    if (dn == ancestor) return true;
+    dn = dn.parentDistinguishedName();
+  }
+  return ancestor.isEmpty();
+}
+
+}  // namespace
+
+class ConsoleTree::Impl {
+ public:
+  Impl(ZEL_PIF_ISubSystem& host, ZEL_PIF_EventDispatcher* notifications)
+      : replies_(host), sal_(replies_) {
+    notifications_ = notifications != nullptr ? notifications : sal_.Dispatcher();
+    sal_.SetDispatcher(notifications_);
+  }
+
+  TransactionRunner runner;
+
+  int32_t AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request, const CredentialCheck& check,
+                                 ZEL_BUF_EventBuffer** reply);
+  int32_t AnswerFolderRequest(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply,
+                              FolderOutcome* outcome);
+  int32_t Refuse(const ZEL_BUF_EventBuffer& request, int32_t code, ZEL_BUF_EventBuffer** reply);
+
+  FolderOutcome CreateFolder(uint64_t parent, const ZELString& name);
+  FolderOutcome RenameFolder(uint64_t folder, const ZELString& name);
+  FolderOutcome DeleteFolder(uint64_t folder);
+  FolderOutcome MoveMembers(const std::vector<uint64_t>& members, uint64_t from, uint64_t to);
+
+ private:
+  // The nodes stored directly below `group`, in the directory's order.
+  int32_t ReadChildren(const Node& group, std::vector<Node>* children);
+  // The capability values of each of `children` (read just before, below `group`), in order.
+  int32_t ReadCapabilities(const Node& group, const std::vector<Node>& children,
+                           std::vector<std::vector<uint32_t>>* capabilities);
+  // The node with that UID (0: the root), or kNoSuchFolder.
+  int32_t Find(uint64_t uid, Node* found);
+  bool Exists(const Node& node);
+  int32_t Write(const Node& node, const std::vector<uint32_t>& capabilities);
+  int32_t Remove(const Node& node);
+  // Writes `node` (with its capabilities) and everything below it at `to`, then removes it.
+  int32_t MoveSubtree(const Node& node, const std::vector<uint32_t>& capabilities, const Node& to);
+  // Runs a change (reads, checks and writes) as one transaction; the registry's own
+  // announcements of its writes are dropped.
+  int32_t Change(const std::function<int32_t()>& body);
+  uint64_t NewFolderUID();
+
+  ReplyHost replies_;
+  TreeSal sal_;
+  ZEL_PIF_EventDispatcher* notifications_ = nullptr;
+  std::random_device random_;
+};
+
+int32_t ConsoleTree::Impl::ReadChildren(const Node& group, std::vector<Node>* children) {
+  children->clear();
+  ZEL_AdminToolObject object(group.parentDN.getName(), group.name.getName());
+  const int32_t status = sal_.ReadGroupFromDirectory(&object);
+  // The chain holds the first match, then the others from the last to the second.
+  std::vector<ZEL_AdminToolObject*> chain;
+  for (ZEL_AdminToolObject* at = object.getChild(); at != nullptr; at = at->getSibling()) {
+    chain.push_back(at);
+  }
+  if (!chain.empty()) {
+    std::vector<ZEL_AdminToolObject*> order{chain.front()};
+    order.insert(order.end(), chain.rbegin(), chain.rend() - 1);
+    for (ZEL_AdminToolObject* child : order) {
+      children->push_back(Node{ZELString(child->getParentDN()), ZELString(child->getName()),
+                               ZELString(child->getTitle()), child->getFlags(), child->getSSID(),
+                               child->getIcon(), child->getUID()});
+    }
+  }
+  object.deleteChildren();
+  return status;
+}
+
+int32_t ConsoleTree::Impl::ReadCapabilities(const Node& group, const std::vector<Node>& children,
+                                            std::vector<std::vector<uint32_t>>* capabilities) {
+  capabilities->assign(children.size(), {});
+  uint32_t count = 0;
+  AdminObjectCapability* read = nullptr;
+  int32_t status = sal_.GetStaticGroupPermissionHelper(group.DN(), count, &read);
+  // The helper walks the same search as the group read: one capability per child, in order.
+  if (status == 0 && count != children.size()) status = kTreeChanged;
+  for (uint32_t i = 0; status == 0 && i < count; ++i) {
+    if (read[i].objectUID != children[i].uid) {
+      status = kTreeChanged;
+      break;
+    }
+    (*capabilities)[i].assign(read[i].privileges, read[i].privileges + read[i].privilegeCount);
+  }
+  sal_.FreeCapabilities(read);
+  return status;
+}
+
+int32_t ConsoleTree::Impl::Find(uint64_t uid, Node* found) {
+  if (uid == kRootUID) {
+    *found = Node{};
+    return 0;
+  }
+  if (uid == kNoUID) return kNoSuchFolder;
+  std::deque<Node> groups{Node{}};
+  std::vector<Node> children;
+  while (!groups.empty()) {
+    if (const int32_t status = ReadChildren(groups.front(), &children)) return status;
+    groups.pop_front();
+    for (Node& child : children) {
+      if (child.uid == uid) {
+        *found = std::move(child);
+        return 0;
+      }
+      groups.push_back(std::move(child));
+    }
+  }
+  return kNoSuchFolder;
+}
+
+bool ConsoleTree::Impl::Exists(const Node& node) {
+  ZEL_AdminToolObject probe(node.parentDN.getName(), node.name.getName());
+  return sal_.GetObjectW(probe) == 0;
+}
+
+int32_t ConsoleTree::Impl::Write(const Node& node, const std::vector<uint32_t>& capabilities) {
+  ZEL_AdminToolObject object;
+  node.FillObject(object);
+  int32_t status = sal_.RegisterObject(object, false);
+  if (status == 0 && !capabilities.empty()) {
+    ZELString dn = node.DN();
+    std::vector<uint32_t> values = capabilities;
+    status = sal_.UpdateObject(dn, static_cast<uint32_t>(values.size()), values.data());
+  }
+  return status;
+}
+
+int32_t ConsoleTree::Impl::Remove(const Node& node) {
+  ZEL_AdminToolObject object;
+  node.FillObject(object);
+  return sal_.DeleteObject(object);
+}
+
+int32_t ConsoleTree::Impl::MoveSubtree(const Node& node, const std::vector<uint32_t>& capabilities,
+                                       const Node& to) {
+  // A stray entry at the new place (left below a deleted node) is never overwritten.
+  if (Exists(to)) return kNameTaken;
+  int32_t status = Write(to, capabilities);
+  std::vector<Node> children;
+  std::vector<std::vector<uint32_t>> childCapabilities;
+  if (status == 0) status = ReadChildren(node, &children);
+  if (status == 0) status = ReadCapabilities(node, children, &childCapabilities);
+  for (std::size_t i = 0; status == 0 && i < children.size(); ++i) {
+    Node moved = children[i];
+    moved.parentDN = to.DN();
+    status = MoveSubtree(children[i], childCapabilities[i], moved);
+  }
+  // New entries first, the old one last: a change that stops half way loses nothing.
+  if (status == 0) status = Remove(node);
+  return status;
+}
+
+int32_t ConsoleTree::Impl::Change(const std::function<int32_t()>& body) {
+  if (sal_.Store() == nullptr) return zel::rt::kNoMemory;
+  DropNotifications drop;
+  sal_.SetDispatcher(&drop);
+  const int32_t status = runner ? runner(*sal_.Store(), body) : body();
+  sal_.SetDispatcher(notifications_);
+  return status;
+}
+
+uint64_t ConsoleTree::Impl::NewFolderUID() {
+  for (;;) {
+    const uint64_t uid = (static_cast<uint64_t>(random_()) << 32) | random_();
+    const bool directoryForm = (uid & 0xFFFFFFFF00000000ull) == (0x0121ull << 32);
+    if (uid != kRootUID && uid != kNoUID && !directoryForm) return uid;
+  }
+}
+
+FolderOutcome ConsoleTree::Impl::CreateFolder(uint64_t parent, const ZELString& name) {
+  FolderOutcome outcome;
+  outcome.what = "create folder " + Quoted(name) + " in " + Hex(parent);
+  if (name.isEmpty()) {
+    outcome.result = kInvalidName;
+    return outcome;
+  }
+  Node folder, created;
+  outcome.result = Change([&]() -> int32_t {
+    if (const int32_t found = Find(parent, &folder)) return found;
+    created =
+        Node{folder.DN(), name, name, 0, zel::protocol::kAdminToolSubsystemUID, 0, NewFolderUID()};
+    if (Exists(created)) return kNameTaken;
+    return Write(created, {});
+  });
+  if (outcome.result != 0) return outcome;
+  outcome.uid = created.uid;
+  outcome.what += ": " + Hex(created.uid);
+  ZEL_AdminToolObject object;
+  created.FillObject(object);
+  ZELString parentDN = folder.DN();
+  sal_.AddNode(parentDN, object);
+  return outcome;
+}
+
+FolderOutcome ConsoleTree::Impl::RenameFolder(uint64_t uid, const ZELString& name) {
+  FolderOutcome outcome;
+  outcome.what = "rename folder " + Hex(uid) + " to " + Quoted(name);
+  if (name.isEmpty()) {
+    outcome.result = kInvalidName;
+    return outcome;
+  }
+  if (uid == kRootUID) {
+    outcome.result = kInvalidMove;
+    return outcome;
+  }
+  Node folder, renamed;
+  bool changed = false;
+  outcome.result = Change([&]() -> int32_t {
+    if (const int32_t found = Find(uid, &folder)) return found;
+    if (folder.name == name) return 0;  // nothing to change
+    std::vector<Node> siblings;
+    std::vector<std::vector<uint32_t>> capabilities;
+    Node parent;
+    parent.parentDN = folder.parentDN.parentDistinguishedName();
+    parent.name = folder.parentDN.lastDistinguishedNameComponent();
+    int32_t status = ReadChildren(parent, &siblings);
+    if (status == 0) status = ReadCapabilities(parent, siblings, &capabilities);
+    std::size_t at = 0;
+    while (at < siblings.size() && !(siblings[at].name == folder.name)) ++at;
+    if (status == 0 && at == siblings.size()) status = kTreeChanged;
+    if (status != 0) return status;
+    renamed = folder;
+    renamed.name = name;
+    // A title that was the name follows it; a title of its own stays.
+    if (folder.title == folder.name) renamed.title = name;
+    changed = true;
+    return MoveSubtree(folder, capabilities[at], renamed);
+  });
+  if (outcome.result != 0 || !changed) return outcome;
+  ZEL_AdminToolObject object;
+  renamed.FillObject(object);
+  ZELString parentDN = folder.parentDN;
+  ZELString oldName = folder.name;
+  sal_.ChangeNodeAttr(parentDN, oldName, object);
+  return outcome;
+}
+
+FolderOutcome ConsoleTree::Impl::DeleteFolder(uint64_t uid) {
+  FolderOutcome outcome;
+  outcome.what = "delete folder " + Hex(uid);
+  if (uid == kRootUID) {
+    outcome.result = kInvalidMove;
+    return outcome;
+  }
+  Node folder;
+  outcome.result = Change([&]() -> int32_t {
+    if (const int32_t found = Find(uid, &folder)) return found;
+    std::vector<Node> members;
+    if (const int32_t read = ReadChildren(folder, &members)) return read;
+    if (!members.empty()) return kFolderNotEmpty;
+    return Remove(folder);
+  });
+  if (outcome.result != 0) return outcome;
+  outcome.what += " " + Quoted(folder.name);
+  ZELString parentDN = folder.parentDN;
+  ZELString name = folder.name;
+  sal_.DeleteNode(parentDN, name);
+  return outcome;
+}
+
+FolderOutcome ConsoleTree::Impl::MoveMembers(const std::vector<uint64_t>& members, uint64_t from,
+                                             uint64_t to) {
+  FolderOutcome outcome;
+  outcome.what =
+      "move " + std::to_string(members.size()) + " members from " + Hex(from) + " to " + Hex(to);
+  if (members.empty()) return outcome;
+  if (members.size() > kMaxNodesPerEvent) {
+    outcome.result = kGroupTooLarge;
+    return outcome;
+  }
+  Node source, destination;
+  std::vector<Node> moving;
+  outcome.result = Change([&]() -> int32_t {
+    int32_t status = Find(from, &source);
+    if (status == 0) status = Find(to, &destination);
+    std::vector<Node> children;
+    std::vector<std::vector<uint32_t>> capabilities;
+    if (status == 0) status = ReadChildren(source, &children);
+    if (status == 0) status = ReadCapabilities(source, children, &capabilities);
+    if (status != 0) return status;
+    // Each member is a node directly in the source folder, named once.
+    std::vector<std::size_t> picked;
+    for (uint64_t uid : members) {
+      std::size_t at = 0;
+      while (at < children.size() &&
+             (children[at].uid != uid ||
+              std::find(picked.begin(), picked.end(), at) != picked.end())) {
+        ++at;
+      }
+      if (at == children.size()) return kNoSuchMember;
+      if (IsAtOrBelow(destination.DN(), children[at].DN())) return kInvalidMove;
+      picked.push_back(at);
+    }
+    if (from == to) return 0;  // every member is where it should go
+    for (std::size_t at : picked) {
+      Node moved = children[at];
+      moved.parentDN = destination.DN();
+      if (const int32_t taken = MoveSubtree(children[at], capabilities[at], moved)) return taken;
+      moving.push_back(std::move(moved));
+    }
+    return 0;
+  });
+  if (outcome.result != 0 || moving.empty()) return outcome;
+  std::vector<ZEL_AdminToolObject> nodes(moving.size());
+  for (std::size_t i = 0; i < moving.size(); ++i) moving[i].FillObject(nodes[i]);
+  ZELString sourceDN = source.DN();
+  ZELString destinationDN = destination.DN();
+  sal_.MoveNodes(sourceDN, destinationDN, static_cast<int16_t>(nodes.size()), nodes.data());
+  return outcome;
+}
+
+int32_t ConsoleTree::Impl::Refuse(const ZEL_BUF_EventBuffer& request, int32_t code,
+                                  ZEL_BUF_EventBuffer** reply) {
+  auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
+  const uint16_t id = request.GetEventID();
+  if (id == event::kEnumerateGroup || id == event::kEnumerateGroupWithCredentials) {
+    sal_.WriteGroupToEventBuffer(event, code, nullptr, 1);
+  } else {
+    sal_.FolderOperationReplyHelper(event, id, code, 0);
+  }
+  *reply = replies_.TakeReply();
+  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
+}
+
+int32_t ConsoleTree::Impl::AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request,
+                                                  const CredentialCheck& check,
+                                                  ZEL_BUF_EventBuffer** reply) {
+  auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
+  const bool withCredentials = request.GetEventID() == event::kEnumerateGroupWithCredentials;
+  ZEL_AdminToolObject* parsed = nullptr;
+  UM_Credentials* credentials = nullptr;
+  int32_t status =
+      sal_.ParseEnumerateGroupEvent(event, &parsed, withCredentials ? &credentials : nullptr);
+  std::unique_ptr<ZEL_AdminToolObject> group(parsed);
+  std::unique_ptr<UM_Credentials> held(credentials);  // wipes the password when it goes
+  if (status < 0 && status != ZEL_E_NO_EVENT) status = kMalformedRequest;
+  if (status == 0 && withCredentials) status = check ? check(*held) : kMalformedRequest;
+  held.reset();
+  if (status == 0) status = sal_.ReadGroupFromDirectory(group.get());
+  if (status == 0 && static_cast<std::size_t>(group->getNumChildren()) > kMaxNodesPerEvent) {
+    status = kGroupTooLarge;
+  }
+  try {
+    sal_.WriteGroupToEventBuffer(event, status, status == 0 ? group.get() : nullptr, 1);
+  } catch (const ZEL_BUF_AppendException&) {
+    sal_.WriteGroupToEventBuffer(event, kGroupTooLarge, nullptr, 1);  // past one event's size
+  }
+  if (group != nullptr) group->deleteChildren();
+  *reply = replies_.TakeReply();
+  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
+}
+
+int32_t ConsoleTree::Impl::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
+                                               ZEL_BUF_EventBuffer** reply,
+                                               FolderOutcome* outcome) {
+  auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
+  const uint16_t id = request.GetEventID();
+  FolderOutcome done;
+  uint64_t uid = 0;
+  ZELString name;
+  switch (id) {
+    case event::kCreateFolder:
+    case event::kRenameFolder: {
+      const int32_t read = id == event::kCreateFolder ? sal_.CreateFolderHelper(event, uid, name)
+                                                      : sal_.RenameFolderHelper(event, uid, name);
+      if (read != 0) break;
+      done = id == event::kCreateFolder ? CreateFolder(uid, name) : RenameFolder(uid, name);
+      break;
+    }
+    case event::kDeleteFolder:
+      if (sal_.DeleteFolderHelper(event, uid) != 0) break;
+      done = DeleteFolder(uid);
+      break;
+    case event::kMoveFolderMembers: {
+      uint32_t count = 0;
+      uint64_t* members = nullptr;
+      uint64_t from = 0, to = 0;
+      const int32_t read = sal_.MoveFolderMembersHelper(event, count, members, from, to);
+      if (read == ZEL_E_NO_EVENT) done.result = zel::rt::kNoMemory;
+      if (read != 0) break;
+      const std::vector<uint64_t> list(members, members + count);
+      sal_.FreeMemberUIDListHelper(members);
+      done = MoveMembers(list, from, to);
+      break;
+    }
+    default:
+      break;
+  }
+  if (done.what.empty()) {
+    if (done.result == 0) done.result = kMalformedRequest;
+    done.what = "folder request " + std::to_string(id) + " that could not be read";
+  }
+  sal_.FolderOperationReplyHelper(event, id, done.result, done.result >= 0 ? done.uid : 0);
+  if (outcome != nullptr) *outcome = done;
+  *reply = replies_.TakeReply();
+  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
+}
+
+ConsoleTree::ConsoleTree(ZEL_PIF_ISubSystem& host, ZEL_PIF_EventDispatcher* notifications)
+    : impl_(std::make_unique<Impl>(host, notifications)) {}
+
+ConsoleTree::~ConsoleTree() = default;
+
+void ConsoleTree::SetTransactionRunner(TransactionRunner runner) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  impl_->runner = std::move(runner);
+}
+
+int32_t ConsoleTree::AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request,
+                                            const CredentialCheck& check,
+                                            ZEL_BUF_EventBuffer** reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->AnswerGroupEnumeration(request, check, reply);
+}
+
+int32_t ConsoleTree::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
+                                         ZEL_BUF_EventBuffer** reply, FolderOutcome* outcome) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->AnswerFolderRequest(request, reply, outcome);
+}
+
+int32_t ConsoleTree::Refuse(const ZEL_BUF_EventBuffer& request, int32_t code,
+                            ZEL_BUF_EventBuffer** reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->Refuse(request, code, reply);
+}
+
+FolderOutcome ConsoleTree::CreateFolder(uint64_t parent, const ZELString& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->CreateFolder(parent, name);
+}
+
+FolderOutcome ConsoleTree::RenameFolder(uint64_t folder, const ZELString& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->RenameFolder(folder, name);
+}
+
+FolderOutcome ConsoleTree::DeleteFolder(uint64_t folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->DeleteFolder(folder);
+}
+
+FolderOutcome ConsoleTree::MoveMembers(const std::vector<uint64_t>& members, uint64_t from,
+                                       uint64_t to) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->MoveMembers(members, from, to);
+}
+
+}  // namespace zel::subsystem
