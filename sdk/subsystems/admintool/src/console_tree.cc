@@ -1,4 +1,4 @@
-#include "zel/subsystem/console_tree.h"
+#include "src/console_tree.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -8,15 +8,19 @@
 #include <utility>
 
 #include "zel/admintool/zel_admintoolsal.h"
+#include "zel/directory/transaction.h"
 #include "zel/protocol/events.h"
+#include "zel/protocol/folders.h"
+#include "zel/protocol/group_enumeration.h"
 #include "zel/runtime/codes.h"
+#include "zel/subsystem/codes.h"
 
 namespace zel::subsystem {
 
 namespace {
 
 using namespace tree_code;
-namespace event = zel::protocol::event;
+namespace ids = zel::protocol::event;
 
 constexpr uint64_t kNoUID = ~0ull;
 constexpr uint64_t kRootUID = 0;
@@ -59,6 +63,24 @@ class DropNotifications final : public ZEL_PIF_EventDispatcher {
     delete event;
     return 0;
   }
+};
+
+// Hands the notifications of the library's node operations to the host's transport, which
+// takes them to the notification hub.
+class HostPoster final : public ZEL_PIF_EventDispatcher {
+ public:
+  explicit HostPoster(ZEL_PIF_ISubSystem& host) : host_(host) {}
+  int32_t PostEvent(ZEL_BUF_EventBuffer* event) override {
+    zel::rt::EventTransport* transport = host_.GetEventTransport();
+    if (transport == nullptr) {
+      delete event;
+      return zel::rt::kNoTransport;
+    }
+    return transport->Post(event);
+  }
+
+ private:
+  ZEL_PIF_ISubSystem& host_;
 };
 
 // The library's SAL object, with its store and its dispatcher in reach.
@@ -118,19 +140,14 @@ bool IsAtOrBelow(ZELString dn, const ZELString& ancestor) {
 
 class ConsoleTree::Impl {
  public:
-  Impl(ZEL_PIF_ISubSystem& host, ZEL_PIF_EventDispatcher* notifications)
-      : replies_(host), sal_(replies_) {
-    notifications_ = notifications != nullptr ? notifications : sal_.Dispatcher();
-    sal_.SetDispatcher(notifications_);
+  explicit Impl(ZEL_PIF_ISubSystem& host) : replies_(host), sal_(replies_), poster_(host) {
+    sal_.SetDispatcher(&poster_);
   }
 
-  TransactionRunner runner;
-
-  int32_t AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request, const CredentialCheck& check,
-                                 ZEL_BUF_EventBuffer** reply);
-  int32_t AnswerFolderRequest(const ZEL_BUF_EventBuffer& request, ZEL_BUF_EventBuffer** reply,
-                              FolderOutcome* outcome);
-  int32_t Refuse(const ZEL_BUF_EventBuffer& request, int32_t code, ZEL_BUF_EventBuffer** reply);
+  int32_t AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request, const GroupCheck& check,
+                                 std::unique_ptr<ZEL_BUF_EventBuffer>* reply);
+  FolderOutcome AnswerFolderRequest(const ZEL_BUF_EventBuffer& request, const ChangeCheck& check,
+                                    std::unique_ptr<ZEL_BUF_EventBuffer>* reply);
 
   FolderOutcome CreateFolder(uint64_t parent, const ZELString& name);
   FolderOutcome RenameFolder(uint64_t folder, const ZELString& name);
@@ -155,9 +172,14 @@ class ConsoleTree::Impl {
   int32_t Change(const std::function<int32_t()>& body);
   uint64_t NewFolderUID();
 
+  // Reads a folder request with the library's helper; false when it does not read back to
+  // exactly its bytes (cut short, a null name, bytes after it).
+  bool ReadFolderRequest(const ZEL_BUF_EventBuffer& request, uint64_t* uid, ZELString* name,
+                         std::vector<uint64_t>* members, uint64_t* from, uint64_t* to);
+
   ReplyHost replies_;
   TreeSal sal_;
-  ZEL_PIF_EventDispatcher* notifications_ = nullptr;
+  HostPoster poster_;
   std::random_device random_;
 };
 
@@ -267,11 +289,17 @@ int32_t ConsoleTree::Impl::MoveSubtree(const Node& node, const std::vector<uint3
 }
 
 int32_t ConsoleTree::Impl::Change(const std::function<int32_t()>& body) {
-  if (sal_.Store() == nullptr) return zel::rt::kNoMemory;
+  if (sal_.Store() == nullptr) return kInternalError;
   DropNotifications drop;
   sal_.SetDispatcher(&drop);
-  const int32_t status = runner ? runner(*sal_.Store(), body) : body();
-  sal_.SetDispatcher(notifications_);
+  int32_t status = 0;
+  {
+    ZEL_DIR_Transaction scope(sal_.Store());
+    status = scope.status();
+    if (status == 0) status = body();
+    if (status == 0) status = scope.Commit();  // otherwise abandoned: rolled back
+  }
+  sal_.SetDispatcher(&poster_);
   return status;
 }
 
@@ -381,7 +409,7 @@ FolderOutcome ConsoleTree::Impl::MoveMembers(const std::vector<uint64_t>& member
       "move " + std::to_string(members.size()) + " members from " + Hex(from) + " to " + Hex(to);
   if (members.empty()) return outcome;
   if (members.size() > kMaxNodesPerEvent) {
-    outcome.result = kGroupTooLarge;
+    outcome.result = kTooManyNodes;
     return outcome;
   }
   Node source, destination;
@@ -425,140 +453,143 @@ FolderOutcome ConsoleTree::Impl::MoveMembers(const std::vector<uint64_t>& member
   return outcome;
 }
 
-int32_t ConsoleTree::Impl::Refuse(const ZEL_BUF_EventBuffer& request, int32_t code,
-                                  ZEL_BUF_EventBuffer** reply) {
+bool ConsoleTree::Impl::ReadFolderRequest(const ZEL_BUF_EventBuffer& request, uint64_t* uid,
+                                          ZELString* name, std::vector<uint64_t>* members,
+                                          uint64_t* from, uint64_t* to) {
   auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
-  const uint16_t id = request.GetEventID();
-  if (id == event::kEnumerateGroup || id == event::kEnumerateGroupWithCredentials) {
-    sal_.WriteGroupToEventBuffer(event, code, nullptr, 1);
-  } else {
-    sal_.FolderOperationReplyHelper(event, id, code, 0);
+  uint64_t wire = 0;
+  switch (request.GetEventID()) {
+    case ids::kCreateFolder:
+      if (sal_.CreateFolderHelper(event, *uid, *name) != 0) return false;
+      wire = zel::protocol::EncodedSize(zel::protocol::CreateFolderRequest{*uid, *name});
+      break;
+    case ids::kRenameFolder:
+      if (sal_.RenameFolderHelper(event, *uid, *name) != 0) return false;
+      wire = zel::protocol::EncodedSize(zel::protocol::RenameFolderRequest{*uid, *name});
+      break;
+    case ids::kDeleteFolder:
+      if (sal_.DeleteFolderHelper(event, *uid) != 0) return false;
+      wire = zel::protocol::EncodedSize(zel::protocol::DeleteFolderRequest{*uid});
+      break;
+    case ids::kMoveFolderMembers: {
+      uint32_t count = 0;
+      uint64_t* list = nullptr;  // the helper checks the count against the request first
+      if (sal_.MoveFolderMembersHelper(event, count, list, *from, *to) != 0) return false;
+      members->assign(list, list + count);
+      sal_.FreeMemberUIDListHelper(list);
+      wire =
+          zel::protocol::EncodedSize(zel::protocol::MoveFolderMembersRequest{*members, *from, *to});
+      break;
+    }
+    default:
+      return false;
   }
-  *reply = replies_.TakeReply();
-  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
+  // What was read must write back to exactly the request: this finds bytes after the fields
+  // and a null name, which the helpers take as the empty one.
+  return wire == request.GetSize();
+}
+
+FolderOutcome ConsoleTree::Impl::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
+                                                     const ChangeCheck& check,
+                                                     std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
+  const uint16_t id = request.GetEventID();
+  uint64_t uid = 0, from = 0, to = 0;
+  ZELString name;
+  std::vector<uint64_t> members;
+  FolderOutcome done;
+  if (!ReadFolderRequest(request, &uid, &name, &members, &from, &to)) {
+    done.result = kMalformedRequest;
+    done.what = "folder request " + std::to_string(id) + " that could not be read";
+  } else if (const int32_t refused = check ? check() : 0) {
+    done.result = refused;
+    done.what = "folder request " + std::to_string(id) + " refused";
+  } else if (id == ids::kCreateFolder) {
+    done = CreateFolder(uid, name);
+  } else if (id == ids::kRenameFolder) {
+    done = RenameFolder(uid, name);
+  } else if (id == ids::kDeleteFolder) {
+    done = DeleteFolder(uid);
+  } else {
+    done = MoveMembers(members, from, to);
+  }
+  sal_.FolderOperationReplyHelper(const_cast<ZEL_BUF_EventBuffer*>(&request), id, done.result,
+                                  done.result >= 0 ? done.uid : 0);
+  reply->reset(replies_.TakeReply());
+  return done;
 }
 
 int32_t ConsoleTree::Impl::AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request,
-                                                  const CredentialCheck& check,
-                                                  ZEL_BUF_EventBuffer** reply) {
+                                                  const GroupCheck& check,
+                                                  std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
   auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
-  const bool withCredentials = request.GetEventID() == event::kEnumerateGroupWithCredentials;
+  const bool withCredentials = request.GetEventID() == ids::kEnumerateGroupWithCredentials;
   ZEL_AdminToolObject* parsed = nullptr;
   UM_Credentials* credentials = nullptr;
   int32_t status =
       sal_.ParseEnumerateGroupEvent(event, &parsed, withCredentials ? &credentials : nullptr);
   std::unique_ptr<ZEL_AdminToolObject> group(parsed);
   std::unique_ptr<UM_Credentials> held(credentials);  // wipes the password when it goes
-  if (status < 0 && status != ZEL_E_NO_EVENT) status = kMalformedRequest;
-  if (status == 0 && withCredentials) status = check ? check(*held) : kMalformedRequest;
+  if (status == ZEL_E_NO_EVENT) {
+    status = kInternalError;
+  } else if (status != 0) {
+    status = kMalformedRequest;  // short, or a password that cannot be read
+  }
+  if (status == 0 && !withCredentials) {
+    // The request without credentials is exactly the group's fields.
+    zel::protocol::EnumerateGroupRequest fields;
+    fields.parentDN = group->getParentDN();
+    fields.name = group->getName();
+    fields.title = group->getTitle();
+    fields.flags = group->getFlags();
+    fields.ssid = group->getSSID();
+    fields.icon = group->getIcon();
+    fields.uid = group->getUID();
+    if (zel::protocol::EncodedSize(fields) != request.GetSize()) status = kMalformedRequest;
+  }
+  if (status == 0) status = check ? check(held.get()) : 0;
   held.reset();
   if (status == 0) status = sal_.ReadGroupFromDirectory(group.get());
   if (status == 0 && static_cast<std::size_t>(group->getNumChildren()) > kMaxNodesPerEvent) {
-    status = kGroupTooLarge;
+    status = kTooManyNodes;
   }
   try {
     sal_.WriteGroupToEventBuffer(event, status, status == 0 ? group.get() : nullptr, 1);
   } catch (const ZEL_BUF_AppendException&) {
-    sal_.WriteGroupToEventBuffer(event, kGroupTooLarge, nullptr, 1);  // past one event's size
+    sal_.WriteGroupToEventBuffer(event, kTooManyNodes, nullptr, 1);  // past one event's size
   }
   if (group != nullptr) group->deleteChildren();
-  *reply = replies_.TakeReply();
-  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
+  reply->reset(replies_.TakeReply());
+  return *reply != nullptr ? 0 : kInternalError;
 }
 
-int32_t ConsoleTree::Impl::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
-                                               ZEL_BUF_EventBuffer** reply,
-                                               FolderOutcome* outcome) {
-  auto* event = const_cast<ZEL_BUF_EventBuffer*>(&request);  // the helpers only read it
-  const uint16_t id = request.GetEventID();
-  FolderOutcome done;
-  uint64_t uid = 0;
-  ZELString name;
-  switch (id) {
-    case event::kCreateFolder:
-    case event::kRenameFolder: {
-      const int32_t read = id == event::kCreateFolder ? sal_.CreateFolderHelper(event, uid, name)
-                                                      : sal_.RenameFolderHelper(event, uid, name);
-      if (read != 0) break;
-      done = id == event::kCreateFolder ? CreateFolder(uid, name) : RenameFolder(uid, name);
-      break;
-    }
-    case event::kDeleteFolder:
-      if (sal_.DeleteFolderHelper(event, uid) != 0) break;
-      done = DeleteFolder(uid);
-      break;
-    case event::kMoveFolderMembers: {
-      uint32_t count = 0;
-      uint64_t* members = nullptr;
-      uint64_t from = 0, to = 0;
-      const int32_t read = sal_.MoveFolderMembersHelper(event, count, members, from, to);
-      if (read == ZEL_E_NO_EVENT) done.result = zel::rt::kNoMemory;
-      if (read != 0) break;
-      const std::vector<uint64_t> list(members, members + count);
-      sal_.FreeMemberUIDListHelper(members);
-      done = MoveMembers(list, from, to);
-      break;
-    }
-    default:
-      break;
-  }
-  if (done.what.empty()) {
-    if (done.result == 0) done.result = kMalformedRequest;
-    done.what = "folder request " + std::to_string(id) + " that could not be read";
-  }
-  sal_.FolderOperationReplyHelper(event, id, done.result, done.result >= 0 ? done.uid : 0);
-  if (outcome != nullptr) *outcome = done;
-  *reply = replies_.TakeReply();
-  return *reply != nullptr ? 0 : zel::rt::kNoMemory;
-}
-
-ConsoleTree::ConsoleTree(ZEL_PIF_ISubSystem& host, ZEL_PIF_EventDispatcher* notifications)
-    : impl_(std::make_unique<Impl>(host, notifications)) {}
+ConsoleTree::ConsoleTree(ZEL_PIF_ISubSystem& host) : impl_(std::make_unique<Impl>(host)) {}
 
 ConsoleTree::~ConsoleTree() = default;
 
-void ConsoleTree::SetTransactionRunner(TransactionRunner runner) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  impl_->runner = std::move(runner);
-}
-
 int32_t ConsoleTree::AnswerGroupEnumeration(const ZEL_BUF_EventBuffer& request,
-                                            const CredentialCheck& check,
-                                            ZEL_BUF_EventBuffer** reply) {
-  std::lock_guard<std::mutex> lock(mutex_);
+                                            const GroupCheck& check,
+                                            std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
   return impl_->AnswerGroupEnumeration(request, check, reply);
 }
 
-int32_t ConsoleTree::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
-                                         ZEL_BUF_EventBuffer** reply, FolderOutcome* outcome) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return impl_->AnswerFolderRequest(request, reply, outcome);
-}
-
-int32_t ConsoleTree::Refuse(const ZEL_BUF_EventBuffer& request, int32_t code,
-                            ZEL_BUF_EventBuffer** reply) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return impl_->Refuse(request, code, reply);
+FolderOutcome ConsoleTree::AnswerFolderRequest(const ZEL_BUF_EventBuffer& request,
+                                               const ChangeCheck& check,
+                                               std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
+  return impl_->AnswerFolderRequest(request, check, reply);
 }
 
 FolderOutcome ConsoleTree::CreateFolder(uint64_t parent, const ZELString& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
   return impl_->CreateFolder(parent, name);
 }
 
 FolderOutcome ConsoleTree::RenameFolder(uint64_t folder, const ZELString& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
   return impl_->RenameFolder(folder, name);
 }
 
-FolderOutcome ConsoleTree::DeleteFolder(uint64_t folder) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return impl_->DeleteFolder(folder);
-}
+FolderOutcome ConsoleTree::DeleteFolder(uint64_t folder) { return impl_->DeleteFolder(folder); }
 
 FolderOutcome ConsoleTree::MoveMembers(const std::vector<uint64_t>& members, uint64_t from,
                                        uint64_t to) {
-  std::lock_guard<std::mutex> lock(mutex_);
   return impl_->MoveMembers(members, from, to);
 }
 
