@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,7 +14,6 @@
 #include "zel/hub/notification_hub.h"
 #include "zel/protocol/folders.h"
 #include "zel/protocol/group_enumeration.h"
-#include "zel/runtime/reader.h"
 #include "zel/subsystem/admin_store.h"
 #include "zel/subsystem/codes.h"
 
@@ -25,7 +23,6 @@ namespace {
 using namespace tree_code;
 using namespace zel::protocol;
 using Bytes = std::vector<uint8_t>;
-using EventPtr = std::unique_ptr<ZEL_BUF_EventBuffer>;
 
 // Expected payloads, written byte by byte.
 struct Wire {
@@ -39,13 +36,15 @@ struct Wire {
     for (char16_t unit : text) Int(unit, 2);
     return Int(0, 2);
   }
-  // A folder the subsystem made: flags 0, ssid 22, no icon, its UID alone in its list.
-  Wire& Folder(std::u16string_view name, uint64_t uid) {
-    return Text(name).Text(name).Int(0, 2).Int(22, 2).Int(0, 8).Int(uid, 8).Int(1, 4).Int(uid, 8);
+  Wire& Node(std::u16string_view name, uint64_t uid, uint16_t ssid = 22,
+             std::u16string_view title = {}) {
+    Text(name).Text(title.empty() ? name : title).Int(0, 2).Int(ssid, 2).Int(0, 8).Int(uid, 8);
+    return Int(1, 4).Int(uid, 8);  // the UID alone in the node's list
   }
-  // Events 81 (one section) and 95 (the containers).
-  Wire& Section(int sections, int op, std::u16string_view parent, int items) {
-    return Int(0, 4).Int(sections, 2).Int(op, 2).Text(parent).Int(items, 2);
+  // The head of event 81 with one or two sections, and one section's head.
+  Wire& Head(int sections) { return Int(0, 4).Int(sections, 2); }
+  Wire& Section(int op, std::u16string_view parent, int items) {
+    return Int(op, 2).Text(parent).Int(items, 2);
   }
 };
 Bytes ContainerChange(std::vector<std::u16string_view> dns) {
@@ -74,8 +73,9 @@ class ConsoleTreeTest : public ::testing::Test {
     farm_.Console(kEve, "unix:eve");
     ZEL_PS_LDAPSAL directory(farm_.Host());
     AdministratorStore admins(directory);
-    for (auto [name, privileges] :
-         {std::pair<const char16_t*, std::vector<uint32_t>>{u"alice", {1, 3}}, {u"bob", {1}}}) {
+    for (auto [name, privileges] : {std::pair<const char16_t*, std::vector<uint32_t>>{
+                                        u"alice", {1, 3}},  // read the farm, change the tree
+                                    {u"bob", {1}}}) {
       Administrator admin;
       admin.account = Account{u"unix", name};
       admin.privileges = privileges;
@@ -87,66 +87,43 @@ class ConsoleTreeTest : public ::testing::Test {
     });
   }
 
-  FolderOperationReply Folder(uint16_t from, uint16_t id, const Bytes& payload) {
-    EventPtr reply;
+  // Sends a request; the reply's payload.
+  Bytes Send(uint16_t id, const Bytes& payload, uint16_t from = kAlice) {
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
     farm_.Raw(from, id, payload, &reply);
-    FolderOperationReply decoded;
-    ZEL_BUF_BufferReader reader(reply.get(), 0);
-    Decode(reader, decoded);
-    EXPECT_EQ(reader.GetRemaining(), 0u);
-    return decoded;
+    return Bytes(reply->GetData(), reply->GetData() + reply->GetSize());
   }
   template <typename M>
   int32_t Do(const M& request, uint16_t from = kAlice) {
-    return Folder(from, M::kEventID, Encoded(request)).result;
+    const Bytes reply = Send(M::kEventID, Encoded(request), from);
+    return static_cast<int32_t>(reply[0] | reply[1] << 8 | reply[2] << 16 | reply[3] << 24);
   }
   uint64_t Create(uint64_t parent, const char16_t* name) {
-    const FolderOperationReply reply =
-        Folder(kAlice, event::kCreateFolder, Encoded(CreateFolderRequest{parent, name}));
-    EXPECT_EQ(reply.result, 0) << std::hex << reply.result;
-    return reply.uid;
+    const Bytes reply = Send(event::kCreateFolder, Encoded(CreateFolderRequest{parent, name}));
+    EXPECT_EQ(reply.size(), 12u);  // result 0 and the UID
+    uint64_t uid = 0;
+    for (int i = 11; i >= 4; --i) uid = uid << 8 | reply[i];
+    return uid;
   }
-
-  // The group reply's status and member names (sorted), read field by field.
-  int32_t Enumerate(const char16_t* parentDN, const char16_t* name,
-                    std::vector<std::u16string>* names, uint16_t from = kBob) {
+  // The group reply's payload for the group `name` below `parentDN`.
+  Bytes Group(const char16_t* parentDN, const char16_t* name, uint16_t from = kBob) {
     EnumerateGroupRequest request;
     request.parentDN = parentDN;
     request.name = name;
-    EventPtr reply;
-    farm_.Raw(from, event::kEnumerateGroup, Encoded(request), &reply);
-    EXPECT_EQ(reply->GetEventID(), event::kTreeOperation);
-    ZEL_BUF_BufferReader reader(reply.get(), 0);
-    names->clear();
-    int32_t status = 0;
-    reader >> status;
-    if (status != 0) return status;
-    int16_t sections = 0, op = 0, count = 0;
-    ZELString dn;
-    reader >> sections >> op >> dn >> count;
-    EXPECT_EQ(op, 0);  // a listing
-    for (int16_t i = 0; i < count; ++i) {
-      ZELString member, title;
-      int16_t flags = 0;
-      uint16_t ssid = 0;
-      uint64_t icon = 0, uid = 0;
-      uint32_t uids = 0;
-      reader >> member >> title >> flags >> ssid >> icon >> uid >> uids;
-      for (uint64_t skipped = 0; uids > 0; --uids) reader >> skipped;
-      names->emplace_back(member.view());
-      last_ = {std::u16string(title.view()), flags, ssid, icon, uid};
-    }
-    EXPECT_EQ(reader.GetRemaining(), 0u);
-    std::sort(names->begin(), names->end());
-    return status;
+    return Send(event::kEnumerateGroup, Encoded(request), from);
   }
-  std::vector<std::u16string> Names(const char16_t* parentDN, const char16_t* name) {
-    std::vector<std::u16string> names;
-    EXPECT_EQ(Enumerate(parentDN, name, &names), 0);
-    return names;
+  // What a listing of `dn` with `members` (in the directory's order) carries.
+  static Wire Listing(std::u16string_view dn, int members) {
+    return std::move(Wire{}.Head(1).Section(0, dn, members));
   }
 
-  // One answer of plain SQL on the store file.
+  // Every stored tree object's DN and values, with plain SQL on the store file.
+  std::string Tree() {
+    return Sql(
+        "SELECT group_concat(line, '|') FROM (SELECT e.dn || ':' || v.attribute || '=' || "
+        "hex(v.data) AS line FROM entries e JOIN attribute_values v ON v.entry = e.id WHERE "
+        "e.class = 'CLASS-AdminToolObjectClass2' ORDER BY e.dn, v.attribute, v.position)");
+  }
   std::string Sql(const char* sql) {
     sqlite3* db = nullptr;
     sqlite3_open(farm_.StorePath().c_str(), &db);
@@ -160,28 +137,12 @@ class ConsoleTreeTest : public ::testing::Test {
     sqlite3_close(db);
     return text;
   }
-  // Every stored tree object's DN and values.
-  std::string Tree() {
-    return Sql(
-        "SELECT group_concat(line, '|') FROM (SELECT e.dn || ':' || v.attribute || '=' || "
-        "hex(v.data) AS line FROM entries e JOIN attribute_values v ON v.entry = e.id WHERE "
-        "e.class = 'CLASS-AdminToolObjectClass2' ORDER BY e.dn, v.attribute, v.position)");
-  }
-  std::string AuditCount() {
-    return Sql("SELECT count(*) FROM entries WHERE class = 'zelAuditRecord'");
-  }
   void Register(const char16_t* parentDN, const char16_t* name, uint64_t uid) {
     ZEL_AdminToolObject node(parentDN, name);
     node.setUID(uid);
     ASSERT_EQ(owner_->RegisterObject(node, false), 0);
   }
 
-  struct Member {
-    std::u16string title;
-    int16_t flags;
-    uint16_t ssid;
-    uint64_t icon, uid;
-  } last_{};
   testing::SubsystemFarm farm_;
   ZEL_AdminToolSAL6* owner_ = nullptr;
   zel::hub::NotificationHub hub_;
@@ -191,52 +152,40 @@ class ConsoleTreeTest : public ::testing::Test {
 TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   ZEL_AdminToolObject web(u"Farm", u"web01");
   web.setTitle(u"Web one");
-  web.setFlags(4);
   web.setSSID(7);
-  web.setIcon(3);
   web.setUID(11);
   ASSERT_EQ(owner_->RegisterObject(web, false), 0);
   Register(u"", u"Farm", 1);
   Register(u"Farm", u"db01", 12);
   Register(u"Farm/web01", u"disk", 111);
-  Register(u"", u"Other", 2);
-
   const struct Case {
     const char16_t* parentDN;
     const char16_t* name;
-    std::vector<std::u16string> members;
+    Bytes reply;
   } cases[] = {
-      {u"", u"", {u"Farm", u"Other"}}, {u"", u"Farm", {u"db01", u"web01"}},
-      {u"Farm", u"web01", {u"disk"}},  {u"Farm", u"db01", {}},
-      {u"", u"Nowhere", {}},
+      {u"", u"", Listing(u"", 1).Node(u"Farm", 1, 0).bytes},
+      {u"", u"Farm",
+       Listing(u"Farm", 2).Node(u"db01", 12, 0).Node(u"web01", 11, 7, u"Web one").bytes},
+      {u"Farm", u"web01", Listing(u"Farm/web01", 1).Node(u"disk", 111, 0).bytes},
+      {u"", u"Nowhere", Listing(u"Nowhere", 0).bytes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ZELString(c.name).toUtf8());
-    EXPECT_EQ(Names(c.parentDN, c.name), c.members);
+    EXPECT_EQ(Group(c.parentDN, c.name), c.reply);
   }
-  std::vector<std::u16string> names;
-  ASSERT_EQ(Enumerate(u"Farm", u"web01", &names), 0);
-  ASSERT_EQ(Enumerate(u"", u"Farm", &names), 0);  // the last member read is web01
-  EXPECT_EQ(last_.title, u"Web one");
-  EXPECT_EQ(last_.flags, 4);
-  EXPECT_EQ(last_.ssid, 7);
-  EXPECT_EQ(last_.icon, 3u);
-  EXPECT_EQ(last_.uid, 11u);
-  EXPECT_EQ(Enumerate(u"", u"Farm", &names, kEve), kAccessDenied);  // reads need an administrator
+  EXPECT_EQ(Group(u"", u"Farm", kEve),
+            Wire{}.Int(kAccessDenied, 4).bytes);  // reads need an administrator
   EXPECT_TRUE(posted_.empty());
 }
 
 TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
-  // Create: the reply names the new folder, which every console then enumerates, also after a
-  // restart.
+  // Create: every console enumerates the new folder, also after a restart.
   const uint64_t printers = Create(0, u"Printers");
-  EXPECT_NE(printers, 0u);
-  EXPECT_NE(printers, ~0ull);
   farm_.Restart();
-  EXPECT_EQ(Names(u"", u""), (std::vector<std::u16string>{u"Printers"}));
-  ASSERT_EQ(posted_.size(), 2u);
-  EXPECT_EQ(posted_[0], Wire{}.Section(1, 1, u"", 1).Folder(u"Printers", printers).bytes);
-  EXPECT_EQ(posted_[1], ContainerChange({u""}));
+  EXPECT_EQ(Group(u"", u""), Listing(u"", 1).Node(u"Printers", printers).bytes);
+  EXPECT_EQ(posted_,
+            (std::vector<Bytes>{Wire{}.Head(1).Section(1, u"", 1).Node(u"Printers", printers).bytes,
+                                ContainerChange({u""})}));
 
   // Rename: members, their members and their capability values go along.
   const uint64_t laser = Create(printers, u"Laser");
@@ -246,9 +195,9 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
   ASSERT_EQ(owner_->UpdateObject(laserDN, 2, values), 0);
   posted_.clear();
   EXPECT_EQ(Do(RenameFolderRequest{printers, u"Print"}), 0);
-  EXPECT_EQ(Names(u"", u""), (std::vector<std::u16string>{u"Print"}));
-  EXPECT_EQ(Names(u"Print", u"Laser"), (std::vector<std::u16string>{u"tray"}));
-  EXPECT_TRUE(Names(u"Printers", u"Laser").empty());
+  EXPECT_EQ(Group(u"", u""), Listing(u"", 1).Node(u"Print", printers).bytes);
+  EXPECT_EQ(Group(u"Print", u"Laser"), Listing(u"Print/Laser", 1).Node(u"tray", 77, 0).bytes);
+  EXPECT_EQ(Group(u"Printers", u"Laser"), Listing(u"Printers/Laser", 0).bytes);
   uint32_t count = 0;
   AdminObjectCapability* capabilities = nullptr;
   ASSERT_EQ(owner_->GetStaticGroupPermissionHelper(ZELString(u"Print"), count, &capabilities), 0);
@@ -257,39 +206,40 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
   EXPECT_EQ(std::vector<uint32_t>(capabilities[0].privileges, capabilities[0].privileges + 2),
             (std::vector<uint32_t>{5, 6}));
   owner_->FreeCapabilities(capabilities);
-  ASSERT_EQ(posted_.size(), 2u);
-  EXPECT_EQ(posted_[0],
-            Wire{}.Section(1, 3, u"", 1).Text(u"Printers").Folder(u"Print", printers).bytes);
+  EXPECT_EQ(posted_,
+            (std::vector<Bytes>{
+                Wire{}.Head(1).Section(3, u"", 1).Text(u"Printers").Node(u"Print", printers).bytes,
+                ContainerChange({u""})}));
 
   // Move: the member leaves one folder for the other; both are named.
   posted_.clear();
   EXPECT_EQ(Do(MoveFolderMembersRequest{{laser}, printers, 0}), 0);
-  EXPECT_EQ(Names(u"", u""), (std::vector<std::u16string>{u"Laser", u"Print"}));
-  EXPECT_EQ(Names(u"", u"Laser"), (std::vector<std::u16string>{u"tray"}));
-  ASSERT_EQ(posted_.size(), 2u);
-  Wire moved = Wire{}.Section(2, 2, u"Print", 1).Text(u"Laser");
-  moved.Int(1, 2).Text(u"").Int(1, 2).Folder(u"Laser", laser);
-  EXPECT_EQ(posted_[0], moved.bytes);
-  EXPECT_EQ(posted_[1], ContainerChange({u"Print", u""}));
+  EXPECT_EQ(Group(u"", u""), Listing(u"", 2).Node(u"Laser", laser).Node(u"Print", printers).bytes);
+  EXPECT_EQ(Group(u"", u"Laser"), Listing(u"Laser", 1).Node(u"tray", 77, 0).bytes);
+  EXPECT_EQ(posted_, (std::vector<Bytes>{Wire{}
+                                             .Head(2)
+                                             .Section(2, u"Print", 1)
+                                             .Text(u"Laser")
+                                             .Section(1, u"", 1)
+                                             .Node(u"Laser", laser)
+                                             .bytes,
+                                         ContainerChange({u"Print", u""})}));
 
-  // Delete: only an empty folder goes.
+  // Delete: an empty folder goes.
   posted_.clear();
   EXPECT_EQ(Do(DeleteFolderRequest{printers}), 0);
-  EXPECT_EQ(Names(u"", u""), (std::vector<std::u16string>{u"Laser"}));
-  ASSERT_EQ(posted_.size(), 2u);
-  EXPECT_EQ(posted_[0], Wire{}.Section(1, 2, u"", 1).Text(u"Print").bytes);
+  EXPECT_EQ(Group(u"", u""), Listing(u"", 1).Node(u"Laser", laser).bytes);
+  EXPECT_EQ(posted_, (std::vector<Bytes>{Wire{}.Head(1).Section(2, u"", 1).Text(u"Print").bytes,
+                                         ContainerChange({u""})}));
 }
 
 TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
-  const uint64_t a = Create(0, u"A");
-  const uint64_t b = Create(0, u"B");
-  const uint64_t inner = Create(a, u"Inner");
+  const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), inner = Create(a, u"Inner");
   Create(b, u"Inner");
   const uint64_t unknown = 0x1234;
   const std::string before = Tree();
   ASSERT_NE(before.find("A/Inner:"), std::string::npos);  // the snapshot sees the store
   posted_.clear();
-
   const struct Case {
     const char* what;
     std::function<int32_t()> request;
@@ -365,22 +315,21 @@ TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
        },
        kNoSuchFolder},
   };
+  const char* audited = "SELECT count(*) FROM entries WHERE class = 'zelAuditRecord'";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const int audited = std::stoi(AuditCount());
+    const int records = std::stoi(Sql(audited));
     EXPECT_EQ(c.request(), c.result);
     EXPECT_EQ(Tree(), before);
     EXPECT_TRUE(posted_.empty());
-    EXPECT_EQ(std::stoi(AuditCount()), audited + 1);  // refused requests are audited too
+    EXPECT_EQ(std::stoi(Sql(audited)), records + 1);  // refused requests are audited too
   }
 }
 
-// A move that fails below its first member (a stray entry where a member's member would go)
-// is one transaction: nothing of it stays.
+// A move that fails below its first member (a stray entry where a member's member would go) is
+// one transaction: nothing of it stays.
 TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
-  const uint64_t a = Create(0, u"A");
-  const uint64_t b = Create(0, u"B");
-  const uint64_t x = Create(a, u"x");
+  const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), x = Create(a, u"x");
   Create(x, u"y");
   Register(u"B/x", u"y", 99);  // below a DN without an entry of its own
   const std::string before = Tree();
@@ -390,8 +339,8 @@ TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
   EXPECT_TRUE(posted_.empty());
 }
 
-// Every request cut short, or with a byte after its fields, a null name, or a move whose count
-// its bytes cannot hold, is answered with kMalformedRequest and changes nothing.
+// Every request cut short or with a byte after its fields, a null name, and a move whose count
+// its bytes cannot hold, are answered with kMalformedRequest and change nothing.
 TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
   const uint64_t a = Create(0, u"A");
   const std::string before = Tree();
@@ -405,22 +354,19 @@ TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
       {event::kMoveFolderMembers, Encoded(MoveFolderMembersRequest{{a}, 0, a})},
       {event::kEnumerateGroup, Encoded(group)},
   };
-  auto refused = [&](uint16_t id, Bytes payload) {
-    EventPtr reply;
-    return farm_.Raw(kAlice, id, payload, &reply) == kMalformedRequest;
-  };
+  const Bytes malformed = Wire{}.Int(kMalformedRequest, 4).bytes;
   for (const auto& [id, bytes] : requests) {
     SCOPED_TRACE(id);
     for (std::size_t size = 0; size < bytes.size(); ++size) {
-      EXPECT_TRUE(refused(id, Bytes(bytes.begin(), bytes.begin() + size))) << "cut to " << size;
+      EXPECT_EQ(Send(id, Bytes(bytes.begin(), bytes.begin() + size)), malformed) << size;
     }
     Bytes longer = bytes;
     longer.push_back(0);
-    EXPECT_TRUE(refused(id, longer)) << "a byte after it";
+    EXPECT_EQ(Send(id, longer), malformed) << "a byte after it";
   }
-  EXPECT_TRUE(refused(event::kCreateFolder, Wire{}.Int(0, 8).Int(0, 4).bytes)) << "a null name";
-  EXPECT_TRUE(
-      refused(event::kMoveFolderMembers, Wire{}.Int(0xFFFFFFFF, 4).Int(1, 8).Int(2, 8).bytes));
+  EXPECT_EQ(Send(event::kCreateFolder, Wire{}.Int(0, 8).Int(0, 4).bytes), malformed);  // null name
+  EXPECT_EQ(Send(event::kMoveFolderMembers, Wire{}.Int(0xFFFFFFFF, 4).Int(1, 8).Int(2, 8).bytes),
+            malformed);
   EXPECT_EQ(Tree(), before);
   EXPECT_TRUE(posted_.empty());
 }
