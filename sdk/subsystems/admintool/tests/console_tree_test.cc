@@ -13,6 +13,7 @@
 #include "zel/hub/notification_hub.h"
 #include "zel/protocol/folders.h"
 #include "zel/protocol/group_enumeration.h"
+#include "zel/runtime/secure.h"
 #include "zel/subsystem/admin_store.h"
 #include "zel/subsystem/codes.h"
 
@@ -187,6 +188,36 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   EXPECT_EQ(Group(u"", u"Farm", kEve),
             Wire{}.Int(kAccessDenied, 4).bytes);  // reads need an administrator
   EXPECT_TRUE(posted_.empty());
+}
+
+// Event 82 is answered only for credentials the check accepts; until passwords are checked
+// there, none are an administrator's. Credentials that cannot be read are malformed.
+TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsNeedsCredentialsThatAreAccepted) {
+  Register(u"", u"Farm", 1);
+  const struct Case {
+    const char16_t* account;
+    uint32_t cut;  // bytes of the enciphered password left off
+    bool key;      // whether the farm's transport key is there to decipher it
+    int32_t status;
+  } cases[] = {
+      {u"unix\\alice", 0, true, kAccessDenied},
+      {u"alice", 3, true, kMalformedRequest},
+      {u"alice", 0, false, kMalformedRequest},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.cut << c.key);
+    const uint8_t key[32] = {7};
+    if (c.key) ZEL_SECURE_SetKey(0x3A, key, sizeof key);
+    EnumerateGroupRequest group;
+    Wire request{Encoded(group)};
+    Bytes password = Wire{}.Int('p', 2).Int('w', 2).Int(0, 2).bytes;
+    ZEL_SECURE_EncryptData(password.data(), static_cast<uint32_t>(password.size()), 0x3A);
+    request.Text(c.account).Int(password.size(), 4);
+    request.bytes.insert(request.bytes.end(), password.begin(), password.end() - c.cut);
+    EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve),
+              Wire{}.Int(c.status, 4).bytes);
+    ZEL_SECURE_ClearKeys();
+  }
 }
 
 TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
