@@ -127,6 +127,22 @@ std::string Hex(uint64_t value) {
 
 std::string Quoted(const ZELString& text) { return "\"" + text.toUtf8() + "\""; }
 
+// What a folder request asks, for the audit.
+std::string Asked(uint16_t id, uint64_t uid, const ZELString& name,
+                  const std::vector<uint64_t>& members, uint64_t from, uint64_t to) {
+  switch (id) {
+    case ids::kCreateFolder:
+      return "create folder " + Quoted(name) + " in " + Hex(uid);
+    case ids::kRenameFolder:
+      return "rename folder " + Hex(uid) + " to " + Quoted(name);
+    case ids::kDeleteFolder:
+      return "delete folder " + Hex(uid);
+    default:
+      return "move " + std::to_string(members.size()) + " members from " + Hex(from) + " to " +
+             Hex(to);
+  }
+}
+
 // Whether `dn` is `ancestor` or lies below it.
 bool IsAtOrBelow(ZELString dn, const ZELString& ancestor) {
   while (!dn.isEmpty()) {
@@ -313,7 +329,7 @@ uint64_t ConsoleTree::Impl::NewFolderUID() {
 
 FolderOutcome ConsoleTree::Impl::CreateFolder(uint64_t parent, const ZELString& name) {
   FolderOutcome outcome;
-  outcome.what = "create folder " + Quoted(name) + " in " + Hex(parent);
+  outcome.what = Asked(ids::kCreateFolder, parent, name, {}, 0, 0);
   if (name.isEmpty()) {
     outcome.result = kInvalidName;
     return outcome;
@@ -338,7 +354,7 @@ FolderOutcome ConsoleTree::Impl::CreateFolder(uint64_t parent, const ZELString& 
 
 FolderOutcome ConsoleTree::Impl::RenameFolder(uint64_t uid, const ZELString& name) {
   FolderOutcome outcome;
-  outcome.what = "rename folder " + Hex(uid) + " to " + Quoted(name);
+  outcome.what = Asked(ids::kRenameFolder, uid, name, {}, 0, 0);
   if (name.isEmpty()) {
     outcome.result = kInvalidName;
     return outcome;
@@ -381,7 +397,7 @@ FolderOutcome ConsoleTree::Impl::RenameFolder(uint64_t uid, const ZELString& nam
 
 FolderOutcome ConsoleTree::Impl::DeleteFolder(uint64_t uid) {
   FolderOutcome outcome;
-  outcome.what = "delete folder " + Hex(uid);
+  outcome.what = Asked(ids::kDeleteFolder, uid, {}, {}, 0, 0);
   if (uid == kRootUID) {
     outcome.result = kInvalidMove;
     return outcome;
@@ -405,8 +421,7 @@ FolderOutcome ConsoleTree::Impl::DeleteFolder(uint64_t uid) {
 FolderOutcome ConsoleTree::Impl::MoveMembers(const std::vector<uint64_t>& members, uint64_t from,
                                              uint64_t to) {
   FolderOutcome outcome;
-  outcome.what =
-      "move " + std::to_string(members.size()) + " members from " + Hex(from) + " to " + Hex(to);
+  outcome.what = Asked(ids::kMoveFolderMembers, 0, {}, members, from, to);
   if (members.empty()) return outcome;
   if (members.size() > kMaxNodesPerEvent) {
     outcome.result = kTooManyNodes;
@@ -502,7 +517,7 @@ FolderOutcome ConsoleTree::Impl::AnswerFolderRequest(const ZEL_BUF_EventBuffer& 
     done.what = "folder request " + std::to_string(id) + " that could not be read";
   } else if (const int32_t refused = check ? check() : 0) {
     done.result = refused;
-    done.what = "folder request " + std::to_string(id) + " refused";
+    done.what = Asked(id, uid, name, members, from, to) + ": refused";
   } else if (id == ids::kCreateFolder) {
     done = CreateFolder(uid, name);
   } else if (id == ids::kRenameFolder) {
