@@ -110,7 +110,7 @@ TEST_F(PasswordHashTest, StoredHashesAreBoundedInCost) {
       {with("$argon2i$v=19$m=8,t=1"), false},
       {with("$argon2id$v=16$m=8,t=1"), false},
       {cost + ",p=2" + tail.substr(4), false},
-      {real.substr(0, real.size() - 4), false},
+      {real.substr(0, real.rfind('$') + 2), false},  // a hash of less than a byte
       {real + "$", false},
       {real + "=", false},
       {"", false},
