@@ -15,7 +15,9 @@
 #include "zel/protocol/audit.h"
 #include "zel/protocol/credentials.h"
 #include "zel/protocol/result_reply.h"
+#include "zel/runtime/secure.h"
 #include "zel/subsystem/codes.h"
+#include "zel/subsystem/credentials.h"
 
 namespace zel::subsystem {
 namespace {
@@ -465,6 +467,79 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIs) {
   EXPECT_EQ(everything.find("argon2"), std::string::npos) << everything;
   EXPECT_EQ(everything.find(std::string(exported.credentials[0].hash.view()).substr(30)),
             std::string::npos);
+}
+
+// Event 82 as the tree handlers receive it: ParseEnumerateGroupEvent deciphers the password
+// with the transport key, CheckGroupCredentials checks it. A handler of the test's own stands
+// in for the tree handler and answers the administrator's UID.
+TEST_F(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
+  ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
+  ASSERT_EQ(SetPassword(kOwner, alice_, "", "p\xc3\xa4ss"), kOk);
+  farm_.Subsystem().Table().Add(
+      ev::kEnumerateGroupWithCredentials, Effect::kReads, [](Context& ctx, Call& call) {
+        ZEL_AdminToolSAL sal(ctx.host);
+        ZEL_AdminToolObject* group = nullptr;
+        UM_Credentials* credentials = nullptr;
+        const int32_t parsed = sal.ParseEnumerateGroupEvent(
+            const_cast<ZEL_BUF_EventBuffer*>(&call.request), &group, &credentials);
+        delete group;
+        std::unique_ptr<UM_Credentials> owned(credentials);
+        if (parsed != 0) return parsed;
+        Administrator admin;
+        const int32_t checked = CheckGroupCredentials(ctx, call.caller, *owned, &admin);
+        if (checked == kOk) call.out << admin.uid;
+        return checked;
+      });
+  auto text = [](std::u16string_view value, std::vector<uint8_t>* out) {
+    const uint32_t size = static_cast<uint32_t>(value.size() + 1) * 2;
+    for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(size >> (8 * i)));
+    for (char16_t c : value) out->insert(out->end(), {uint8_t(c & 0xFF), uint8_t(c >> 8)});
+    out->insert(out->end(), {0, 0});
+  };
+  auto request = [&](std::u16string_view account, std::u16string_view password) {
+    std::vector<uint8_t> payload;
+    text(u"Farm/Group", &payload);  // parent DN
+    text(u"grp", &payload);         // the node head: name, title, flags, ssid, icon, uid
+    text(u"", &payload);
+    payload.insert(payload.end(), 2 + 2 + 8 + 8, 0);
+    text(account, &payload);
+    std::vector<uint8_t> secret;
+    text(password, &secret);
+    secret.erase(secret.begin(), secret.begin() + 4);  // the units and their NUL, no length
+    EXPECT_EQ(ZEL_SECURE_EncryptData(secret.data(), static_cast<uint32_t>(secret.size()), 0x3A), 0);
+    const uint32_t size = static_cast<uint32_t>(secret.size());
+    for (int i = 0; i < 4; ++i) payload.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    payload.insert(payload.end(), secret.begin(), secret.end());
+    return payload;
+  };
+  struct Row {
+    const char* what;
+    std::u16string account, password;
+    int32_t result;
+    uint64_t admin;
+  };
+  const Row rows[] = {
+      {"right", u"NORTH\\carol", u"c-pw", kOk, carol_},
+      {"UTF-16 made UTF-8", u"alice", u"p\u00e4ss", kOk, alice_},
+      {"wrong", u"NORTH\\carol", u"C-PW", kLogonRefused, 0},
+      {"no domain: nobody's", u"carol", u"c-pw", kLogonRefused, 0},
+      {"a lone surrogate", u"NORTH\\carol", std::u16string(1, char16_t{0xD800}), kLogonRefused, 0},
+      {"third failure", u"NORTH\\carol", u"", kLogonRefused, 0},
+      {"slowed like a logon", u"NORTH\\carol", u"c-pw", kLogonSlowed, 0},
+  };
+  for (const Row& row : rows) {
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+    EXPECT_EQ(farm_.Raw(kMallory, ev::kEnumerateGroupWithCredentials,
+                        request(row.account, row.password), &reply),
+              row.result)
+        << row.what;
+    if (row.result != kOk) continue;
+    ASSERT_EQ(reply->GetSize(), 12u) << row.what;
+    uint64_t uid = 0;
+    std::memcpy(&uid, reply->GetData() + 4, 8);
+    EXPECT_EQ(uid, row.admin) << row.what;
+  }
+  EXPECT_EQ(Check(kMallory, "NORTH\\carol", "c-pw"), kLogonSlowed) << "one count with Logon2";
 }
 
 TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
