@@ -50,6 +50,11 @@ bool IsBase64Run(std::string_view text) {
   return true;
 }
 
+// libsodium declares its pointers never null, even for no bytes; an empty view may hold null.
+const char* BytesOf(std::string_view password) {
+  return password.data() != nullptr ? password.data() : "";
+}
+
 bool ValidPassword(std::string_view password) {
   return protocol::IsPasswordText(password, protocol::kMaxPasswordChars);
 }
@@ -120,7 +125,7 @@ PasswordHasher::PasswordHasher(HashLimits limits) : limits_(limits) {
 HashResult PasswordHasher::Hash(std::string_view password, protocol::SecretBytes* hash) const {
   if (!ValidPassword(password)) return HashResult::kInvalidPassword;
   char text[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str(text, password.data(), password.size(), opsLimit_, memLimit_) != 0) {
+  if (crypto_pwhash_str(text, BytesOf(password), password.size(), opsLimit_, memLimit_) != 0) {
     return HashResult::kFailed;
   }
   *hash = protocol::SecretBytes(std::string_view(text, std::strlen(text)));
@@ -134,7 +139,7 @@ bool PasswordHasher::Verify(const protocol::SecretBytes& hash, std::string_view 
   if (!IsStoredHash(hash.view()) || !Terminate(hash.view(), &text)) {
     return VerifyAgainstNothing(password);
   }
-  return crypto_pwhash_str_verify(text.text, password.data(), password.size()) == 0;
+  return crypto_pwhash_str_verify(text.text, BytesOf(password), password.size()) == 0;
 }
 
 bool PasswordHasher::VerifyAgainstNothing(std::string_view password) const {
@@ -144,7 +149,7 @@ bool PasswordHasher::VerifyAgainstNothing(std::string_view password) const {
   if (ok_ && Terminate(dummy_.view(), &text)) {
     // The answer is known (nobody knows the dummy's password); only the cost matters.
     [[maybe_unused]] const int answer =
-        crypto_pwhash_str_verify(text.text, password.data(), password.size());
+        crypto_pwhash_str_verify(text.text, BytesOf(password), password.size());
   }
   return false;
 }

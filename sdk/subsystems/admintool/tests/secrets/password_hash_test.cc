@@ -69,6 +69,15 @@ TEST_F(PasswordHashTest, RefusesWhatIsNoPassword) {
   }
 }
 
+TEST_F(PasswordHashTest, AnEmptyPasswordMayHaveNoBytesAtAll) {
+  const std::string_view none = SecretBytes().view();  // its data() may be null
+  SecretBytes hash;
+  ASSERT_EQ(hasher_.Hash(none, &hash), HashResult::kOk);
+  EXPECT_TRUE(hasher_.Verify(hash, none));
+  EXPECT_TRUE(hasher_.Verify(hash, ""));
+  EXPECT_FALSE(hasher_.VerifyAgainstNothing(none));
+}
+
 TEST_F(PasswordHashTest, EachHashHasItsOwnSalt) {
   SecretBytes first, second;
   ASSERT_EQ(hasher_.Hash("same", &first), HashResult::kOk);
