@@ -18,9 +18,26 @@
 #include "zel/runtime/secure.h"
 #include "zel/subsystem/codes.h"
 #include "zel/subsystem/credentials.h"
+#include "zel/tracedev/testing/capture_device.h"
+
+// The library exports it from an inner header; its declaration, for this test program.
+namespace zel::trace {
+void InstallTraceDevice(TraceDevice* device);
+}  // namespace zel::trace
 
 namespace zel::subsystem {
 namespace {
+
+// Every SAL object of this program traces into this device, installed before the first one is
+// made. Its control block stays zero (every site off) but while a test turns it on.
+zel::trace::testing::CaptureDevice& Traces() {
+  static zel::trace::testing::CaptureDevice device;
+  return device;
+}
+const bool kTracesInstalled = [] {
+  zel::trace::InstallTraceDevice(&Traces());
+  return true;
+}();
 
 namespace ev = zel::protocol::event;
 using zel::protocol::SecretBytes;
@@ -540,6 +557,37 @@ TEST_F(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
     EXPECT_EQ(uid, row.admin) << row.what;
   }
   EXPECT_EQ(Check(kMallory, "NORTH\\carol", "c-pw"), kLogonSlowed) << "one count with Logon2";
+}
+
+TEST_F(CredentialsTest, NoTraceRecordHoldsAPasswordOrATicket) {
+  ASSERT_TRUE(kTracesInstalled);
+  ASSERT_EQ(SetPassword(kOwner, carol_, "", "Secret-Carol"), kOk);
+  zel::trace::testing::CaptureDevice& traces = Traces();
+  traces.records.clear();
+  traces.EnableAll();
+  EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "Secret-Wrong"), kLogonRefused);
+  EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "Secret-Carol"), kOk);
+  zel::protocol::Ticket ticket;
+  ASSERT_EQ(Issue(kMallory, 0, &ticket), kOk);
+  std::vector<uint64_t> uids;
+  uint32_t values[4];
+  EXPECT_EQ(Accounts(kProbe, ticket, &uids, values), kOk);
+  zel::protocol::Ticket altered = ticket;
+  altered[20] ^= 1;
+  EXPECT_EQ(Accounts(kProbe, altered, &uids, values), kTicketInvalid);
+  traces.control = {};
+  ASSERT_FALSE(traces.records.empty()) << "the ticket calls trace their results";
+  const std::string secrets[] = {"Secret-", std::string(ticket.begin() + 32, ticket.begin() + 64),
+                                 std::string(ticket.begin() + 88, ticket.end())};
+  for (const auto& record : traces.records) {
+    for (const auto& argument : record.arguments) {
+      const std::string bytes(argument.begin(), argument.end());
+      for (const std::string& secret : secrets) {
+        EXPECT_EQ(bytes.find(secret), std::string::npos) << "message " << record.messageNumber;
+      }
+    }
+  }
+  traces.records.clear();
 }
 
 TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
