@@ -48,6 +48,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       context_{host_,       directory_, admins_,  sessions_,   authoriser_,
                audit_,      notifier_,  options_, credentials_} {
   RegisterAdminHandlers(table_);
+  RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);
