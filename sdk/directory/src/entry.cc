@@ -286,7 +286,7 @@ ZEL_DIR_SearchHelper::ZEL_DIR_SearchHelper(ZEL_DIR_ServiceInterface* service, ui
 
 int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   count = 0;
-  if (scope_ != kOneLevel) return zel::dir::kUnsupportedSearch;
+  if (scope_ != kOneLevel && scope_ != kSubtree) return zel::dir::kUnsupportedSearch;
   if (!zel::dir::IsWellFormedDN(baseDN_.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
@@ -302,7 +302,7 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   }
   matches_.clear();
   const int32_t searched =
-      store->searchOneLevel(contextID_, baseDN_.view(), attribute, text, &matches_);
+      store->search(contextID_, baseDN_.view(), scope_ == kSubtree, attribute, text, &matches_);
   if (searched != 0) return searched;
   next_ = 0;
   searched_ = true;

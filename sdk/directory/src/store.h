@@ -91,12 +91,13 @@ class Store {
   int32_t replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
                         const std::vector<StoredValue>& values);
   int32_t remove(int64_t id);
-  // The entries whose parent DN is `parent` in `context` (only those with a value of
-  // `attribute` whose text form is `text`, when `attribute` is not empty), with their values,
-  // in DN order: one pass over the store.
-  int32_t searchOneLevel(uint32_t context, std::u16string_view parent,
-                         std::u16string_view attribute, std::u16string_view text,
-                         std::vector<StoredEntry>* matches);
+  // The entries whose parent DN is `base` in `context` (with `subtree`: also those further below
+  // it; an empty base then takes the whole context), only those with a value of `attribute`
+  // whose text form is `text` when `attribute` is not empty, with their values, in DN order: one
+  // pass over the store.
+  int32_t search(uint32_t context, std::u16string_view base, bool subtree,
+                 std::u16string_view attribute, std::u16string_view text,
+                 std::vector<StoredEntry>* matches);
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}

@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "src/console_tree.h"
-#include "src/group_credentials.h"
 #include "zel/protocol/events.h"
 #include "zel/subsystem/codes.h"
+#include "zel/subsystem/credentials.h"
 #include "zel/subsystem/handlers.h"
 
 namespace zel::subsystem {
@@ -32,7 +32,9 @@ class TreeHolder {
 int32_t EnumerateGroup(TreeHolder& holder, Context& ctx, Call& call) {
   const GroupCheck check = [&](const UM_Credentials* credentials) {
     if (credentials == nullptr) return ctx.authoriser.RequireAdministrator(call.caller);
-    return CheckGroupCredentials(ctx, call.caller, *credentials);
+    // An administrator's name and password, checked as a logon is; it logs nobody on.
+    Administrator admin;
+    return CheckGroupCredentials(ctx, call.caller, *credentials, &admin);
   };
   return holder.Get(ctx).AnswerGroupEnumeration(call.request, check, &call.replacement);
 }

@@ -11,6 +11,7 @@
 #include "src/console_tree.h"
 #include "subsystem_farm.h"
 #include "zel/hub/notification_hub.h"
+#include "zel/protocol/credentials.h"
 #include "zel/protocol/folders.h"
 #include "zel/protocol/group_enumeration.h"
 #include "zel/runtime/secure.h"
@@ -93,6 +94,7 @@ class ConsoleTreeTest : public ::testing::Test {
       admin.account = Account{u"unix", name};
       admin.privileges = privileges;
       EXPECT_EQ(admins.Put(&admin), 0);
+      if (admin.account.name == u"alice") alice_ = admin.uid;
     }
     hub_.Attach(farm_.Farm().AddSubsystem(1));
     hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
@@ -157,6 +159,7 @@ class ConsoleTreeTest : public ::testing::Test {
 
   testing::SubsystemFarm farm_;
   ZEL_AdminToolSAL6* owner_ = nullptr;
+  uint64_t alice_ = 0;
   zel::hub::NotificationHub hub_;
   std::vector<Bytes> posted_;
 };
@@ -190,33 +193,33 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   EXPECT_TRUE(posted_.empty());
 }
 
-// Event 82 is answered only for credentials the check accepts; until passwords are checked
-// there, none are an administrator's. Credentials that cannot be read are malformed.
-TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsNeedsCredentialsThatAreAccepted) {
+// Event 82 is answered for an administrator's name and password (checked as a logon is), with
+// the caller itself no administrator; credentials that cannot be read are malformed.
+TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
   Register(u"", u"Farm", 1);
+  zel::protocol::SetCredentialRequest password{alice_, {}, SecretBytes(std::string_view("pa55"))};
+  ASSERT_EQ(Result(Send(password.kEventID, Encoded(password), 5)), 0);  // the owner sets it
   const struct Case {
-    const char16_t* account;
+    std::u16string password;
     uint32_t cut;  // bytes of the enciphered password left off
     bool key;      // whether the farm's transport key is there to decipher it
-    int32_t status;
+    Bytes reply;
   } cases[] = {
-      {u"unix\\alice", 0, true, kAccessDenied},
-      {u"alice", 3, true, kMalformedRequest},
-      {u"alice", 0, false, kMalformedRequest},
+      {u"pa55", 0, true, Listing(u"", 1).Node(u"Farm", 1, 0).bytes},
+      {u"wrong", 0, true, Wire{}.Int(kLogonRefused, 4).bytes},
+      {u"pa55", 3, true, Wire{}.Int(kMalformedRequest, 4).bytes},
+      {u"pa55", 0, false, Wire{}.Int(kMalformedRequest, 4).bytes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.cut << c.key);
-    const uint8_t key[32] = {7};
-    if (c.key) ZEL_SECURE_SetKey(0x3A, key, sizeof key);
-    EnumerateGroupRequest group;
-    Wire request{Encoded(group)};
-    Bytes password = Wire{}.Int('p', 2).Int('w', 2).Int(0, 2).bytes;
-    ZEL_SECURE_EncryptData(password.data(), static_cast<uint32_t>(password.size()), 0x3A);
-    request.Text(c.account).Int(password.size(), 4);
-    request.bytes.insert(request.bytes.end(), password.begin(), password.end() - c.cut);
-    EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve),
-              Wire{}.Int(c.status, 4).bytes);
-    ZEL_SECURE_ClearKeys();
+    if (!c.key) ZEL_SECURE_ClearKeys();
+    Wire request{Encoded(EnumerateGroupRequest{})};
+    Bytes enciphered = Wire{}.Text(c.password).bytes;
+    enciphered.erase(enciphered.begin(), enciphered.begin() + 4);  // the characters alone
+    ZEL_SECURE_EncryptData(enciphered.data(), static_cast<uint32_t>(enciphered.size()), 0x3A);
+    request.Text(u"alice").Int(enciphered.size(), 4);
+    request.bytes.insert(request.bytes.end(), enciphered.begin(), enciphered.end() - c.cut);
+    EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve), c.reply);
   }
 }
 

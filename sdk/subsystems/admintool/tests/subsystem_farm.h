@@ -18,11 +18,18 @@
 
 namespace zel::subsystem::testing {
 
-// Tests hash passwords as cheaply as possible and set the clock themselves.
+// Tests hash passwords as cheaply as possible, set the clock themselves and hold fixed keys
+// (the transport key becomes the process's password key, as a server's does).
 inline Options TestOptions(uint64_t* now) {
   Options options;
   options.pwhashLimits = PwhashLimits::kMin;
   options.clock = [now] { return *now; };
+  FarmKeys keys;
+  for (uint8_t i = 0; i < 32; ++i) {
+    keys.transport[i] = static_cast<uint8_t>(0x40 + i);
+    keys.ticket[i] = static_cast<uint8_t>(0x80 + i);
+  }
+  options.keys = keys;
   return options;
 }
 
@@ -54,6 +61,8 @@ class SubsystemFarm {
     }
     return *console.sal;
   }
+  // The host of console `uid` (made by Console), to build other SAL versions on.
+  zel::rt::FarmSubsystem& ConsoleHost(uint16_t uid) { return *farm_.FindSubsystem(uid); }
   // The owner's console (UID 5), a local account of the farm's owner.
   ZEL_AdminToolSAL6& Owner() { return Console(5, "unix:root", true); }
 

@@ -33,6 +33,7 @@
 #include "zel/subsystem/admin_store.h"
 #include "zel/subsystem/audit_log.h"
 #include "zel/subsystem/authoriser.h"
+#include "zel/subsystem/credentials.h"
 #include "zel/subsystem/notifier.h"
 #include "zel/subsystem/options.h"
 #include "zel/subsystem/sessions.h"
@@ -50,6 +51,7 @@ struct Context {
   AuditLog& audit;
   Notifier& notifier;
   const Options& options;
+  Credentials& credentials;  // hasher, logon throttle, keys (zel/subsystem/credentials.h)
 
   // Milliseconds since 1970-01-01 UTC, from the options' clock.
   uint64_t Now() const;
@@ -89,6 +91,7 @@ class DispatchTable {
 
 // One per area, each in its own file.
 void RegisterAdminHandlers(DispatchTable& table);       // administrators: admin_handlers.cc
+void RegisterCapabilityHandlers(DispatchTable& table);  // capability objects (73, 92)
 void RegisterAuditHandlers(DispatchTable& table);       // the audit query: audit_handlers.cc
 void RegisterCredentialHandlers(DispatchTable& table);  // credentials: credential_handlers.cc
 void RegisterTreeHandlers(DispatchTable& table);        // tree and folders: tree_handlers.cc
