@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <deque>
 #include <random>
 #include <utility>
 
 #include "zel/admintool/zel_admintoolsal.h"
+#include "zel/directory/codes.h"
+#include "zel/directory/entry.h"
 #include "zel/directory/transaction.h"
 #include "zel/protocol/events.h"
 #include "zel/protocol/folders.h"
@@ -21,6 +22,10 @@ namespace {
 
 using namespace tree_code;
 namespace ids = zel::protocol::event;
+
+// The attribute of an object entry that holds the node's UID, which a search of the whole tree
+// filters on (the registry maps it; searches compare its text form, 16 hex digits).
+constexpr const char16_t* kObjectUID = u"ATTRIBUTE-AdminObjectUID";
 
 constexpr uint64_t kNoUID = ~0ull;
 constexpr uint64_t kRootUID = 0;
@@ -119,6 +124,14 @@ struct Node {
   }
 };
 
+// A node named by its DN alone (a group to read, an entry to delete).
+Node GroupAt(const ZELString& dn) {
+  Node node;
+  node.parentDN = dn.parentDistinguishedName();
+  node.name = dn.lastDistinguishedNameComponent();
+  return node;
+}
+
 std::string Hex(uint64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%016" PRIx64, value);
@@ -178,6 +191,10 @@ class ConsoleTree::Impl {
                            std::vector<std::vector<uint32_t>>* capabilities);
   // The node with that UID (0: the root), or kNoSuchFolder.
   int32_t Find(uint64_t uid, Node* found);
+  // The DNs of the tree objects below `base` at any depth (with `filter`), in DN order.
+  int32_t SearchBelow(const ZELString& base, const ZELString& filter, std::vector<ZELString>* dns);
+  // The node stored at `dn`.
+  int32_t NodeAt(const ZELString& dn, Node* node);
   bool Exists(const Node& node);
   int32_t Write(const Node& node, const std::vector<uint32_t>& capabilities);
   int32_t Remove(const Node& node);
@@ -246,20 +263,44 @@ int32_t ConsoleTree::Impl::Find(uint64_t uid, Node* found) {
     return 0;
   }
   if (uid == kNoUID) return kNoSuchFolder;
-  std::deque<Node> groups{Node{}};
-  std::vector<Node> children;
-  while (!groups.empty()) {
-    if (const int32_t status = ReadChildren(groups.front(), &children)) return status;
-    groups.pop_front();
-    for (Node& child : children) {
-      if (child.uid == uid) {
-        *found = std::move(child);
-        return 0;
-      }
-      groups.push_back(std::move(child));
-    }
+  std::vector<ZELString> dns;
+  ZELString filter(kObjectUID);
+  filter += u"=";
+  filter += ZELString::FromUtf8(Hex(uid).substr(2));
+  if (const int32_t searched = SearchBelow(ZELString(), filter, &dns)) return searched;
+  for (const ZELString& dn : dns) {  // in DN order: the first is the folder
+    if (NodeAt(dn, found) == 0 && found->uid == uid) return 0;
   }
   return kNoSuchFolder;
+}
+
+int32_t ConsoleTree::Impl::SearchBelow(const ZELString& base, const ZELString& filter,
+                                       std::vector<ZELString>* dns) {
+  dns->clear();
+  if (ZEL_AdminToolSAL::s_objCid == 0) {
+    ZEL_AdminToolObject probe;  // any registry operation binds the object context first
+    sal_.GetObjectW(probe);
+  }
+  if (ZEL_AdminToolSAL::s_objCid == 0) return kInternalError;
+  ZEL_DIR_SearchHelper search(sal_.Store(), ZEL_DIR_SearchHelper::kSubtree, base,
+                              ZEL_AdminToolSAL::s_objCid, filter, ZELString(u"*"));
+  ZEL_DIR_BaseEntry entry(sal_.Store(), ZELString(), ZEL_AdminToolSAL::s_objCid);
+  ZELString name;
+  int32_t got = search.GetFirstEntry(name, entry);
+  for (; got == 0; got = search.GetNextEntry(name, entry)) dns->push_back(entry.GetDN());
+  return got == zel::dir::kNoMore ? 0 : got;
+}
+
+int32_t ConsoleTree::Impl::NodeAt(const ZELString& dn, Node* node) {
+  *node = GroupAt(dn);
+  ZEL_AdminToolObject object(node->parentDN.getName(), node->name.getName());
+  if (const int32_t read = sal_.GetObjectW(object)) return read;
+  node->title = object.getTitle();
+  node->flags = object.getFlags();
+  node->ssid = object.getSSID();
+  node->icon = object.getIcon();
+  node->uid = object.getUID();
+  return 0;
 }
 
 bool ConsoleTree::Impl::Exists(const Node& node) {
@@ -290,16 +331,31 @@ int32_t ConsoleTree::Impl::MoveSubtree(const Node& node, const std::vector<uint3
   // A stray entry at the new place (left below a deleted node) is never overwritten.
   if (Exists(to)) return kNameTaken;
   int32_t status = Write(to, capabilities);
-  std::vector<Node> children;
-  std::vector<std::vector<uint32_t>> childCapabilities;
-  if (status == 0) status = ReadChildren(node, &children);
-  if (status == 0) status = ReadCapabilities(node, children, &childCapabilities);
-  for (std::size_t i = 0; status == 0 && i < children.size(); ++i) {
-    Node moved = children[i];
-    moved.parentDN = to.DN();
-    status = MoveSubtree(children[i], childCapabilities[i], moved);
+  // Everything below the node at any depth, also below DNs without an entry of their own, is
+  // written again group by group: a group read gives the members' fields, and their
+  // capability values in the same order.
+  const ZELString from = node.DN();
+  std::vector<ZELString> below, groups;
+  if (status == 0) status = SearchBelow(from, ZELString(), &below);
+  for (const ZELString& dn : below) {
+    const ZELString parent = dn.parentDistinguishedName();
+    if (std::find(groups.begin(), groups.end(), parent) == groups.end()) groups.push_back(parent);
   }
-  // New entries first, the old one last: a change that stops half way loses nothing.
+  const std::u16string base(to.DN().view());
+  for (std::size_t g = 0; status == 0 && g < groups.size(); ++g) {
+    std::vector<Node> members;
+    std::vector<std::vector<uint32_t>> values;
+    status = ReadChildren(GroupAt(groups[g]), &members);
+    if (status == 0) status = ReadCapabilities(GroupAt(groups[g]), members, &values);
+    const ZELString rebased(base + std::u16string(groups[g].view().substr(from.charCount())));
+    for (std::size_t i = 0; status == 0 && i < members.size(); ++i) {
+      Node moved = members[i];
+      moved.parentDN = rebased;
+      status = Exists(moved) ? kNameTaken : Write(moved, values[i]);
+    }
+  }
+  // New entries first, the old ones last: a change that stops half way loses nothing.
+  for (std::size_t i = 0; status == 0 && i < below.size(); ++i) status = Remove(GroupAt(below[i]));
   if (status == 0) status = Remove(node);
   return status;
 }
@@ -405,9 +461,9 @@ FolderOutcome ConsoleTree::Impl::DeleteFolder(uint64_t uid) {
   Node folder;
   outcome.result = Change([&]() -> int32_t {
     if (const int32_t found = Find(uid, &folder)) return found;
-    std::vector<Node> members;
-    if (const int32_t read = ReadChildren(folder, &members)) return read;
-    if (!members.empty()) return kFolderNotEmpty;
+    std::vector<ZELString> below;  // at any depth: a gap hides nothing
+    if (const int32_t read = SearchBelow(folder.DN(), ZELString(), &below)) return read;
+    if (!below.empty()) return kFolderNotEmpty;
     return Remove(folder);
   });
   if (outcome.result != 0) return outcome;

@@ -8,8 +8,8 @@
 // Folders: every node of the tree can hold members; a folder is named by its node UID, the
 // root by 0. A folder the subsystem creates gets a new random UID (never 0, never all ones,
 // never of the directory's own UID form), which it keeps when it is renamed or moved. A folder
-// is found by a breadth-first walk from the root in the directory's order (the first node with
-// the UID); nodes below a DN that has no entry of its own are not reached.
+// is found by a search of the whole tree on its UID (the first node with it, in DN order), also
+// below DNs that have no entry of their own; what is below a folder at any depth moves with it.
 //
 // Inner to the subsystem; its handlers (tree_handlers.cc) hold one per subsystem and call it
 // under the subsystem's lock (the SAL object underneath is used by one thread at a time).

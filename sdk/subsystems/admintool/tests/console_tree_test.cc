@@ -235,6 +235,7 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
   // Rename: members, their members and their capability values go along.
   const uint64_t laser = Create(printers, u"Laser");
   Register(u"Printers/Laser", u"tray", 77);
+  Register(u"Printers/Laser/Gap", u"lost", 55);  // below a DN without an entry of its own
   ZELString laserDN(u"Printers/Laser");
   uint32_t values[] = {5, 6};
   ASSERT_EQ(owner_->UpdateObject(laserDN, 2, values), 0);
@@ -243,6 +244,8 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
   EXPECT_EQ(Group(u"", u""), Listing(u"", 1).Node(u"Print", printers).bytes);
   EXPECT_EQ(Group(u"Print", u"Laser"), Listing(u"Print/Laser", 1).Node(u"tray", 77, 0).bytes);
   EXPECT_EQ(Group(u"Printers", u"Laser"), Listing(u"Printers/Laser", 0).bytes);
+  EXPECT_EQ(Group(u"Print/Laser", u"Gap"),
+            Listing(u"Print/Laser/Gap", 1).Node(u"lost", 55, 0).bytes);
   uint32_t count = 0;
   AdminObjectCapability* capabilities = nullptr;
   ASSERT_EQ(owner_->GetStaticGroupPermissionHelper(ZELString(u"Print"), count, &capabilities), 0);
@@ -261,6 +264,7 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
   EXPECT_EQ(Do(MoveFolderMembersRequest{{laser}, printers, 0}), 0);
   EXPECT_EQ(Group(u"", u""), Listing(u"", 2).Node(u"Laser", laser).Node(u"Print", printers).bytes);
   EXPECT_EQ(Group(u"", u"Laser"), Listing(u"Laser", 1).Node(u"tray", 77, 0).bytes);
+  EXPECT_EQ(Group(u"Laser", u"Gap"), Listing(u"Laser/Gap", 1).Node(u"lost", 55, 0).bytes);
   EXPECT_EQ(posted_, (std::vector<Bytes>{Wire{}
                                              .Head(2)
                                              .Section(2, u"Print", 1)
@@ -269,6 +273,8 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
                                              .Node(u"Laser", laser)
                                              .bytes,
                                          ContainerChange({u"Print", u""})}));
+
+  EXPECT_NE(Create(55, u"kept"), 0u);  // a folder below a gap is found by its UID
 
   // Delete: an empty folder goes.
   posted_.clear();
