@@ -1,9 +1,11 @@
 // The library at work against the AdminTool subsystem in one process: an in-process farm with
 // the subsystem (UID 22) on a store file, the notification hub (UID 1) printing what it
-// relays, and two consoles, the farm's owner and a guest, each with the library's SAL object.
-// The owner registers tree objects and makes a folder, the guest's attempt is refused, and the
-// tree is enumerated. The store is a fresh file (or the one named on the command line, kept).
-// Set ZEL_TRACE_CONTROL (see zeltrace) to trace it.
+// relays, and consoles with the library's SAL object: the farm's owner, alice and a guest.
+// The owner makes alice an administrator who may change the tree and gives her a password;
+// the library checks both accounts and logs alice on. The owner registers tree objects, alice
+// makes a folder, the guest's attempt is refused, and the tree is enumerated. The store is a
+// fresh file (or the one named on the command line, kept). Set ZEL_TRACE_CONTROL (see
+// zeltrace) to trace it.
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,11 +17,14 @@
 #include "zel/admintool/protocol/describe.h"
 #include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/hub/notification_hub.h"
+#include "zel/protocol/credentials.h"
 #include "zel/protocol/folders.h"
 #include "zel/protocol/group_enumeration.h"
 #include "zel/runtime/farm.h"
 #include "zel/subsystem/admintool.h"
 #include "zel/subsystem/codes.h"
+#include "zel/subsystem/privileges.h"
+#include "zel/usersal/account_blob.h"
 
 namespace {
 
@@ -85,7 +90,51 @@ int main(int argc, char** argv) {
     ownerHost.Plugins().Offer(kZelDirectoryStoreInterface, &store);
     zel::rt::FarmSubsystem& guestHost = farm.AddSubsystem(6);
     guestHost.SetPeer("unix:guest", false);
+    zel::rt::FarmSubsystem& aliceHost = farm.AddSubsystem(7);
+    aliceHost.SetPeer("unix:alice", false);
     ZEL_AdminToolSAL6 owner(ownerHost);
+    ZEL_AdminToolSAL6 alice(aliceHost);
+
+    // The owner adds the first administrator, who may read the farm and change the tree, and
+    // sets her password (the subsystem keeps only its hash).
+    ZEL_ADMIN_USERINFO record[1];
+    record[0].accountName = u"alice";
+    record[0].accountAuthority = u"unix";
+    const uint32_t privileges[] = {static_cast<uint32_t>(zel::subsystem::Privilege::kReadFarm),
+                                   static_cast<uint32_t>(zel::subsystem::Privilege::kChangeTree)};
+    record[0].ReplacePrivs(2, privileges);
+    std::printf(
+        "AddUsers2(unix:alice): 0x%08x\n",
+        static_cast<unsigned>(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, record)));
+    ZELString aliceName(u"alice");
+    uint64_t aliceUID = 0;
+    owner.GetAdminUIDByName(aliceName.getName(), u"unix", aliceUID);
+    zel::protocol::SetCredentialRequest password;
+    password.admin = aliceUID;
+    password.newPassword = zel::protocol::SecretBytes(std::string_view("s3cret"));
+    Send(ownerHost, password, "the owner sets her password:");
+
+    for (const char16_t* name : {u"alice", u"guest"}) {
+      UM_AcctIDBlobWriter account(
+          UM_AccountIdentity{ZELString(u"unix"), ZELString(), ZELString(name), {}});
+      uint32_t answer = 0;
+      const int32_t result = owner.IsUserKeldraAdmin(account, &answer);
+      std::printf("IsUserKeldraAdmin(unix:%s): result 0x%08x, administrator: %s\n",
+                  ZELString(name).toUtf8().c_str(), static_cast<unsigned>(result),
+                  answer != 0 ? "yes" : "no");
+    }
+    uint8_t credentials[6] = {'s', '3', 'c', 'r', 'e', 't'};
+    uint32_t status = 0, value = 0, valueCount = 0, uidCount = 0;
+    uint32_t* values = nullptr;
+    uint64_t* uids = nullptr;
+    ZELString resolved;
+    const int32_t logon = static_cast<AdminToolInterface2&>(alice).Logon2(
+        aliceName, sizeof credentials, credentials, status, resolved, value, &valueCount, &values,
+        &uidCount, &uids, 0);
+    std::printf("Logon2(alice): result 0x%08x, %u values, %u UIDs\n", static_cast<unsigned>(logon),
+                valueCount, uidCount);
+    if (values != nullptr) alice.FreeMemory(values, ZEL_AdminToolSAL3::kFreePlainArray);
+    if (uids != nullptr) alice.FreeMemory(uids, ZEL_AdminToolSAL3::kFreePlainArray);
 
     // The owner's console registers two objects and announces them itself.
     ZEL_AdminToolObject servers(u"", u"Servers");
@@ -98,8 +147,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned>(owner.RegisterObject(web, true)));
 
     // Folders are the subsystem's: it stores them and announces them.
-    const int32_t made = Send(ownerHost, zel::protocol::CreateFolderRequest{0, u"Printers"},
-                              "the owner creates a folder:");
+    const int32_t made = Send(aliceHost, zel::protocol::CreateFolderRequest{0, u"Printers"},
+                              "alice creates a folder:");
     const int32_t refused =
         Send(guestHost, zel::protocol::CreateFolderRequest{0, u"Mine"}, "a guest tries the same:");
     std::printf("guest: %s\n", zel::subsystem::CodeText(refused));
@@ -109,7 +158,9 @@ int main(int argc, char** argv) {
     zel::protocol::EnumerateGroupRequest group;
     group.name = u"Servers";
     const int32_t listed = Send(ownerHost, group, "and the group Servers:");
-    if (made != 0 || refused != zel::subsystem::kAccessDenied || listed != 0) return 1;
+    if (logon != 0 || made != 0 || refused != zel::subsystem::kAccessDenied || listed != 0) {
+      return 1;
+    }
   }
   if (fresh) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
