@@ -426,9 +426,7 @@ FolderOutcome ConsoleTree::Impl::RenameFolder(uint64_t uid, const ZELString& nam
     if (folder.name == name) return 0;  // nothing to change
     std::vector<Node> siblings;
     std::vector<std::vector<uint32_t>> capabilities;
-    Node parent;
-    parent.parentDN = folder.parentDN.parentDistinguishedName();
-    parent.name = folder.parentDN.lastDistinguishedNameComponent();
+    const Node parent = GroupAt(folder.parentDN);
     int32_t status = ReadChildren(parent, &siblings);
     if (status == 0) status = ReadCapabilities(parent, siblings, &capabilities);
     std::size_t at = 0;
