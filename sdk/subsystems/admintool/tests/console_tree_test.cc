@@ -183,6 +183,7 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
        Listing(u"Farm", 2).Node(u"db01", 12, 0).Node(u"web01", 11, 7, u"Web one").bytes},
       {u"Farm", u"web01", Listing(u"Farm/web01", 1).Node(u"disk", 111, 0).bytes},
       {u"", u"Nowhere", Listing(u"Nowhere", 0).bytes},
+      {u"a\\b", u"x", Wire{}.Int(0x80000001, 4).bytes},  // a DN the directory cannot search
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ZELString(c.name).toUtf8());
