@@ -194,6 +194,17 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   EXPECT_TRUE(posted_.empty());
 }
 
+// A group whose members do not fit in one event is refused whole, never cut short.
+TEST_F(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
+  const std::u16string title(100000, u't');  // 200 KB a member: 22 pass 4 MiB
+  for (int i = 0; i < 22; ++i) {
+    ZEL_AdminToolObject node(u"Big", ZELString::FromUtf8("n" + std::to_string(i)).getName());
+    node.setTitle(title.c_str());
+    ASSERT_EQ(owner_->RegisterObject(node, false), 0);
+  }
+  EXPECT_EQ(Group(u"", u"Big"), Wire{}.Int(kTooManyNodes, 4).bytes);
+}
+
 // Event 82 is answered for an administrator's name and password (checked as a logon is), with
 // the caller itself no administrator; credentials that cannot be read are malformed.
 TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
