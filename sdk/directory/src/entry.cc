@@ -21,9 +21,15 @@ std::vector<zel::dir::StoredValue> Flatten(
   return flat;
 }
 
-// Runs `write` in one transaction of the store; its answer, or the store's failure.
+// Runs `write` in one transaction of the store; its answer, or the store's failure. Inside an
+// open scope it joins the scope, and a failure makes the whole scope roll back.
 template <typename Write>
 int32_t InTransaction(zel::dir::Store& store, Write&& write) {
+  if (store.inScope()) {
+    const int32_t result = write();
+    if (result < 0) store.failScope(result);
+    return result;
+  }
   if (const int32_t begun = store.begin()) return begun;
   const int32_t result = write();
   if (result < 0 || result == zel::dir::kEntryExists) {
@@ -280,7 +286,7 @@ ZEL_DIR_SearchHelper::ZEL_DIR_SearchHelper(ZEL_DIR_ServiceInterface* service, ui
 
 int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   count = 0;
-  if (scope_ != kOneLevel) return zel::dir::kUnsupportedSearch;
+  if (scope_ != kOneLevel && scope_ != kSubtree) return zel::dir::kUnsupportedSearch;
   if (!zel::dir::IsWellFormedDN(baseDN_.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
@@ -296,7 +302,7 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   }
   matches_.clear();
   const int32_t searched =
-      store->searchOneLevel(contextID_, baseDN_.view(), attribute, text, &matches_);
+      store->search(contextID_, baseDN_.view(), scope_ == kSubtree, attribute, text, &matches_);
   if (searched != 0) return searched;
   next_ = 0;
   searched_ = true;

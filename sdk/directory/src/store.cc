@@ -212,6 +212,27 @@ int32_t Store::commit() {
 
 void Store::rollback() { Exec(db_, "ROLLBACK"); }
 
+int32_t Store::enterScope() {
+  if (scopeDepth_ == 0) {
+    if (const int32_t begun = begin()) return begun;
+    scopeFailure_ = 0;
+  }
+  ++scopeDepth_;
+  return 0;
+}
+
+int32_t Store::leaveScope(bool commit) {
+  if (!commit) failScope(kStoreError);
+  if (--scopeDepth_ > 0) return scopeFailure_;
+  if (scopeFailure_ != 0) {
+    rollback();
+    return scopeFailure_;
+  }
+  if (this->commit() == 0) return 0;
+  rollback();  // a failed COMMIT leaves the transaction open
+  return kStoreError;
+}
+
 int32_t Store::findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
                         int64_t* id) {
   Statement find = prepare("SELECT id, class FROM entries WHERE context = ?1 AND dn = ?2");
@@ -326,24 +347,47 @@ int32_t Store::remove(int64_t id) {
   return sqlite3_changes(db_) == 0 ? kNoSuchEntry : 0;
 }
 
-int32_t Store::searchOneLevel(uint32_t context, std::u16string_view parent,
-                              std::u16string_view attribute, std::u16string_view text,
-                              std::vector<StoredEntry>* matches) {
-  Statement search =
-      attribute.empty()
-          ? prepare(
-                "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-                "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
-                "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position")
-          // Driven from the value index (CROSS JOIN keeps that order): the entries that hold
-          // the value are few, the siblings they are among may be many.
-          : prepare(
-                "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-                "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND "
-                "text = ?4) m CROSS JOIN entries e ON e.id = m.entry "
-                "LEFT JOIN attribute_values v ON v.entry = e.id "
-                "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position");
-  search.bind(1, static_cast<int64_t>(context)).bind(2, parent);
+namespace {
+
+// The search statements: one level (the parent is the base) or the whole subtree (the parent is
+// the base or below it; an empty base takes the whole context), each with or without a filter.
+// Filtered forms are driven from the value index (CROSS JOIN keeps that order): the entries that
+// hold the value are few, the siblings they are among may be many.
+#define ZEL_SEARCH_COLUMNS \
+  "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
+#define ZEL_SEARCH_FILTERED                                                                  \
+  "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND text = ?4) m " \
+  "CROSS JOIN entries e ON e.id = m.entry LEFT JOIN attribute_values v ON v.entry = e.id "
+#define ZEL_SEARCH_ALL "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
+#define ZEL_SEARCH_ONE_LEVEL "WHERE e.context = ?1 AND e.parent = ?2 "
+#define ZEL_SEARCH_SUBTREE                                               \
+  "WHERE e.context = ?1 AND (coalesce(?2, '') = '' OR e.parent = ?2 OR " \
+  "substr(e.parent, 1, length(?2) + 1) = ?2 || '/') "
+#define ZEL_SEARCH_ORDER "ORDER BY e.dn, v.attribute, v.position"
+
+const char* SearchStatement(bool subtree, bool filtered) {
+  if (subtree) {
+    return filtered ? ZEL_SEARCH_COLUMNS ZEL_SEARCH_FILTERED ZEL_SEARCH_SUBTREE ZEL_SEARCH_ORDER
+                    : ZEL_SEARCH_COLUMNS ZEL_SEARCH_ALL ZEL_SEARCH_SUBTREE ZEL_SEARCH_ORDER;
+  }
+  return filtered ? ZEL_SEARCH_COLUMNS ZEL_SEARCH_FILTERED ZEL_SEARCH_ONE_LEVEL ZEL_SEARCH_ORDER
+                  : ZEL_SEARCH_COLUMNS ZEL_SEARCH_ALL ZEL_SEARCH_ONE_LEVEL ZEL_SEARCH_ORDER;
+}
+
+#undef ZEL_SEARCH_COLUMNS
+#undef ZEL_SEARCH_FILTERED
+#undef ZEL_SEARCH_ALL
+#undef ZEL_SEARCH_ONE_LEVEL
+#undef ZEL_SEARCH_SUBTREE
+#undef ZEL_SEARCH_ORDER
+
+}  // namespace
+
+int32_t Store::search(uint32_t context, std::u16string_view base, bool subtree,
+                      std::u16string_view attribute, std::u16string_view text,
+                      std::vector<StoredEntry>* matches) {
+  Statement search = prepare(SearchStatement(subtree, !attribute.empty()));
+  search.bind(1, static_cast<int64_t>(context)).bind(2, base);
   if (!attribute.empty()) search.bind(3, attribute).bind(4, text);
   int row;
   while ((row = search.step()) == SQLITE_ROW) {

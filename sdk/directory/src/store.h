@@ -58,10 +58,22 @@ class Store {
   // A statement for `sql` (a string that lives for the whole process), prepared once.
   Statement prepare(const char* sql);
 
-  // Transactions: every write of an entry is one. kStoreReadOnly on a read-only store.
+  // Transactions: every write of an entry is one, unless a scope is open, which it joins.
+  // kStoreReadOnly on a read-only store.
   int32_t begin();
   int32_t commit();
   void rollback();
+
+  // Transaction scopes (ZEL_DIR_Transaction): the outermost begins; writes inside join it and
+  // report failures to it; the outermost commits or rolls back.
+  int32_t enterScope();
+  // Ends one level; the outermost commits (when `commit` and nothing failed) or rolls back.
+  // Answers 0, the first failure seen, or kStoreError.
+  int32_t leaveScope(bool commit);
+  bool inScope() const { return scopeDepth_ > 0; }
+  void failScope(int32_t code) {
+    if (scopeFailure_ == 0) scopeFailure_ = code;
+  }
 
   // The entry at `dn` in `context` when it is of class `className`: 0, kNoSuchEntry or
   // kStoreError.
@@ -79,12 +91,13 @@ class Store {
   int32_t replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
                         const std::vector<StoredValue>& values);
   int32_t remove(int64_t id);
-  // The entries whose parent DN is `parent` in `context` (only those with a value of
-  // `attribute` whose text form is `text`, when `attribute` is not empty), with their values,
-  // in DN order: one pass over the store.
-  int32_t searchOneLevel(uint32_t context, std::u16string_view parent,
-                         std::u16string_view attribute, std::u16string_view text,
-                         std::vector<StoredEntry>* matches);
+  // The entries whose parent DN is `base` in `context` (with `subtree`: also those further below
+  // it; an empty base then takes the whole context), only those with a value of `attribute`
+  // whose text form is `text` when `attribute` is not empty, with their values, in DN order: one
+  // pass over the store.
+  int32_t search(uint32_t context, std::u16string_view base, bool subtree,
+                 std::u16string_view attribute, std::u16string_view text,
+                 std::vector<StoredEntry>* matches);
 
  private:
   explicit Store(sqlite3* db) : db_(db) {}
@@ -95,6 +108,8 @@ class Store {
   int32_t insertValues(int64_t id, const std::vector<StoredValue>& values);
 
   sqlite3* db_;
+  int scopeDepth_ = 0;
+  int32_t scopeFailure_ = 0;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
 #include "zel/directory/testing/backend.h"
+#include "zel/directory/transaction.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ class NoteEntry : public ZEL_DIR_Entry {
 };
 
 class StoreSuite : public ::testing::TestWithParam<Backend> {
- protected:
+ public:
   void SetUp() override {
     under_ = GetParam().make();
     ASSERT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
@@ -155,9 +157,54 @@ TEST_P(StoreSuite, OneLevelSearchesWithAndWithoutAFilter) {
   EXPECT_EQ(NamesBelow(ZELString(), u"ATTRIBUTE-Code=1f2e"), Names{made.GetDN().getName()});
   EXPECT_EQ(NamesBelow(u"Root/Notes", u"ATTRIBUTE-Text=y"), Names{u"a"});
   uint32_t count = 0;
-  for (uint8_t scope : {0, 2}) {
+  for (uint8_t scope : {0, 3}) {
     ZEL_DIR_SearchHelper bad(&Dir(), scope, ZELString(), notes_, ZELString(), u"*");
     EXPECT_EQ(bad.Search(count), zel::dir::kUnsupportedSearch);
+  }
+}
+
+TEST_P(StoreSuite, SubtreeSearchesTakeEveryDepthBelowTheBase) {
+  for (const char16_t* dn :
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
+        u"Root/Notesx/c", u"Root/Notes\\/x/e", u"Root"}) {
+    ASSERT_EQ(AddNote(dn, u"t", 7), 0);
+  }
+  NoteEntry elsewhere(&Dir(), u"Root/Notes/z", other_);
+  ASSERT_EQ(elsewhere.Add(), 0);
+  struct Case {
+    const char16_t* base;
+    const char16_t* filter;
+    std::vector<std::u16string> dns;
+  } cases[] = {
+      {u"Root/Notes",
+       u"",
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"Root/Notes/a", u"", {u"Root/Notes/a/deeper"}},
+      {u"",
+       u"",
+       {u"Root", u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
+        u"Root/Notes\\/x/e", u"Root/Notesx/c"}},
+      {u"Root/Notes",
+       u"ATTRIBUTE-Code=0007",
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"Root/Notes", u"ATTRIBUTE-Code=0008", {}},
+      {u"Nowhere", u"", {}},
+  };
+  for (const Case& c : cases) {
+    ZEL_DIR_SearchHelper search(&Dir(), ZEL_DIR_SearchHelper::kSubtree, c.base, notes_, c.filter,
+                                u"*");
+    uint32_t count = 0;
+    ASSERT_EQ(search.Search(count), 0);
+    std::vector<std::u16string> dns;
+    ZELString name;
+    NoteEntry found(&Dir(), ZELString(), notes_);
+    for (int32_t r = search.GetFirstEntry(name, found); r == 0;
+         r = search.GetNextEntry(name, found)) {
+      dns.emplace_back(found.GetDN().view());
+      EXPECT_EQ(found.code, 7);
+    }
+    EXPECT_EQ(dns, c.dns) << ZELString(c.base).toUtf8() << " " << ZELString(c.filter).toUtf8();
+    EXPECT_EQ(count, dns.size());
   }
 }
 
@@ -272,6 +319,107 @@ TEST_P(StoreSuite, ParentsNeedNotExistAndChildrenOutliveTheirParent) {
   ASSERT_EQ(child.Sync(), 0);
   EXPECT_EQ(child.text, ZELString(u"deep"));
   EXPECT_EQ(NamesBelow(u"p/q"), Names{u"r"});
+}
+
+TEST_P(StoreSuite, TransactionScopesCommitTogetherOrNotAtAll) {
+  // Each row runs its writes inside one outermost scope and commits it (or abandons it).
+  struct Case {
+    const char* name;
+    Names before;  // added before the scope
+    std::function<void(StoreSuite&)> writes;
+    bool commit;
+    int32_t committed;
+    Names after;
+  } cases[] = {
+      {"two adds, committed",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       true,
+       0,
+       {u"a", u"b"}},
+      {"two adds, abandoned",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       false,
+       0,
+       {}},
+      {"an add, then an update of a missing entry",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         NoteEntry missing(&t.Dir(), u"nobody", t.notes_);
+         EXPECT_EQ(missing.Update(), zel::dir::kNoSuchEntry);
+       },
+       true,
+       zel::dir::kNoSuchEntry,
+       {}},
+      {"an add where an entry is already is no failure",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"a"), zel::dir::kEntryExists);
+       },
+       true,
+       0,
+       {u"a"}},
+      {"an inner scope committed joins the outer one",
+       {},
+       [](StoreSuite& t) {
+         ZEL_DIR_Transaction inner(&t.Dir());
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+         EXPECT_EQ(inner.Commit(), 0);
+         EXPECT_EQ(t.AddNote(u"c"), 0);
+       },
+       true,
+       0,
+       {u"b", u"c"}},
+      {"an inner scope abandoned undoes the outer one",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         ZEL_DIR_Transaction inner(&t.Dir());
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       true,
+       zel::dir::kStoreError,
+       {}},
+      {"a delete rolled back keeps the entry",
+       {u"kept"},
+       [](StoreSuite& t) {
+         NoteEntry kept(&t.Dir(), u"kept", t.notes_);
+         EXPECT_EQ(kept.DelEntry(), 0);
+       },
+       false,
+       0,
+       {u"kept"}},
+  };
+  for (const Case& c : cases) {
+    SetUp();  // a fresh store for each row
+    for (const std::u16string& name : c.before) ASSERT_EQ(AddNote(ZELString(name)), 0);
+    {
+      ZEL_DIR_Transaction scope(&Dir());
+      ASSERT_EQ(scope.status(), 0) << c.name;
+      c.writes(*this);
+      if (c.commit) {
+        EXPECT_EQ(scope.Commit(), c.committed) << c.name;
+      }
+    }
+    EXPECT_EQ(NamesBelow(u""), c.after) << c.name;
+    // After the scope, writes are transactions of their own again.
+    EXPECT_EQ(AddNote(u"later"), 0) << c.name;
+  }
+}
+
+TEST_P(StoreSuite, AScopeOnAServiceWithoutStoreSaysWhy) {
+  ZEL_DIR_Transaction none(nullptr);
+  EXPECT_EQ(none.status(), zel::dir::kNoStore);
+  EXPECT_EQ(none.Commit(), zel::dir::kNoStore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite,
