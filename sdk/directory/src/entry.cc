@@ -21,9 +21,15 @@ std::vector<zel::dir::StoredValue> Flatten(
   return flat;
 }
 
-// Runs `write` in one transaction of the store; its answer, or the store's failure.
+// Runs `write` in one transaction of the store; its answer, or the store's failure. Inside an
+// open scope it joins the scope, and a failure makes the whole scope roll back.
 template <typename Write>
 int32_t InTransaction(zel::dir::Store& store, Write&& write) {
+  if (store.inScope()) {
+    const int32_t result = write();
+    if (result < 0) store.failScope(result);
+    return result;
+  }
   if (const int32_t begun = store.begin()) return begun;
   const int32_t result = write();
   if (result < 0 || result == zel::dir::kEntryExists) {

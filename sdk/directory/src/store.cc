@@ -212,6 +212,27 @@ int32_t Store::commit() {
 
 void Store::rollback() { Exec(db_, "ROLLBACK"); }
 
+int32_t Store::enterScope() {
+  if (scopeDepth_ == 0) {
+    if (const int32_t begun = begin()) return begun;
+    scopeFailure_ = 0;
+  }
+  ++scopeDepth_;
+  return 0;
+}
+
+int32_t Store::leaveScope(bool commit) {
+  if (!commit) failScope(kStoreError);
+  if (--scopeDepth_ > 0) return scopeFailure_;
+  if (scopeFailure_ != 0) {
+    rollback();
+    return scopeFailure_;
+  }
+  if (this->commit() == 0) return 0;
+  rollback();  // a failed COMMIT leaves the transaction open
+  return kStoreError;
+}
+
 int32_t Store::findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
                         int64_t* id) {
   Statement find = prepare("SELECT id, class FROM entries WHERE context = ?1 AND dn = ?2");

@@ -58,10 +58,22 @@ class Store {
   // A statement for `sql` (a string that lives for the whole process), prepared once.
   Statement prepare(const char* sql);
 
-  // Transactions: every write of an entry is one. kStoreReadOnly on a read-only store.
+  // Transactions: every write of an entry is one, unless a scope is open, which it joins.
+  // kStoreReadOnly on a read-only store.
   int32_t begin();
   int32_t commit();
   void rollback();
+
+  // Transaction scopes (ZEL_DIR_Transaction): the outermost begins; writes inside join it and
+  // report failures to it; the outermost commits or rolls back.
+  int32_t enterScope();
+  // Ends one level; the outermost commits (when `commit` and nothing failed) or rolls back.
+  // Answers 0, the first failure seen, or kStoreError.
+  int32_t leaveScope(bool commit);
+  bool inScope() const { return scopeDepth_ > 0; }
+  void failScope(int32_t code) {
+    if (scopeFailure_ == 0) scopeFailure_ = code;
+  }
 
   // The entry at `dn` in `context` when it is of class `className`: 0, kNoSuchEntry or
   // kStoreError.
@@ -95,6 +107,8 @@ class Store {
   int32_t insertValues(int64_t id, const std::vector<StoredValue>& values);
 
   sqlite3* db_;
+  int scopeDepth_ = 0;
+  int32_t scopeFailure_ = 0;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };
 

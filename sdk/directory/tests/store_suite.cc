@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
 #include "zel/directory/testing/backend.h"
+#include "zel/directory/transaction.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ class NoteEntry : public ZEL_DIR_Entry {
 };
 
 class StoreSuite : public ::testing::TestWithParam<Backend> {
- protected:
+ public:
   void SetUp() override {
     under_ = GetParam().make();
     ASSERT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
@@ -272,6 +274,107 @@ TEST_P(StoreSuite, ParentsNeedNotExistAndChildrenOutliveTheirParent) {
   ASSERT_EQ(child.Sync(), 0);
   EXPECT_EQ(child.text, ZELString(u"deep"));
   EXPECT_EQ(NamesBelow(u"p/q"), Names{u"r"});
+}
+
+TEST_P(StoreSuite, TransactionScopesCommitTogetherOrNotAtAll) {
+  // Each row runs its writes inside one outermost scope and commits it (or abandons it).
+  struct Case {
+    const char* name;
+    Names before;  // added before the scope
+    std::function<void(StoreSuite&)> writes;
+    bool commit;
+    int32_t committed;
+    Names after;
+  } cases[] = {
+      {"two adds, committed",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       true,
+       0,
+       {u"a", u"b"}},
+      {"two adds, abandoned",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       false,
+       0,
+       {}},
+      {"an add, then an update of a missing entry",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         NoteEntry missing(&t.Dir(), u"nobody", t.notes_);
+         EXPECT_EQ(missing.Update(), zel::dir::kNoSuchEntry);
+       },
+       true,
+       zel::dir::kNoSuchEntry,
+       {}},
+      {"an add where an entry is already is no failure",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         EXPECT_EQ(t.AddNote(u"a"), zel::dir::kEntryExists);
+       },
+       true,
+       0,
+       {u"a"}},
+      {"an inner scope committed joins the outer one",
+       {},
+       [](StoreSuite& t) {
+         ZEL_DIR_Transaction inner(&t.Dir());
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+         EXPECT_EQ(inner.Commit(), 0);
+         EXPECT_EQ(t.AddNote(u"c"), 0);
+       },
+       true,
+       0,
+       {u"b", u"c"}},
+      {"an inner scope abandoned undoes the outer one",
+       {},
+       [](StoreSuite& t) {
+         EXPECT_EQ(t.AddNote(u"a"), 0);
+         ZEL_DIR_Transaction inner(&t.Dir());
+         EXPECT_EQ(t.AddNote(u"b"), 0);
+       },
+       true,
+       zel::dir::kStoreError,
+       {}},
+      {"a delete rolled back keeps the entry",
+       {u"kept"},
+       [](StoreSuite& t) {
+         NoteEntry kept(&t.Dir(), u"kept", t.notes_);
+         EXPECT_EQ(kept.DelEntry(), 0);
+       },
+       false,
+       0,
+       {u"kept"}},
+  };
+  for (const Case& c : cases) {
+    SetUp();  // a fresh store for each row
+    for (const std::u16string& name : c.before) ASSERT_EQ(AddNote(ZELString(name)), 0);
+    {
+      ZEL_DIR_Transaction scope(&Dir());
+      ASSERT_EQ(scope.status(), 0) << c.name;
+      c.writes(*this);
+      if (c.commit) {
+        EXPECT_EQ(scope.Commit(), c.committed) << c.name;
+      }
+    }
+    EXPECT_EQ(NamesBelow(u""), c.after) << c.name;
+    // After the scope, writes are transactions of their own again.
+    EXPECT_EQ(AddNote(u"later"), 0) << c.name;
+  }
+}
+
+TEST_P(StoreSuite, AScopeOnAServiceWithoutStoreSaysWhy) {
+  ZEL_DIR_Transaction none(nullptr);
+  EXPECT_EQ(none.status(), zel::dir::kNoStore);
+  EXPECT_EQ(none.Commit(), zel::dir::kNoStore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite,

@@ -1,0 +1,31 @@
+// What a host configures in the AdminTool subsystem.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace zel::subsystem {
+
+// How much memory and time a password hash costs (libsodium's OPSLIMIT/MEMLIMIT pairs): tests
+// use kMin, a default server kInteractive.
+enum class PwhashLimits { kMin, kInteractive, kModerate };
+
+// The farm's two keys: the transport key (key ID 0x3A, the password cipher) and the ticket key.
+struct FarmKeys {
+  std::array<uint8_t, 32> transport{};
+  std::array<uint8_t, 32> ticket{};
+};
+
+struct Options {
+  PwhashLimits pwhashLimits = PwhashLimits::kInteractive;
+  // The folder that holds the key files, read when `keys` is not given ("" for none).
+  std::string keysFolder;
+  std::optional<FarmKeys> keys;
+  // Milliseconds since 1970-01-01 UTC; the system clock when empty. Tests set their own.
+  std::function<uint64_t()> clock;
+};
+
+}  // namespace zel::subsystem

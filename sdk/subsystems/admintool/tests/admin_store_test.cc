@@ -1,0 +1,141 @@
+// The administrator store on a real store file: what is put is found again by UID, account and
+// name, survives reopening, and keeps the credential slot apart from the other fields.
+#include <gtest/gtest.h>
+
+#include "src/admin_entry.h"
+#include "zel/directory/testing/temp_store.h"
+#include "zel/directory/transaction.h"
+#include "zel/runtime/farm.h"
+#include "zel/subsystem/admin_store.h"
+#include "zel/subsystem/codes.h"
+
+namespace zel::subsystem {
+namespace {
+
+Administrator Alice() {
+  Administrator a;
+  a.account = Account::FromText("NT:NORTH\\alice");
+  a.displayName = u"Alice";
+  a.attribute1 = 7;
+  a.attribute2 = 0xFFFFFFFF;
+  a.privileges = {2, 1, 4000};
+  a.folders = {{0x0121000000000009, {1, 2}}, {5, {}}};
+  a.contact = {u"a@north", u"+1", u""};
+  return a;
+}
+
+class AdminStoreTest : public ::testing::Test {
+ protected:
+  AdminStoreTest() { host_.Plugins().Offer(kZelDirectoryStoreInterface, &store_); }
+  zel::dir::testing::TempStore store_;
+  zel::rt::InProcessFarm farm_;
+  zel::rt::FarmSubsystem& host_ = farm_.AddSubsystem(22);
+};
+
+TEST_F(AdminStoreTest, WhatIsPutIsFoundByUidAccountAndNameAfterReopening) {
+  Administrator alice = Alice();
+  {
+    ZEL_PS_LDAPSAL directory(host_);
+    AdministratorStore admins(directory);
+    ASSERT_EQ(admins.Put(&alice), 0);
+    ASSERT_EQ(admins.SetCredential(alice.uid, "$argon2id$opaque"), 0);
+    Administrator bob;
+    bob.account = Account::FromText("unix:bob");
+    ASSERT_EQ(admins.Put(&bob), 0);
+    EXPECT_NE(bob.uid, alice.uid);
+  }
+  ZEL_PS_LDAPSAL directory(host_);
+  AdministratorStore admins(directory);
+  Administrator found;
+  ASSERT_EQ(admins.Find(alice.uid, &found), 0);
+  alice.credential = "$argon2id$opaque";
+  EXPECT_EQ(found.account, alice.account);
+  EXPECT_EQ(found.displayName, alice.displayName);
+  EXPECT_EQ(found.attribute2, alice.attribute2);
+  EXPECT_EQ(found.privileges, alice.privileges);
+  EXPECT_EQ(found.folders, alice.folders);
+  EXPECT_EQ(found.contact, alice.contact);
+  EXPECT_EQ(found.credential, alice.credential);
+  ASSERT_EQ(admins.FindByAccount(Account::FromText("NT:NORTH\\alice"), &found), 0);
+  EXPECT_EQ(found.uid, alice.uid);
+  std::vector<Administrator> named;
+  ASSERT_EQ(admins.FindByName(u"NORTH\\alice", &named), 0);
+  ASSERT_EQ(named.size(), 1u);
+  std::vector<Administrator> all;
+  ASSERT_EQ(admins.List(&all), 0);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_LT(all[0].uid, all[1].uid);
+
+  // Putting the same account again replaces its fields but keeps its UID and credential.
+  Administrator again = Alice();
+  again.privileges = {};
+  ASSERT_EQ(admins.Put(&again), 0);
+  EXPECT_EQ(again.uid, alice.uid);
+  ASSERT_EQ(admins.Find(alice.uid, &found), 0);
+  EXPECT_TRUE(found.privileges.empty());
+  EXPECT_EQ(found.credential, alice.credential);
+}
+
+TEST_F(AdminStoreTest, MissingAndInvalidAreSaid) {
+  ZEL_PS_LDAPSAL directory(host_);
+  AdministratorStore admins(directory);
+  Administrator none;
+  struct Case {
+    const char* name;
+    int32_t result;
+    int32_t expected;
+  } cases[] = {
+      {"find an unknown UID", admins.Find(0x0121000000000063, &none), kNoSuchAdministrator},
+      {"find a UID of no entry kind of ours", admins.Find(42, &none), kNoSuchAdministrator},
+      {"find an unknown account", admins.FindByAccount(Account::FromText("x:y"), &none),
+       kNoSuchAdministrator},
+      {"remove an unknown UID", admins.Remove(0x0121000000000063), kNoSuchAdministrator},
+      {"set the credential of nobody", admins.SetCredential(0x0121000000000063, "h"),
+       kNoSuchAdministrator},
+      {"put an account without a name",
+       [&] {
+         Administrator a;
+         a.account = Account::FromText("unix:");
+         return admins.Put(&a);
+       }(),
+       kInvalidAccount},
+      {"put an account whose domain has no name after it",
+       [&] {
+         Administrator a;
+         a.account = Account::FromText("NT:NORTH\\");
+         return admins.Put(&a);
+       }(),
+       kInvalidAccount},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
+}
+
+TEST(AdminEntryForms, FolderBytesThatDoNotHoldWhatTheyClaimAreRefused) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool decodes;
+  } cases[] = {
+      {"never written", {}, true},
+      {"no folders", {0, 0, 0, 0}, true},
+      {"one folder, one task", {1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0}, true},
+      {"a count it cannot hold",
+       {0xFF, 0xFF, 0xFF, 0xFF, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       false},
+      {"a task count it cannot hold",
+       {1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0},
+       false},
+      {"bytes after the last folder", {0, 0, 0, 0, 1}, false},
+      {"a cut count", {1, 0}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeFolders(c.bytes).has_value(), c.decodes) << c.name;
+  }
+  const auto one = DecodeFolders(cases[2].bytes);
+  ASSERT_TRUE(one.has_value());
+  EXPECT_EQ(*one, (std::vector<FolderGrant>{{9, {3}}}));
+  EXPECT_FALSE(DecodePrivileges({1, 2, 3}).has_value());
+}
+
+}  // namespace
+}  // namespace zel::subsystem
