@@ -1,16 +1,18 @@
-// The SQLite store under the directory: one connection, the schema, cached statements, and the
-// few operations entries and searches are made of.
+// The SQLite backend of the directory: one connection, the schema, cached statements, the
+// change log.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "backend.h"
 #include "zel/directory/value.h"
 #include "zel/runtime/strings.h"
 
@@ -42,74 +44,71 @@ class Statement {
   sqlite3_stmt* stmt_;
 };
 
-class Store {
+class SqliteStore final : public Store {
  public:
   // Opens the store at `path` (a file name or a "file:" URI; "?mode=ro" opens it for reading
   // only); 0 or a negative directory code. Opening writes only to create the schema in a new
   // store or to migrate an older one; a store newer than this program is refused
   // (kStoreNewer) and left as it is. A file that cannot be written is opened for reading.
   static int32_t Open(const std::string& path, std::unique_ptr<Store>* out);
-  Store(const Store&) = delete;
-  Store& operator=(const Store&) = delete;
-  ~Store();
+  ~SqliteStore() override;
+
+  int32_t bindContext(std::u16string_view key, bool byName, uint32_t* id) override;
+  int32_t createContext(std::u16string_view name, std::u16string_view dn) override;
+  int32_t contextName(uint32_t id, std::u16string* name) override;
+
+  // kStoreReadOnly on a read-only store.
+  int32_t begin() override;
+  // Committed changes go to the listeners of their contexts.
+  int32_t commit() override;
+  void rollback() override;
+
+  int32_t findByDN(uint32_t context, std::u16string_view dn, EntryHead* head) override;
+  int32_t findByUID(uint64_t uid, EntryHead* head) override;
+  int32_t load(uint64_t uid, StoredEntry* entry) override;
+  int32_t insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                 const std::vector<StoredValue>& values, uint64_t* uid,
+                 std::u16string* madeDN) override;
+  int32_t replaceValues(uint64_t uid, const std::vector<std::u16string>& attributes,
+                        const std::vector<StoredValue>& values) override;
+  int32_t remove(uint64_t uid) override;
+  // One pass over the store, on the indexes.
+  int32_t searchOneLevel(const OneLevelQuery& query, std::vector<StoredEntry>* matches) override;
+
+  // The change log: every write of an entry appends one row in its transaction.
+  int32_t changeNumber(uint32_t context, uint64_t* number) override;
+  int32_t changesSince(uint32_t context, uint64_t since, uint32_t maxCount,
+                       std::vector<Change>* changes, bool* more) override;
+  // Listeners hear the changes made through this store object (this connection); changes
+  // that other processes write are read with changesSince.
+  int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) override;
+  int32_t unsubscribe(uint32_t subscription) override;
 
   sqlite3* db() const { return db_; }
   bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
   // A statement for `sql` (a string that lives for the whole process), prepared once.
   Statement prepare(const char* sql);
 
-  // Transactions: every write of an entry is one, unless a scope is open, which it joins.
-  // kStoreReadOnly on a read-only store.
-  int32_t begin();
-  int32_t commit();
-  void rollback();
-
-  // Transaction scopes (ZEL_DIR_Transaction): the outermost begins; writes inside join it and
-  // report failures to it; the outermost commits or rolls back.
-  int32_t enterScope();
-  // Ends one level; the outermost commits (when `commit` and nothing failed) or rolls back.
-  // Answers 0, the first failure seen, or kStoreError.
-  int32_t leaveScope(bool commit);
-  bool inScope() const { return scopeDepth_ > 0; }
-  void failScope(int32_t code) {
-    if (scopeFailure_ == 0) scopeFailure_ = code;
-  }
-
-  // The entry at `dn` in `context` when it is of class `className`: 0, kNoSuchEntry or
-  // kStoreError.
-  int32_t findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
-                   int64_t* id);
-  // 0 when the entry `id` exists and is of class `className` (and in `context`, unless that is
-  // 0); kNoSuchEntry or kStoreError.
-  int32_t checkID(int64_t id, uint32_t context, std::u16string_view className);
-  // kStoreError for an entry whose DN holds a NUL (written behind the directory's back).
-  int32_t load(int64_t id, StoredEntry* entry);
-  // Inserts an entry (an empty DN is made up from its id) and its values; the id and DN used.
-  int32_t insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
-                 const std::vector<StoredValue>& values, int64_t* id, std::u16string* madeDN);
-  // Replaces the stored values of `attributes` with `values` (which hold only those).
-  int32_t replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
-                        const std::vector<StoredValue>& values);
-  int32_t remove(int64_t id);
-  // The entries whose parent DN is `parent` in `context` (only those with a value of
-  // `attribute` whose text form is `text`, when `attribute` is not empty), with their values,
-  // in DN order: one pass over the store.
-  int32_t searchOneLevel(uint32_t context, std::u16string_view parent,
-                         std::u16string_view attribute, std::u16string_view text,
-                         std::vector<StoredEntry>* matches);
-
  private:
-  explicit Store(sqlite3* db) : db_(db) {}
+  explicit SqliteStore(sqlite3* db) : db_(db) {}
   // A connection to `path` (a file name or URI), its settings made; no read, no write yet.
-  static int32_t Connect(const std::string& path, std::unique_ptr<Store>* out);
+  static int32_t Connect(const std::string& path, std::unique_ptr<SqliteStore>* out);
   int32_t schemaVersion(int64_t* version);
   int32_t createSchema();
   int32_t insertValues(int64_t id, const std::vector<StoredValue>& values);
+  // Appends a change of the entry `id` (its context and DN as stored now) to the log.
+  int32_t logChange(int64_t id, Change::Kind kind);
+
+  struct Listener {
+    uint32_t context;
+    ChangeListener listener;
+  };
 
   sqlite3* db_;
-  int scopeDepth_ = 0;
-  int32_t scopeFailure_ = 0;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  std::vector<std::pair<uint32_t, Change>> pending_;  // logged in the open transaction
+  std::map<uint32_t, Listener> listeners_;
+  uint32_t lastSubscription_ = 0;
 };
 
 // UIDs the directory hands out: 0x0121 in bits 32-47 and the entry's id below.
