@@ -27,12 +27,14 @@ struct EntryHead {
   std::u16string className;
 };
 
-// The entries directly below `parent` in `context`, in DN order; only those holding a value of
+// The entries directly below `base` in `context` (with `subtree`: at any depth below it; an
+// empty base then takes the whole context), in DN order; only those holding a value of
 // `attribute` whose text form is `text` when `attribute` is not empty. Paged: only DNs after
 // `after` ("" from the start), at most `limit` entries (0: all).
-struct OneLevelQuery {
+struct SearchQuery {
   uint32_t context = 0;
-  std::u16string_view parent;
+  std::u16string_view base;
+  bool subtree = false;
   std::u16string_view attribute;
   std::u16string_view text;
   std::u16string_view after;
@@ -91,8 +93,7 @@ class Store {
                                 const std::vector<StoredValue>& values) = 0;
   virtual int32_t remove(uint64_t uid) = 0;
   // Appends the matches of `query`, with their values, in DN order.
-  virtual int32_t searchOneLevel(const OneLevelQuery& query,
-                                 std::vector<StoredEntry>* matches) = 0;
+  virtual int32_t search(const SearchQuery& query, std::vector<StoredEntry>* matches) = 0;
 
   // --- Changes --------------------------------------------------------------------------
   // The number of the context's last change (0: none yet). Numbers only grow.

@@ -289,7 +289,7 @@ ZEL_DIR_SearchHelper::ZEL_DIR_SearchHelper(ZEL_DIR_ServiceInterface* service, ui
 
 int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
   count = 0;
-  if (scope_ != kOneLevel) return zel::dir::kUnsupportedSearch;
+  if (scope_ != kOneLevel && scope_ != kSubtree) return zel::dir::kUnsupportedSearch;
   if (!zel::dir::IsWellFormedDN(baseDN_.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
@@ -304,12 +304,13 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
     text = filter.substr(equals + 1);
   }
   matches_.clear();
-  zel::dir::OneLevelQuery query;
+  zel::dir::SearchQuery query;
   query.context = contextID_;
-  query.parent = baseDN_.view();
+  query.base = baseDN_.view();
+  query.subtree = scope_ == kSubtree;
   query.attribute = attribute;
   query.text = text;
-  const int32_t searched = store->searchOneLevel(query, &matches_);
+  const int32_t searched = store->search(query, &matches_);
   if (searched != 0) return searched;
   next_ = 0;
   searched_ = true;

@@ -15,6 +15,8 @@ namespace proto = zel::protocol;
 namespace {
 
 constexpr ZELVersion kRequestVersion{1, 0};
+// The search scope that takes every depth below the base (ZEL_DIR_SearchHelper::kSubtree).
+constexpr uint8_t kSubtreeScope = 2;
 
 ZELString Wire(std::u16string_view text) { return ZELString(std::u16string(text)); }
 
@@ -173,12 +175,12 @@ int32_t FarmStore::remove(uint64_t uid) {
   return exchange(request, &reply);
 }
 
-int32_t FarmStore::searchOneLevel(const OneLevelQuery& query, std::vector<StoredEntry>* matches) {
+int32_t FarmStore::search(const SearchQuery& query, std::vector<StoredEntry>* matches) {
   if (!query.after.empty() || query.limit != 0) return kNotSupported;
   proto::DirSearchRequest request;
   request.context = query.context;
-  request.baseDN = Wire(query.parent);
-  request.scope = proto::DirSearchRequest::kOneLevel;
+  request.baseDN = Wire(query.base);
+  request.scope = query.subtree ? kSubtreeScope : proto::DirSearchRequest::kOneLevel;
   if (!query.attribute.empty()) {
     request.filter = Wire(std::u16string(query.attribute) + u"=" + std::u16string(query.text));
   }

@@ -51,7 +51,7 @@ class FarmStore final : public Store {
   int32_t remove(uint64_t uid) override;
   // Every page of the server's search; a query with `after` or `limit` is kNotSupported (the
   // server pages by its own cookie).
-  int32_t searchOneLevel(const OneLevelQuery& query, std::vector<StoredEntry>* matches) override;
+  int32_t search(const SearchQuery& query, std::vector<StoredEntry>* matches) override;
 
   int32_t changeNumber(uint32_t context, uint64_t* number) override;
   int32_t changesSince(uint32_t context, uint64_t since, uint32_t maxCount,

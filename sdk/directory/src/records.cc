@@ -33,19 +33,20 @@ int32_t GetEntry(ZEL_DIR_ServiceInterface& service, const EntryName& name, Store
 }
 
 int32_t SearchPage(ZEL_DIR_ServiceInterface& service, uint32_t context,
-                   const std::u16string& baseDN, const std::u16string& attribute,
+                   const std::u16string& baseDN, bool subtree, const std::u16string& attribute,
                    const std::u16string& text, const std::u16string& after, uint32_t limit,
                    std::vector<StoredEntry>* entries) {
   if (!IsWellFormedDN(baseDN)) return kMalformedName;
   return OnStore(service, [&](Store& store) {
-    OneLevelQuery query;
+    SearchQuery query;
     query.context = context;
-    query.parent = baseDN;
+    query.base = baseDN;
+    query.subtree = subtree;
     query.attribute = attribute;
     query.text = text;
     query.after = after;
     query.limit = limit;
-    return store.searchOneLevel(query, entries);
+    return store.search(query, entries);
   });
 }
 

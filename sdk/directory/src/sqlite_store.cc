@@ -420,34 +420,61 @@ int32_t SqliteStore::remove(uint64_t uid) {
   return sqlite3_changes(db_) == 0 ? kNoSuchEntry : 0;
 }
 
-int32_t SqliteStore::searchOneLevel(const OneLevelQuery& query,
-                                    std::vector<StoredEntry>* matches) {
+namespace {
+
+// The search statements: one level (the parent is the base) or the whole subtree (the parent is
+// the base or below it; an empty base takes the whole context), each with or without a filter,
+// each whole or as a page. Filtered forms are driven from the value index (CROSS JOIN keeps that
+// order): the entries that hold the value are few, the siblings they are among may be many. A
+// page picks its entries first (after a DN, up to a limit), so that the limit counts entries,
+// not their values.
+#define ZEL_SEARCH_COLUMNS \
+  "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
+#define ZEL_SEARCH_FILTERED                                                                  \
+  "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND text = ?4) m " \
+  "CROSS JOIN entries e ON e.id = m.entry "
+#define ZEL_SEARCH_ALL "FROM entries e "
+#define ZEL_SEARCH_VALUES "LEFT JOIN attribute_values v ON v.entry = e.id "
+#define ZEL_SEARCH_ONE_LEVEL "WHERE e.context = ?1 AND e.parent = ?2 "
+#define ZEL_SEARCH_SUBTREE                                               \
+  "WHERE e.context = ?1 AND (coalesce(?2, '') = '' OR e.parent = ?2 OR " \
+  "substr(e.parent, 1, length(?2) + 1) = ?2 || '/') "
+#define ZEL_SEARCH_ORDER "ORDER BY e.dn, v.attribute, v.position"
+#define ZEL_SEARCH_WHOLE(source, scope) \
+  ZEL_SEARCH_COLUMNS source ZEL_SEARCH_VALUES scope ZEL_SEARCH_ORDER
+#define ZEL_SEARCH_PAGE(source, scope)                                                      \
+  ZEL_SEARCH_COLUMNS "FROM (SELECT e.id, e.dn, e.class " source scope                      \
+                     "AND e.dn > ?5 ORDER BY e.dn LIMIT ?6) e " ZEL_SEARCH_VALUES ZEL_SEARCH_ORDER
+
+// By [subtree][filtered][paged].
+constexpr const char* kSearches[2][2][2] = {
+    {{ZEL_SEARCH_WHOLE(ZEL_SEARCH_ALL, ZEL_SEARCH_ONE_LEVEL),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_ALL, ZEL_SEARCH_ONE_LEVEL)},
+     {ZEL_SEARCH_WHOLE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_ONE_LEVEL),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_ONE_LEVEL)}},
+    {{ZEL_SEARCH_WHOLE(ZEL_SEARCH_ALL, ZEL_SEARCH_SUBTREE),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_ALL, ZEL_SEARCH_SUBTREE)},
+     {ZEL_SEARCH_WHOLE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_SUBTREE),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_SUBTREE)}},
+};
+
+#undef ZEL_SEARCH_COLUMNS
+#undef ZEL_SEARCH_FILTERED
+#undef ZEL_SEARCH_ALL
+#undef ZEL_SEARCH_VALUES
+#undef ZEL_SEARCH_ONE_LEVEL
+#undef ZEL_SEARCH_SUBTREE
+#undef ZEL_SEARCH_ORDER
+#undef ZEL_SEARCH_WHOLE
+#undef ZEL_SEARCH_PAGE
+
+}  // namespace
+
+int32_t SqliteStore::search(const SearchQuery& query, std::vector<StoredEntry>* matches) {
   const bool filtered = !query.attribute.empty();
   const bool paged = query.limit != 0 || !query.after.empty();
-  // The whole result in one pass; driven from the value index when filtered (CROSS JOIN keeps
-  // that order): the entries that hold the value are few, the siblings they are among may be
-  // many. A page picks its entries first, so that its limit counts entries, not values.
-  static constexpr const char* kSearches[2][2] = {
-      {"SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-       "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
-       "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position",
-       "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-       "FROM (SELECT id, dn, class FROM entries WHERE context = ?1 AND parent = ?2 AND dn > ?5 "
-       "ORDER BY dn LIMIT ?6) e LEFT JOIN attribute_values v ON v.entry = e.id "
-       "ORDER BY e.dn, v.attribute, v.position"},
-      {"SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-       "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND "
-       "text = ?4) m CROSS JOIN entries e ON e.id = m.entry "
-       "LEFT JOIN attribute_values v ON v.entry = e.id "
-       "WHERE e.context = ?1 AND e.parent = ?2 ORDER BY e.dn, v.attribute, v.position",
-       "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
-       "FROM (SELECT e.id, e.dn, e.class FROM (SELECT DISTINCT entry FROM attribute_values "
-       "WHERE attribute = ?3 AND text = ?4) m CROSS JOIN entries e ON e.id = m.entry "
-       "WHERE e.context = ?1 AND e.parent = ?2 AND e.dn > ?5 ORDER BY e.dn LIMIT ?6) e "
-       "LEFT JOIN attribute_values v ON v.entry = e.id ORDER BY e.dn, v.attribute, v.position"},
-  };
-  Statement search = prepare(kSearches[filtered][paged]);
-  search.bind(1, static_cast<int64_t>(query.context)).bind(2, query.parent);
+  Statement search = prepare(kSearches[query.subtree][filtered][paged]);
+  search.bind(1, static_cast<int64_t>(query.context)).bind(2, query.base);
   if (filtered) search.bind(3, query.attribute).bind(4, query.text);
   if (paged) {
     search.bind(5, query.after).bind(6, query.limit == 0 ? int64_t{-1} : int64_t{query.limit});

@@ -73,7 +73,7 @@ class SqliteStore final : public Store {
                         const std::vector<StoredValue>& values) override;
   int32_t remove(uint64_t uid) override;
   // One pass over the store, on the indexes.
-  int32_t searchOneLevel(const OneLevelQuery& query, std::vector<StoredEntry>* matches) override;
+  int32_t search(const SearchQuery& query, std::vector<StoredEntry>* matches) override;
 
   // The change log: every write of an entry appends one row in its transaction.
   int32_t changeNumber(uint32_t context, uint64_t* number) override;

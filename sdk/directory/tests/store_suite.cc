@@ -157,9 +157,54 @@ TEST_P(StoreSuite, OneLevelSearchesWithAndWithoutAFilter) {
   EXPECT_EQ(NamesBelow(ZELString(), u"ATTRIBUTE-Code=1f2e"), Names{made.GetDN().getName()});
   EXPECT_EQ(NamesBelow(u"Root/Notes", u"ATTRIBUTE-Text=y"), Names{u"a"});
   uint32_t count = 0;
-  for (uint8_t scope : {0, 2}) {
+  for (uint8_t scope : {0, 3}) {
     ZEL_DIR_SearchHelper bad(&Dir(), scope, ZELString(), notes_, ZELString(), u"*");
     EXPECT_EQ(bad.Search(count), zel::dir::kUnsupportedSearch);
+  }
+}
+
+TEST_P(StoreSuite, SubtreeSearchesTakeEveryDepthBelowTheBase) {
+  for (const char16_t* dn :
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
+        u"Root/Notesx/c", u"Root/Notes\\/x/e", u"Root"}) {
+    ASSERT_EQ(AddNote(dn, u"t", 7), 0);
+  }
+  NoteEntry elsewhere(&Dir(), u"Root/Notes/z", other_);
+  ASSERT_EQ(elsewhere.Add(), 0);
+  struct Case {
+    const char16_t* base;
+    const char16_t* filter;
+    std::vector<std::u16string> dns;
+  } cases[] = {
+      {u"Root/Notes",
+       u"",
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"Root/Notes/a", u"", {u"Root/Notes/a/deeper"}},
+      {u"",
+       u"",
+       {u"Root", u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
+        u"Root/Notes\\/x/e", u"Root/Notesx/c"}},
+      {u"Root/Notes",
+       u"ATTRIBUTE-Code=0007",
+       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"Root/Notes", u"ATTRIBUTE-Code=0008", {}},
+      {u"Nowhere", u"", {}},
+  };
+  for (const Case& c : cases) {
+    ZEL_DIR_SearchHelper search(&Dir(), ZEL_DIR_SearchHelper::kSubtree, c.base, notes_, c.filter,
+                                u"*");
+    uint32_t count = 0;
+    ASSERT_EQ(search.Search(count), 0);
+    std::vector<std::u16string> dns;
+    ZELString name;
+    NoteEntry found(&Dir(), ZELString(), notes_);
+    for (int32_t r = search.GetFirstEntry(name, found); r == 0;
+         r = search.GetNextEntry(name, found)) {
+      dns.emplace_back(found.GetDN().view());
+      EXPECT_EQ(found.code, 7);
+    }
+    EXPECT_EQ(dns, c.dns) << ZELString(c.base).toUtf8() << " " << ZELString(c.filter).toUtf8();
+    EXPECT_EQ(count, dns.size());
   }
 }
 

@@ -46,6 +46,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       notifier_(host),
       context_{host_, directory_, admins_, sessions_, authoriser_, audit_, notifier_, options_} {
   RegisterAdminHandlers(table_);
+  RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);

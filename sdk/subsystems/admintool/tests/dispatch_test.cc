@@ -2,15 +2,16 @@
 // reply's shape.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "console_views.h"
 #include "subsystem_farm.h"
 #include "zel/subsystem/codes.h"
 
 namespace zel::subsystem {
-namespace {
-
 namespace ev = zel::protocol::event;
+namespace {
 
 TEST(Dispatch, UnknownEventsAreNotSupportedAndMalformedRequestsRefused) {
   testing::SubsystemFarm farm;
@@ -40,6 +41,69 @@ TEST(Dispatch, UnknownEventsAreNotSupportedAndMalformedRequestsRefused) {
     EXPECT_EQ(reply->GetEventID(), c.event) << c.name;
     EXPECT_EQ(reply->GetDestSubsystemUID(), 5) << c.name;
   }
+}
+
+}  // namespace
+}  // namespace zel::subsystem
+
+namespace zel::subsystem {
+namespace {
+
+// Every administrator event, given bytes that are not its request, answers kMalformedRequest
+// and changes nothing, whoever sends them.
+TEST(Dispatch, RequestsThatDoNotParseChangeNothing) {
+  testing::SubsystemFarm farm;
+  ZEL_AdminToolSAL6& owner = farm.Owner();
+  ZEL_ADMIN_USERINFO alice[] = {testing::Record("unix:alice", {2})};
+  ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, alice), 0);
+  const auto state = [&] {
+    int32_t result = 0;
+    std::vector<testing::Seen> seen = testing::Enumerate2(owner, &result);
+    ZELMultiString users;
+    owner.GetUsersDNs(users);
+    return std::make_pair(seen, users.items());
+  };
+  const auto before = state();
+  const std::vector<std::vector<uint8_t>> payloads = {
+      {},
+      {0xFF},
+      {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3},  // a huge count, or extra bytes
+  };
+  const uint16_t emptyRequests[] = {ev::kGetUsersDNs, ev::kGetPermissionsForCurrentUser,
+                                    ev::kDeleteCapabilityObjectsInDB};
+  for (uint16_t event : {ev::kDeleteUser,
+                         ev::kGetUsersDNs,
+                         ev::kAddDefaultUser,
+                         ev::kIsUserKeldraAdmin,
+                         ev::kAddUsers2,
+                         ev::kSetPrivilege2,
+                         ev::kGetPrivilege2,
+                         ev::kGetStaticGroupPermission,
+                         ev::kEnumerateKeldraAdmins,
+                         ev::kAddDefaultUser2,
+                         ev::kAddUsers3,
+                         ev::kSetPrivilege3,
+                         ev::kGetPrivilege3,
+                         ev::kEnumerateKeldraAdmins2,
+                         ev::kGetPermissionsForCurrentUser,
+                         ev::kDeleteCapabilityObjectsInDB,
+                         ev::kGetAdminUIDByName,
+                         ev::kGetAdminNameByUID,
+                         ev::kGetPrivilegesByBlob,
+                         ev::kAuditQuery}) {
+    for (const std::vector<uint8_t>& payload : payloads) {
+      const bool valid =
+          payload.empty() && std::find(std::begin(emptyRequests), std::end(emptyRequests), event) !=
+                                 std::end(emptyRequests);
+      const int32_t result = farm.Raw(5, event, payload);
+      if (valid) {
+        EXPECT_GE(result, 0) << event;
+      } else {
+        EXPECT_EQ(result, kMalformedRequest) << event << " with " << payload.size() << " bytes";
+      }
+    }
+  }
+  EXPECT_EQ(state(), before);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ class SubsystemFarm {
     }
     return *console.sal;
   }
+  // The host of console `uid` (made by Console), to build other SAL versions on.
+  zel::rt::FarmSubsystem& ConsoleHost(uint16_t uid) { return *farm_.FindSubsystem(uid); }
   // The owner's console (UID 5), a local account of the farm's owner.
   ZEL_AdminToolSAL6& Owner() { return Console(5, "unix:root", true); }
 

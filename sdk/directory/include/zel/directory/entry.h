@@ -123,11 +123,14 @@ class ZEL_DIRECTORY_API ZEL_DIR_BaseEntry : public ZEL_DIR_Entry {
   ~ZEL_DIR_BaseEntry() override;
 };
 
-// The entries directly below a base DN of a context, optionally filtered by one attribute value
-// ("ATTRIBUTE=value", compared with the value's text form; "" for none).
+// The entries directly below a base DN of a context (kOneLevel), or at any depth below it
+// (kSubtree; an empty base then takes every entry of the context), optionally filtered by one
+// attribute value ("ATTRIBUTE=value", compared with the value's text form; "" for none). The
+// base entry itself is never a match; matches come in DN order.
 class ZEL_DIRECTORY_API ZEL_DIR_SearchHelper {
  public:
   static constexpr uint8_t kOneLevel = 1;
+  static constexpr uint8_t kSubtree = 2;
 
   ZEL_DIR_SearchHelper(ZEL_DIR_ServiceInterface* service, uint8_t scope, const ZELString& baseDN,
                        uint32_t contextID, const ZELString& filter, const ZELString& attributes);

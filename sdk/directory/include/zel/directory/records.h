@@ -35,12 +35,13 @@ ZEL_DIRECTORY_API int32_t ContextName(ZEL_DIR_ServiceInterface& service, uint32_
 ZEL_DIRECTORY_API int32_t GetEntry(ZEL_DIR_ServiceInterface& service, const EntryName& name,
                                    StoredEntry* entry);
 
-// One page of a one-level search (the entries directly below `baseDN`, optionally only those
-// with a value of `attribute` whose text form is `text`), in DN order: at most `limit` entries
-// (0: all) whose DNs come after `after` ("" from the start). The last DN of a page is where
-// the next one starts.
+// One page of a search (the entries directly below `baseDN`, or with `subtree` at any depth
+// below it, optionally only those with a value of `attribute` whose text form is `text`), in DN
+// order: at most `limit` entries (0: all) whose DNs come after `after` ("" from the start). The
+// last DN of a page is where the next one starts.
 ZEL_DIRECTORY_API int32_t SearchPage(ZEL_DIR_ServiceInterface& service, uint32_t context,
-                                     const std::u16string& baseDN, const std::u16string& attribute,
+                                     const std::u16string& baseDN, bool subtree,
+                                     const std::u16string& attribute,
                                      const std::u16string& text, const std::u16string& after,
                                      uint32_t limit, std::vector<StoredEntry>* entries);
 

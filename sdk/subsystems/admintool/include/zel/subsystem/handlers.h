@@ -89,6 +89,7 @@ class DispatchTable {
 
 // One per area, each in its own file.
 void RegisterAdminHandlers(DispatchTable& table);       // administrators: admin_handlers.cc
+void RegisterCapabilityHandlers(DispatchTable& table);  // capability objects (73, 92)
 void RegisterAuditHandlers(DispatchTable& table);       // the audit query: audit_handlers.cc
 void RegisterCredentialHandlers(DispatchTable& table);  // credentials: credential_handlers.cc
 void RegisterTreeHandlers(DispatchTable& table);        // tree and folders: tree_handlers.cc
