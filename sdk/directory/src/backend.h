@@ -104,8 +104,7 @@ class Store {
                                std::vector<Change>* changes, bool* more) = 0;
   // Calls `listener` once for each change of the context after it is committed. The listener
   // must not call back into this store.
-  virtual int32_t subscribe(uint32_t context, ChangeListener listener,
-                            uint32_t* subscription) = 0;
+  virtual int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) = 0;
   virtual int32_t unsubscribe(uint32_t subscription) = 0;
   // A change notification that reached the service's host (the `farm:` store takes them).
   virtual int32_t deliver(const ZEL_BUF_EventBuffer& notification);

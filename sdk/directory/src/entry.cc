@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "names.h"
 #include "backend.h"
+#include "names.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
 

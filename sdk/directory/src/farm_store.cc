@@ -34,8 +34,11 @@ std::vector<proto::DirAttribute> Grouped(const std::vector<StoredValue>& values)
 }
 
 StoredEntry FromWire(proto::DirEntry&& entry) {
-  StoredEntry stored{entry.uid, entry.context, std::u16string(entry.dn.view()),
-                     std::u16string(entry.className.view()), {}};
+  StoredEntry stored{entry.uid,
+                     entry.context,
+                     std::u16string(entry.dn.view()),
+                     std::u16string(entry.className.view()),
+                     {}};
   for (proto::DirAttribute& attribute : entry.attributes) {
     for (proto::DirValue& value : attribute.values) {
       stored.values.push_back(StoredValue{std::u16string(attribute.name.view()),
@@ -62,10 +65,9 @@ proto::DirEntryName ByUID(uint64_t uid) {
 template <class Request, class Reply>
 int32_t FarmStore::exchange(const Request& request, Reply* reply) {
   const auto hint = static_cast<uint32_t>(proto::EncodedSize(request));
-  ZEL_BUF_EventBuffer2* event =
-      CreateSALEvent2(Request::kEventID, kRequestVersion, hint,
-                      static_cast<uint16_t>(host_.GetSubsystemUID()),
-                      proto::kAdminToolSubsystemUID, 0);
+  ZEL_BUF_EventBuffer2* event = CreateSALEvent2(Request::kEventID, kRequestVersion, hint,
+                                                static_cast<uint16_t>(host_.GetSubsystemUID()),
+                                                proto::kAdminToolSubsystemUID, 0);
   if (event == nullptr) return zel::rt::kNoMemory;
   try {
     proto::Encode(request, *event);

@@ -70,8 +70,8 @@ class FarmStore final : public Store {
   int32_t fetch(const zel::protocol::DirEntryName& name, EntryHead* head);
 
   ZEL_PIF_ISubSystem& host_;
-  std::optional<StoredEntry> fetched_;  // the entry the last lookup read
-  std::mutex listenersMutex_;           // deliver may run on the transport's thread
+  std::optional<StoredEntry> fetched_;            // the entry the last lookup read
+  std::mutex listenersMutex_;                     // deliver may run on the transport's thread
   std::map<uint32_t, ChangeListener> listeners_;  // by the server's subscription ID
 };
 

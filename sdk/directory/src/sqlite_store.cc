@@ -442,8 +442,8 @@ namespace {
 #define ZEL_SEARCH_ORDER "ORDER BY e.dn, v.attribute, v.position"
 #define ZEL_SEARCH_WHOLE(source, scope) \
   ZEL_SEARCH_COLUMNS source ZEL_SEARCH_VALUES scope ZEL_SEARCH_ORDER
-#define ZEL_SEARCH_PAGE(source, scope)                                                      \
-  ZEL_SEARCH_COLUMNS "FROM (SELECT e.id, e.dn, e.class " source scope                      \
+#define ZEL_SEARCH_PAGE(source, scope)                                \
+  ZEL_SEARCH_COLUMNS "FROM (SELECT e.id, e.dn, e.class " source scope \
                      "AND e.dn > ?5 ORDER BY e.dn LIMIT ?6) e " ZEL_SEARCH_VALUES ZEL_SEARCH_ORDER
 
 // By [subtree][filtered][paged].
@@ -508,8 +508,8 @@ int32_t SqliteStore::changeNumber(uint32_t context, uint64_t* number) {
 
 int32_t SqliteStore::changesSince(uint32_t context, uint64_t since, uint32_t maxCount,
                                   std::vector<Change>* changes, bool* more) {
-  const uint32_t count = maxCount == 0 || maxCount > kMaxChangesAtOnce ? kMaxChangesAtOnce
-                                                                       : maxCount;
+  const uint32_t count =
+      maxCount == 0 || maxCount > kMaxChangesAtOnce ? kMaxChangesAtOnce : maxCount;
   Statement read = prepare(
       "SELECT number, kind, uid, dn FROM changes WHERE context = ?1 AND number > ?2 "
       "ORDER BY number LIMIT ?3");
@@ -530,8 +530,7 @@ int32_t SqliteStore::changesSince(uint32_t context, uint64_t since, uint32_t max
   return row == SQLITE_DONE || row == SQLITE_ROW ? 0 : kStoreError;
 }
 
-int32_t SqliteStore::subscribe(uint32_t context, ChangeListener listener,
-                               uint32_t* subscription) {
+int32_t SqliteStore::subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) {
   *subscription = ++lastSubscription_;
   listeners_.emplace(*subscription, Listener{context, std::move(listener)});
   return 0;

@@ -41,9 +41,9 @@ ZEL_DIRECTORY_API int32_t GetEntry(ZEL_DIR_ServiceInterface& service, const Entr
 // last DN of a page is where the next one starts.
 ZEL_DIRECTORY_API int32_t SearchPage(ZEL_DIR_ServiceInterface& service, uint32_t context,
                                      const std::u16string& baseDN, bool subtree,
-                                     const std::u16string& attribute,
-                                     const std::u16string& text, const std::u16string& after,
-                                     uint32_t limit, std::vector<StoredEntry>* entries);
+                                     const std::u16string& attribute, const std::u16string& text,
+                                     const std::u16string& after, uint32_t limit,
+                                     std::vector<StoredEntry>* entries);
 
 // The number of the context's last change (0: none yet).
 ZEL_DIRECTORY_API int32_t ChangeNumber(ZEL_DIR_ServiceInterface& service, uint32_t context,
