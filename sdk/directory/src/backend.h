@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zel/directory/service.h"
 #include "zel/directory/value.h"
 #include "zel/runtime/buffers.h"
 #include "zel/runtime/pif.h"
@@ -72,6 +73,7 @@ class Store {
   // Answers 0, the first failure seen, or kStoreError.
   int32_t leaveScope(bool commit);
   bool inScope() const { return scopeDepth_ > 0; }
+  uint64_t scopesEnded() const { return scopesEnded_; }
   void failScope(int32_t code) {
     if (scopeFailure_ == 0) scopeFailure_ = code;
   }
@@ -106,11 +108,15 @@ class Store {
   // must not call back into this store.
   virtual int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) = 0;
   virtual int32_t unsubscribe(uint32_t subscription) = 0;
+  // What tells a reader that the store may have changed since it last looked (the commit
+  // counters; the scope fields are the base's). kNotSupported where the backend cannot tell.
+  virtual int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) = 0;
   // A change notification that reached the service's host (the `farm:` store takes them).
   virtual int32_t deliver(const ZEL_BUF_EventBuffer& notification);
 
  private:
   int scopeDepth_ = 0;
+  uint64_t scopesEnded_ = 0;  // outermost scopes committed or rolled back
   int32_t scopeFailure_ = 0;
 };
 

@@ -241,6 +241,8 @@ int32_t FarmStore::unsubscribe(uint32_t subscription) {
   return result;
 }
 
+int32_t FarmStore::changeStamp(ZEL_DIR_ChangeStamp* /*stamp*/) { return kNotSupported; }
+
 int32_t FarmStore::deliver(const ZEL_BUF_EventBuffer& notification) {
   if (notification.GetEventID() != proto::event::kDirChanged) return kInvalidArgument;
   proto::DirChangedNotification changed;

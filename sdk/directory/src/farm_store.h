@@ -58,6 +58,9 @@ class FarmStore final : public Store {
                        std::vector<Change>* changes, bool* more) override;
   int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) override;
   int32_t unsubscribe(uint32_t subscription) override;
+  // The server's store changes behind the console's back: kNotSupported, so that nobody keeps
+  // what it read on the strength of a stamp.
+  int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) override;
   // A kDirChanged notification: its listener hears it. kInvalidArgument for another event or
   // an unknown subscription, kBadReply for one that does not read.
   int32_t deliver(const ZEL_BUF_EventBuffer& notification) override;

@@ -26,6 +26,16 @@ zel::dir::Store* ZEL_PS_LDAPSAL::OpenStore(int32_t* code) {
   return store_.get();
 }
 
+int32_t ZEL_PS_LDAPSAL::ChangeStamp(ZEL_DIR_ChangeStamp* stamp) {
+  int32_t code = 0;
+  zel::dir::Store* store = OpenStore(&code);
+  if (store == nullptr) return code;
+  if (const int32_t stamped = store->changeStamp(stamp)) return stamped;
+  stamp->scopesEnded = store->scopesEnded();
+  stamp->inScope = store->inScope();
+  return 0;
+}
+
 int32_t ZEL_PS_LDAPSAL::BindLDAP(const ZELString& contextName, uint32_t& contextID) {
   if (contextName.isEmpty()) return zel::dir::kInvalidArgument;
   int32_t code = 0;

@@ -536,6 +536,14 @@ int32_t SqliteStore::subscribe(uint32_t context, ChangeListener listener, uint32
   return 0;
 }
 
+int32_t SqliteStore::changeStamp(ZEL_DIR_ChangeStamp* stamp) {
+  Statement version = prepare("PRAGMA data_version");
+  if (version.step() != SQLITE_ROW) return kStoreError;
+  stamp->commitsElsewhere = static_cast<uint64_t>(version.columnInt(0));
+  stamp->changesHere = static_cast<uint64_t>(sqlite3_total_changes64(db_));
+  return 0;
+}
+
 int32_t SqliteStore::unsubscribe(uint32_t subscription) {
   return listeners_.erase(subscription) != 0 ? 0 : kInvalidArgument;
 }

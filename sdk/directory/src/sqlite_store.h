@@ -83,6 +83,9 @@ class SqliteStore final : public Store {
   // that other processes write are read with changesSince.
   int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) override;
   int32_t unsubscribe(uint32_t subscription) override;
+  // data_version moves with every commit of another connection; total_changes counts the rows
+  // this connection changed (a rolled back change too, which only costs a reader a reload).
+  int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) override;
 
   sqlite3* db() const { return db_; }
   bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }

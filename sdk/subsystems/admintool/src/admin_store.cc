@@ -46,11 +46,40 @@ int32_t AdministratorStore::Any(bool* any) {
   return listed;
 }
 
+bool AdministratorStore::CacheFresh() {
+  ZEL_DIR_ChangeStamp now;
+  const bool known = directory_.ChangeStamp(&now) == 0 && !now.inScope;
+  if (known && cache_.usable && now == cache_.stamp) return true;
+  cache_.byUID.clear();
+  cache_.byAccount.clear();
+  cache_.stamp = now;
+  cache_.usable = known;
+  return false;
+}
+
+void AdministratorStore::Remember(const Administrator& admin) {
+  if (!cache_.usable) return;  // what a transaction reads may still be rolled back
+  cache_.byUID[admin.uid] = admin;
+  cache_.byAccount[admin.account.Text()] = admin.uid;
+}
+
+void AdministratorStore::RememberAbsent(const Account& account) {
+  if (cache_.usable) cache_.byAccount[account.Text()] = 0;
+}
+
 int32_t AdministratorStore::Find(uint64_t uid, Administrator* out) {
   if (const int32_t opened = Open()) return opened;
+  if (CacheFresh()) {
+    const auto cached = cache_.byUID.find(uid);
+    if (cached != cache_.byUID.end()) {
+      *out = cached->second;
+      return 0;
+    }
+  }
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;
   if (entry.GetContextID() != context_) return kNoSuchAdministrator;
+  Remember(entry.admin);
   *out = std::move(entry.admin);
   return 0;
 }
@@ -58,8 +87,19 @@ int32_t AdministratorStore::Find(uint64_t uid, Administrator* out) {
 int32_t AdministratorStore::FindByAccount(const Account& account, Administrator* out) {
   if (!account.Valid()) return kNoSuchAdministrator;
   if (const int32_t opened = Open()) return opened;
+  if (CacheFresh()) {
+    const auto cached = cache_.byAccount.find(account.Text());
+    if (cached != cache_.byAccount.end()) {
+      if (cached->second == 0) return kNoSuchAdministrator;
+      *out = cache_.byUID.at(cached->second);
+      return 0;
+    }
+  }
   AdministratorEntry entry(&directory_, account, context_);
-  if (const int32_t loaded = Load(entry)) return loaded;
+  const int32_t loaded = Load(entry);
+  if (loaded == kNoSuchAdministrator) RememberAbsent(account);
+  if (loaded != 0) return loaded;
+  Remember(entry.admin);
   *out = std::move(entry.admin);
   return 0;
 }
@@ -118,6 +158,18 @@ int32_t AdministratorStore::Put(Administrator* admin) {
   entry.admin.credential = credential;
   const int32_t written = loaded == 0 ? entry.Update() : entry.Add();
   if (written != 0) return written == zel::dir::kEntryExists ? kInternalError : written;
+  admin->uid = entry.GetUID();
+  return 0;
+}
+
+int32_t AdministratorStore::Insert(Administrator* admin) {
+  if (!admin->account.Valid()) return kInvalidAccount;
+  if (const int32_t opened = Open()) return opened;
+  AdministratorEntry entry(&directory_, admin->account, context_);
+  entry.admin = *admin;
+  entry.admin.credential.clear();
+  const int32_t added = entry.Add();
+  if (added != 0) return added == zel::dir::kEntryExists ? kInternalError : added;
   admin->uid = entry.GetUID();
   return 0;
 }

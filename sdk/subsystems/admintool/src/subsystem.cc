@@ -76,7 +76,7 @@ int32_t AdminToolSubsystem::Run(Call& call) {
     result = kInternalError;
   }
   if (entry->effect == Effect::kChanges) {
-    if (call.what.empty()) call.what = "-";
+    if (call.what.empty()) call.what.push_back('-');  // (an assign trips GCC 12's -Wrestrict)
     Audit(call.caller, call.request.GetEventID(), call.what, result);
   }
   return result;

@@ -6,9 +6,14 @@
 // Every operation answers 0 or a code: kNoSuchAdministrator, kInvalidAccount, or the
 // directory's own code (passed on). Writes made while a ZEL_DIR_Transaction is open on the
 // directory join it.
+//
+// Lookups by UID and account keep what they read while the directory's change stamp stays the
+// same (and no transaction is open), so a request that only reads costs one stamp check per
+// lookup; any change, here or by another process, empties that cache.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -70,6 +75,8 @@ class AdministratorStore {
   // Adds `admin` (its uid is set), or, when its account is an administrator already, replaces
   // that one's fields but its credential (admin->uid becomes the existing UID).
   int32_t Put(Administrator* admin);
+  // Adds `admin` (its uid is set), whose account is no administrator yet (else kInternalError).
+  int32_t Insert(Administrator* admin);
   // Replaces the fields of the administrator `admin.uid` (account and credential stay).
   int32_t Update(const Administrator& admin);
   // Replaces the credential slot of `uid` (an opaque hash; empty clears it).
@@ -84,8 +91,19 @@ class AdministratorStore {
   uint32_t context() const { return context_; }
 
  private:
+  // Whether what the cache holds is still what the store holds; empties it when not.
+  bool CacheFresh();
+  void Remember(const Administrator& admin);
+  void RememberAbsent(const Account& account);
+
   ZEL_PS_LDAPSAL& directory_;
   uint32_t context_ = 0;  // 0 until bound
+  struct Cache {
+    ZEL_DIR_ChangeStamp stamp;
+    bool usable = false;  // the stamp was read, outside any transaction
+    std::map<uint64_t, Administrator> byUID;
+    std::map<std::string, uint64_t> byAccount;  // text form -> UID; 0: no administrator
+  } cache_;
 };
 
 }  // namespace zel::subsystem
