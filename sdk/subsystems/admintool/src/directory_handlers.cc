@@ -2,8 +2,10 @@
 // server's store, for a caller with the privilege, on the library's contexts only.
 //
 // - Every operation needs read-farm; a change needs the privilege of the context it changes as
-//   well (objects and the library's root context: change-tree; icons: manage-icons; plug-ins:
-//   manage-plugins).
+//   well (objects: change-tree; icons: manage-icons; plug-ins: manage-plugins). The library's
+//   root context, which the library binds (and creates) before any of the others and which
+//   holds none of its entries, may be created with any of the three; entries in it need
+//   change-tree.
 // - A context that is not one of the library's is kNotSupported, whether named or given by ID;
 //   an entry found by UID outside them is kNoSuchEntry, as if it did not exist.
 // - Entries are written through ZEL_DIR_Entry, so every rule of the directory (names, classes,
@@ -54,6 +56,8 @@ constexpr LibraryContext kLibraryContexts[] = {
     {u"AdminToolIconContext", Privilege::kManageIcons},
     {u"AdminToolPluginContext", Privilege::kManagePlugins},
 };
+
+constexpr std::u16string_view kLibraryRoot = u"AdminToolContext";
 
 const LibraryContext* LibraryContextNamed(std::u16string_view name) {
   for (const LibraryContext& context : kLibraryContexts) {
@@ -215,7 +219,13 @@ int32_t CreateContext(Context& ctx, Call& call) {
       "create context " + proto::ShowText(request.name) + " at " + proto::ShowText(request.dn);
   const LibraryContext* reach = LibraryContextNamed(request.name.view());
   if (reach == nullptr) return kNotSupported;
-  if (const int32_t denied = ctx.authoriser.Require(call.caller, reach->write)) return denied;
+  int32_t allowed = ctx.authoriser.Require(call.caller, reach->write);
+  if (reach->name == kLibraryRoot) {  // the first bind of whoever writes any of the others
+    for (const LibraryContext& other : kLibraryContexts) {
+      if (allowed == kAccessDenied) allowed = ctx.authoriser.Require(call.caller, other.write);
+    }
+  }
+  if (allowed != 0) return allowed;
   return ctx.directory.CreateDataContext(request.name, request.dn);
 }
 
