@@ -47,6 +47,8 @@ int32_t AdministratorStore::Any(bool* any) {
 }
 
 bool AdministratorStore::CacheFresh() {
+  if (perRequest_ && stampRead_) return cache_.usable;
+  stampRead_ = true;
   ZEL_DIR_ChangeStamp now;
   const bool known = directory_.ChangeStamp(&now) == 0 && !now.inScope;
   if (known && cache_.usable && now == cache_.stamp) return true;
@@ -55,6 +57,12 @@ bool AdministratorStore::CacheFresh() {
   cache_.stamp = now;
   cache_.usable = known;
   return false;
+}
+
+void AdministratorStore::Forget() {
+  cache_.byUID.clear();
+  cache_.byAccount.clear();
+  cache_.usable = false;
 }
 
 void AdministratorStore::Remember(const Administrator& admin) {
@@ -148,6 +156,7 @@ int32_t AdministratorStore::List(std::vector<Administrator>* out) {
 }
 
 int32_t AdministratorStore::Put(Administrator* admin) {
+  Forget();
   if (!admin->account.Valid()) return kInvalidAccount;
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, admin->account, context_);
@@ -163,6 +172,7 @@ int32_t AdministratorStore::Put(Administrator* admin) {
 }
 
 int32_t AdministratorStore::Insert(Administrator* admin) {
+  Forget();
   if (!admin->account.Valid()) return kInvalidAccount;
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, admin->account, context_);
@@ -175,6 +185,7 @@ int32_t AdministratorStore::Insert(Administrator* admin) {
 }
 
 int32_t AdministratorStore::Update(const Administrator& admin) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, admin.uid);
   if (const int32_t loaded = Load(entry)) return loaded;
@@ -188,6 +199,7 @@ int32_t AdministratorStore::Update(const Administrator& admin) {
 }
 
 int32_t AdministratorStore::SetCredential(uint64_t uid, const std::string& hash) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;
@@ -197,6 +209,7 @@ int32_t AdministratorStore::SetCredential(uint64_t uid, const std::string& hash)
 }
 
 int32_t AdministratorStore::Remove(uint64_t uid) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;

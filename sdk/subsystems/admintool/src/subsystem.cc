@@ -101,6 +101,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
                                    ZEL_BUF_EventBuffer** reply) {
   *reply = nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
+  admins_.NewRequest();
   ZEL_BUF_BufferReader in(const_cast<ZEL_BUF_EventBuffer*>(&request), 0);
   ZEL_BUF_EventBuffer fields(request.GetEventID(), kReplyVersion, 0);
   Call call{caller, request, in, fields, {}, {}};

@@ -8,8 +8,10 @@
 // directory join it.
 //
 // Lookups by UID and account keep what they read while the directory's change stamp stays the
-// same (and no transaction is open), so a request that only reads costs one stamp check per
-// lookup; any change, here or by another process, empties that cache.
+// same (and no transaction is open); any change, here or by another process, empties that
+// cache. A host that calls NewRequest before each request has the stamp read once per request
+// (every write through this store empties the cache and stops keeping until the next request);
+// otherwise it is read at every lookup.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +64,11 @@ class AdministratorStore {
 
   // Binds (creating when missing) the subsystem's context; every other operation does it first.
   int32_t Open();
+  // A request begins: the next lookup reads the change stamp again.
+  void NewRequest() {
+    perRequest_ = true;
+    stampRead_ = false;
+  }
 
   // Whether any administrator exists.
   int32_t Any(bool* any);
@@ -95,9 +102,13 @@ class AdministratorStore {
   bool CacheFresh();
   void Remember(const Administrator& admin);
   void RememberAbsent(const Account& account);
+  // A write through this store: nothing kept is trusted until the stamp is read again.
+  void Forget();
 
   ZEL_PS_LDAPSAL& directory_;
   uint32_t context_ = 0;  // 0 until bound
+  bool perRequest_ = false;
+  bool stampRead_ = false;  // in this request
   struct Cache {
     ZEL_DIR_ChangeStamp stamp;
     bool usable = false;  // the stamp was read, outside any transaction
