@@ -79,8 +79,9 @@ class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface,
 
   zel::dir::Store* OpenStore(int32_t* code) override;
 
-  // The store's change stamp (opening the store first): 0, or the reason it cannot be had. A
-  // caller that keeps what it read may keep using it while the stamp stays the same.
+  // The store's change stamp (opening the store first): 0, or the reason it cannot be had
+  // (kNotSupported over `farm:`, whose store changes behind the console's back). A caller that
+  // keeps what it read may keep using it while the stamp stays the same.
   int32_t ChangeStamp(ZEL_DIR_ChangeStamp* stamp);
 
  private:
