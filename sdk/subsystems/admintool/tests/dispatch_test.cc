@@ -56,7 +56,7 @@ TEST(Dispatch, RequestsThatDoNotParseChangeNothing) {
                          ev::kGetAdminNameByUID,
                          ev::kGetPrivilegesByBlob,
                          ev::kAuditQuery,
-                         999}) {
+                         uint16_t{999}}) {
     for (const std::vector<uint8_t>& payload : payloads) {
       const bool valid =
           payload.empty() && std::find(std::begin(emptyRequests), std::end(emptyRequests), event) !=
