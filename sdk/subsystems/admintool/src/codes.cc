@@ -26,6 +26,14 @@ const char* CodeText(int32_t code) {
       return "the caller is no administrator";
     case kInternalError:
       return "the subsystem failed";
+    case kLogonRefused:
+      return "the name or the password is wrong";
+    case kLogonSlowed:
+      return "too many failed logons: try again later";
+    case kTicketInvalid:
+      return "the ticket is not valid";
+    case kNoFarmKeys:
+      return "the farm has no keys";
     default:
       return "";
   }

@@ -44,7 +44,9 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       authoriser_(admins_, sessions_),
       audit_(directory_),
       notifier_(host),
-      context_{host_, directory_, admins_, sessions_, authoriser_, audit_, notifier_, options_} {
+      credentials_(options_),
+      context_{host_,       directory_, admins_,  sessions_,   authoriser_,
+               audit_,      notifier_,  options_, credentials_} {
   RegisterAdminHandlers(table_);
   RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);

@@ -18,11 +18,18 @@
 
 namespace zel::subsystem::testing {
 
-// Tests hash passwords as cheaply as possible and set the clock themselves.
+// Tests hash passwords as cheaply as possible, set the clock themselves and hold fixed keys
+// (the transport key becomes the process's password key, as a server's does).
 inline Options TestOptions(uint64_t* now) {
   Options options;
   options.pwhashLimits = PwhashLimits::kMin;
   options.clock = [now] { return *now; };
+  FarmKeys keys;
+  for (uint8_t i = 0; i < 32; ++i) {
+    keys.transport[i] = static_cast<uint8_t>(0x40 + i);
+    keys.ticket[i] = static_cast<uint8_t>(0x80 + i);
+  }
+  options.keys = keys;
   return options;
 }
 

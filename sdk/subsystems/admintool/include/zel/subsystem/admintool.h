@@ -65,6 +65,7 @@ class AdminToolSubsystem {
   Authoriser authoriser_;
   AuditLog audit_;
   Notifier notifier_;
+  Credentials credentials_;
   Context context_;
   DispatchTable table_;
 };

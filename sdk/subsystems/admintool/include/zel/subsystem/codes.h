@@ -33,6 +33,18 @@ inline constexpr int32_t kNotAdministrator = static_cast<int32_t>(0x80070008u);
 // Something failed inside the subsystem (no storage, a stored record that does not read).
 inline constexpr int32_t kInternalError = static_cast<int32_t>(0x80070009u);
 
+// Credentials (0x800700 2x). A logon refused: no such name, no password set, or the wrong
+// password; one code for all, so a caller never learns which.
+inline constexpr int32_t kLogonRefused = static_cast<int32_t>(0x80070020u);
+// Too many failed logons for this name from this peer: the password was not checked; try
+// again after the delay (it doubles with each failure, up to 15 minutes).
+inline constexpr int32_t kLogonSlowed = static_cast<int32_t>(0x80070021u);
+// The ticket is not one this farm issued, was changed, or has expired (the caller is not told
+// which).
+inline constexpr int32_t kTicketInvalid = static_cast<int32_t>(0x80070022u);
+// The farm has no ticket key: no ticket can be issued or checked.
+inline constexpr int32_t kNoFarmKeys = static_cast<int32_t>(0x80070023u);
+
 // Its text, for logs and tools ("" for a code that is not the subsystem's).
 const char* CodeText(int32_t code);
 

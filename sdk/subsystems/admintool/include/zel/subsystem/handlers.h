@@ -33,6 +33,7 @@
 #include "zel/subsystem/admin_store.h"
 #include "zel/subsystem/audit_log.h"
 #include "zel/subsystem/authoriser.h"
+#include "zel/subsystem/credentials.h"
 #include "zel/subsystem/notifier.h"
 #include "zel/subsystem/options.h"
 #include "zel/subsystem/sessions.h"
@@ -50,6 +51,7 @@ struct Context {
   AuditLog& audit;
   Notifier& notifier;
   const Options& options;
+  Credentials& credentials;  // hasher, logon throttle, keys (zel/subsystem/credentials.h)
 
   // Milliseconds since 1970-01-01 UTC, from the options' clock.
   uint64_t Now() const;
