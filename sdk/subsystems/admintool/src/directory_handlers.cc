@@ -18,7 +18,7 @@
 //
 // - Subscribers are kept per context; after each committed change of a library context every
 //   subscriber of that context is posted kDirChanged (from UID 22 to the subscriber's UID). A
-//   subscriber that cannot be reached any more is forgotten.
+//   subscriber that cannot be reached any more, or whose connection closed, is forgotten.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -491,6 +491,10 @@ void RegisterDirectoryHandlers(DispatchTable& table) {
             [state](Context& ctx, Call& call) { return Subscribe(state, ctx, call); });
   table.Add(ev::kDirUnsubscribe, Effect::kReads,
             [state](Context& ctx, Call& call) { return Unsubscribe(state, ctx, call); });
+  table.OnConnectionClosed([state](uint64_t connection) {
+    std::erase_if(state->subscribers,
+                  [connection](const auto& item) { return item.second.connection == connection; });
+  });
 }
 
 }  // namespace zel::subsystem

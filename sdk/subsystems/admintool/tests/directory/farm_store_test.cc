@@ -257,6 +257,23 @@ TEST_F(FarmStoreTest, SearchesPageWithinOneEventAndTheDirectoryReadsEveryPage) {
   }
 }
 
+// A subscriber hears changes made by any console, once each, until its connection closes (every
+// caller of the in-process farm is on connection 0).
+TEST_F(FarmStoreTest, SubscribersHearOtherConsolesChangesUntilTheirConnectionCloses) {
+  std::vector<std::u16string> heard;
+  uint32_t subscription = 0;
+  ASSERT_EQ(zel::dir::Subscribe(
+                Alice(), icons_,
+                [&](uint32_t, const Change& change) { heard.push_back(change.dn); }, &subscription),
+            0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Carol(), u"by-carol", icons_).Add(), 0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Owner(), u"elsewhere", objects_).Add(), 0);
+  EXPECT_EQ(heard, std::vector<std::u16string>{u"by-carol"});
+  farm_.Subsystem().ConnectionClosed(0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Carol(), u"after", icons_).Add(), 0);
+  EXPECT_EQ(heard, std::vector<std::u16string>{u"by-carol"});
+}
+
 // The library on a console whose store is `farm:` binds its contexts and keeps its icons in the
 // server's store, never opening it.
 TEST_F(FarmStoreTest, TheLibraryKeepsItsIconsInTheServersStore) {
