@@ -280,8 +280,17 @@ TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   EXPECT_EQ(Ours(kMallory, zel::protocol::LogoutRequest{}), kOk);
   EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
   EXPECT_EQ(Ours(kMallory, zel::protocol::LogoutRequest{}), kOk) << "again: nothing to end";
-  // Passwords live in the store; logons do not outlive the subsystem.
+  // A hash made under other limits is made again at the next logon, with the farm's.
+  SecretBytes dear;
+  ASSERT_EQ(secrets::PasswordHasher(secrets::HashLimits::kInteractive).Hash("c-pw", &dear),
+            secrets::HashResult::kOk);
+  ASSERT_EQ(store_.SetCredential(carol_, std::string(dear.view())), 0);
   ASSERT_EQ(Check(kMallory, "NT:NORTH\\carol", "c-pw"), kOk);
+  Administrator stored;
+  ASSERT_EQ(store_.Find(carol_, &stored), 0);
+  EXPECT_FALSE(secrets::PasswordHasher(secrets::HashLimits::kMin)
+                   .NeedsRehash(SecretBytes(std::string_view(stored.credential))));
+  // Passwords live in the store; logons do not outlive the subsystem.
   farm_.Restart();
   EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
   EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "c-pw"), kOk);
