@@ -3,21 +3,13 @@
 # table checked) and 32-bit Linux (tests run natively), and prints how long each stage took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup-cross.sh
+source scripts/stage.sh
 
-stage() {
-  local name=$1
-  shift
-  local start=$SECONDS
-  echo "cross: $name"
-  "$@"
-  echo "cross: $name took $((SECONDS - start)) s"
-}
+stage "cross set-up" scripts/setup-cross.sh
 
-total=$SECONDS
 for preset in windows-x64 windows-i686 linux-i686; do
   stage "$preset configure" cmake --preset "$preset" --log-level=WARNING
   stage "$preset build" cmake --build --preset "$preset"
   stage "$preset test" ctest --preset "$preset"
 done
-echo "cross: all three passed in $((SECONDS - total)) s"
+echo "=== cross builds: all three passed in $SECONDS s"

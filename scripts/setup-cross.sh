@@ -11,22 +11,8 @@ scripts/setup.sh
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 wine64 g++-multilib qemu-user googletest)
 command -v npm >/dev/null || packages+=(npm)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -ne 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "setup-cross: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  else
-    echo "setup-cross: missing packages: ${missing[*]}" >&2
-    echo "setup-cross: install them with: sudo apt-get install ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+source scripts/packages.sh
+ensure_packages setup-cross "${packages[@]}"
 
 # SQLite 3.50.4 as the npm package better-sqlite3 12.4.1 carries it (deps/sqlite3). Debian has
 # no SQLite for MinGW or for i386 without that architecture.
