@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release configuration and runs the main job: the example programs (the runtime
-# at work, then the library against an in-process AdminTool subsystem).
+# at work, then the library against the AdminTool subsystem and the notification hub in one
+# process).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
