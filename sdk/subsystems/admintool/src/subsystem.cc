@@ -45,8 +45,8 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       audit_(directory_),
       notifier_(host),
       credentials_(options_),
-      context_{host_,       directory_, admins_,  sessions_,   authoriser_,
-               audit_,      notifier_,  options_, credentials_} {
+      context_{host_,  directory_, admins_,  sessions_,   authoriser_,
+               audit_, notifier_,  options_, credentials_} {
   RegisterAdminHandlers(table_);
   RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);
