@@ -54,6 +54,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);
+  RegisterDirectoryHandlers(table_);
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
@@ -143,6 +144,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
 void AdminToolSubsystem::ConnectionClosed(uint64_t connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   sessions_.ConnectionClosed(connection);
+  table_.ConnectionClosed(connection);
 }
 
 }  // namespace zel::subsystem
