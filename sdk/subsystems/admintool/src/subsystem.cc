@@ -1,8 +1,10 @@
 #include "zel/subsystem/admintool.h"
 
 #include <chrono>
+#include <exception>
 #include <utility>
 
+#include "zel/admintool/exceptions.h"
 #include "zel/runtime/codes.h"
 #include "zel/subsystem/codes.h"
 
@@ -45,13 +47,14 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       audit_(directory_),
       notifier_(host),
       credentials_(options_),
-      context_{host_,       directory_, admins_,  sessions_,   authoriser_,
-               audit_,      notifier_,  options_, credentials_} {
+      context_{host_,  directory_, admins_,  sessions_,   authoriser_,
+               audit_, notifier_,  options_, credentials_} {
   RegisterAdminHandlers(table_);
   RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);
+  RegisterDirectoryHandlers(table_);
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
@@ -73,11 +76,13 @@ int32_t AdminToolSubsystem::Run(Call& call) {
         e.reason() == ZEL_BUF_ReadException::Reason::kNoMemory ? kInternalError : kMalformedRequest;
   } catch (const ZEL_BUF_AppendException&) {
     result = kReplyTooLarge;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // no storage, or a failure no handler foresaw
+    result = kInternalError;
+  } catch (const ::bad_alloc&) {  // the library's records without storage
     result = kInternalError;
   }
   if (entry->effect == Effect::kChanges) {
-    if (call.what.empty()) call.what = "-";
+    if (call.what.empty()) call.what.push_back('-');  // (an assign trips GCC 12's -Wrestrict)
     Audit(call.caller, call.request.GetEventID(), call.what, result);
   }
   return result;
@@ -102,6 +107,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
                                    ZEL_BUF_EventBuffer** reply) {
   *reply = nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
+  admins_.NewRequest();
   ZEL_BUF_BufferReader in(const_cast<ZEL_BUF_EventBuffer*>(&request), 0);
   ZEL_BUF_EventBuffer fields(request.GetEventID(), kReplyVersion, 0);
   Call call{caller, request, in, fields, {}, {}};
@@ -138,6 +144,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
 void AdminToolSubsystem::ConnectionClosed(uint64_t connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   sessions_.ConnectionClosed(connection);
+  table_.ConnectionClosed(connection);
 }
 
 }  // namespace zel::subsystem
