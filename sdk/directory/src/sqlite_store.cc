@@ -480,9 +480,11 @@ int32_t SqliteStore::search(const SearchQuery& query, std::vector<StoredEntry>* 
   }
   int row;
   int64_t last = 0;
+  bool first = true;  // ids are any integer in a store written behind our back, 0 included
   while ((row = search.step()) == SQLITE_ROW) {
     const int64_t id = search.columnInt(0);
-    if (last != id) {
+    if (first || last != id) {
+      first = false;
       if (search.columnText(1).find(u'\0') != std::u16string::npos) return kStoreError;
       matches->push_back(
           StoredEntry{UIDOf(id), query.context, search.columnText(1), search.columnText(2), {}});

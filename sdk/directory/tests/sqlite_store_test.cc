@@ -81,6 +81,12 @@ TEST_F(SqliteStoreTest, UnusableStoresSayWhyAndAreLeftAlone) {
   EXPECT_EQ(
       ZEL_DIR_SearchHelper(&first_.directory, 1, ZELString(), 1, ZELString(), u"*").Search(count),
       zel::dir::kStoreError);
+  // An id rewritten to 0 behind its back is still an entry of its own in a search.
+  Raw(path_, "UPDATE entries SET dn = 'a', id = 0");
+  EXPECT_EQ(
+      ZEL_DIR_SearchHelper(&first_.directory, 1, ZELString(), 1, ZELString(), u"*").Search(count),
+      0);
+  EXPECT_EQ(count, 1u);
 
   zel::rt::testing::ScriptedHost host;  // no store offered, or no table at all
   uint32_t id = 0;
