@@ -8,6 +8,6 @@ set -euo pipefail
 # libsystemd (socket activation, readiness); the transport's tests make their certificates with
 # the openssl command.
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  libsodium-dev libboost-dev libssl-dev libsystemd-dev openssl)
+  pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev openssl)
 source "$(dirname "$0")/packages.sh"
 ensure_packages setup "${packages[@]}"
