@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "zel/admintool/zel_admintoolsal5.h"
@@ -19,57 +20,23 @@
 #include "zel/runtime/farm.h"
 #include "zel/runtime/testing/portable.h"
 #include "zel/subsystem/admintool.h"
+#include "zel/subsystem/handlers.h"
 
 namespace {
 
-namespace ev = zel::protocol::event;
+// Every event the subsystem registers a handler for, and one it does not: taken from its
+// dispatch table, so an event added later is fuzzed without a change here.
+const std::vector<uint16_t>& Events() {
+  static const std::vector<uint16_t> events = [] {
+    zel::subsystem::DispatchTable table;
+    zel::subsystem::RegisterAllHandlers(table);
+    std::vector<uint16_t> ids = table.EventIDs();
+    ids.push_back(999);
+    return ids;
+  }();
+  return events;
+}
 
-constexpr uint16_t kEvents[] = {ev::kDeleteUser,
-                                ev::kGetUsersDNs,
-                                ev::kAddDefaultUser,
-                                ev::kIsUserKeldraAdmin,
-                                ev::kAddUsers2,
-                                ev::kSetPrivilege2,
-                                ev::kGetPrivilege2,
-                                ev::kGetStaticGroupPermission,
-                                ev::kEnumerateKeldraAdmins,
-                                ev::kAddDefaultUser2,
-                                ev::kAddUsers3,
-                                ev::kSetPrivilege3,
-                                ev::kGetPrivilege3,
-                                ev::kEnumerateKeldraAdmins2,
-                                ev::kGetPermissionsForCurrentUser,
-                                ev::kDeleteCapabilityObjectsInDB,
-                                ev::kGetAdminUIDByName,
-                                ev::kGetAdminNameByUID,
-                                ev::kGetPrivilegesByBlob,
-                                ev::kAuditQuery,
-                                ev::kLogon2,
-                                ev::kGetVoAdminAccountsForTicket,
-                                ev::kSetCredential,
-                                ev::kUnlock,
-                                ev::kIssueTicket,
-                                ev::kLogout,
-                                ev::kExportCredentials,
-                                ev::kImportCredentials,
-                                ev::kEnumerateGroupWithCredentials,
-                                ev::kEnumerateGroup,
-                                ev::kCreateFolder,
-                                ev::kRenameFolder,
-                                ev::kDeleteFolder,
-                                ev::kMoveFolderMembers,
-                                ev::kDirBindContext,
-                                ev::kDirCreateContext,
-                                ev::kDirAddEntry,
-                                ev::kDirUpdateEntry,
-                                ev::kDirDeleteEntry,
-                                ev::kDirGetEntry,
-                                ev::kDirSearch,
-                                ev::kDirChangeNumber,
-                                ev::kDirChangeInfo,
-                                ev::kDirSubscribe,
-                                ev::kDirUnsubscribe,
-                                999};
 constexpr struct {
   uint16_t uid;
   const char* peer;
@@ -175,8 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
   const std::string before = State(path);
 
-  const uint16_t event = kEvents[input.selector % std::size(kEvents)];
-  const auto& caller = kCallers[(input.selector / std::size(kEvents)) % std::size(kCallers)];
+  const std::vector<uint16_t>& events = Events();
+  const uint16_t event = events[input.selector % events.size()];
+  const auto& caller = kCallers[(input.selector / events.size()) % std::size(kCallers)];
   int32_t result = 0;
   {
     zel::dir::testing::StoreAt store(path);

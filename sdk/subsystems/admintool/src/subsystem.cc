@@ -32,6 +32,21 @@ const DispatchTable::Entry* DispatchTable::Find(uint16_t eventID) const {
   return found != entries_.end() ? &found->second : nullptr;
 }
 
+std::vector<uint16_t> DispatchTable::EventIDs() const {
+  std::vector<uint16_t> ids;
+  for (const auto& [id, entry] : entries_) ids.push_back(id);
+  return ids;
+}
+
+void RegisterAllHandlers(DispatchTable& table) {
+  RegisterAdminHandlers(table);
+  RegisterCapabilityHandlers(table);
+  RegisterAuditHandlers(table);
+  RegisterCredentialHandlers(table);
+  RegisterTreeHandlers(table);
+  RegisterDirectoryHandlers(table);
+}
+
 void ExpectEnd(const ZEL_BUF_BufferReader& in) {
   if (in.GetRemaining() != 0) {
     throw ZEL_BUF_ReadException(ZEL_BUF_ReadException::Reason::kMalformed);
@@ -49,12 +64,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       credentials_(options_),
       context_{host_,  directory_, admins_,  sessions_,   authoriser_,
                audit_, notifier_,  options_, credentials_} {
-  RegisterAdminHandlers(table_);
-  RegisterCapabilityHandlers(table_);
-  RegisterAuditHandlers(table_);
-  RegisterCredentialHandlers(table_);
-  RegisterTreeHandlers(table_);
-  RegisterDirectoryHandlers(table_);
+  RegisterAllHandlers(table_);
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;

@@ -85,6 +85,8 @@ class DispatchTable {
   };
   // Null for an event nobody registered.
   const Entry* Find(uint16_t eventID) const;
+  // Every registered event ID, in ascending order.
+  std::vector<uint16_t> EventIDs() const;
 
   // What an area forgets when a connection closes (its subscriptions, say); called under the
   // subsystem's lock, in the order added.
@@ -105,7 +107,9 @@ void RegisterCapabilityHandlers(DispatchTable& table);  // capability objects (7
 void RegisterAuditHandlers(DispatchTable& table);       // the audit query: audit_handlers.cc
 void RegisterCredentialHandlers(DispatchTable& table);  // credentials: credential_handlers.cc
 void RegisterTreeHandlers(DispatchTable& table);        // tree and folders: tree_handlers.cc
-void RegisterDirectoryHandlers(DispatchTable& table);   // `farm:` store: directory_handlers.cc
+void RegisterDirectoryHandlers(DispatchTable& table);
+// Every area's handlers: what the subsystem answers.
+void RegisterAllHandlers(DispatchTable& table);  // `farm:` store: directory_handlers.cc
 
 // Throws ZEL_BUF_ReadException (kMalformed) when the request holds bytes after its fields.
 void ExpectEnd(const ZEL_BUF_BufferReader& in);
