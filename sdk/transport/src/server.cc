@@ -109,6 +109,9 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   std::vector<std::thread> threads_;
   std::atomic<uint64_t> nextID_{1};
   bool started_ = false;
+  // Set when Stop begins: an accept that completes after the listeners closed (its handler
+  // raced the close) must not start another, or the loop would never run out of work.
+  std::atomic<bool> stopping_{false};
 };
 
 // One console's connection.
@@ -621,12 +624,12 @@ void Server::Impl::Accept(Listener& listener) {
 // Accepts the next connection. After a failure (no descriptors left, say) it waits a little
 // first, so that a full file table does not make the loop spin.
 void Server::Impl::Accepted(Listener& listener, const error_code& error) {
-  if (error == asio::error::operation_aborted) return;
+  if (error == asio::error::operation_aborted || stopping_) return;
   if (!error) return Accept(listener);
   Log("accepting on " + listener.address.Text() + " failed: " + error.message());
   listener.backoff->expires_after(std::chrono::milliseconds(100));
   listener.backoff->async_wait([self = shared_from_this(), &listener](const error_code& waited) {
-    if (!waited) self->Accept(listener);
+    if (!waited && !self->stopping_) self->Accept(listener);
   });
 }
 
@@ -643,10 +646,13 @@ void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor
     if (!overLimit) sessions_[id] = session;
   }
   session->Start();
+  // Accepted while Stop was closing the others: it may have missed this one.
+  if (stopping_) session->CloseOnStrand("the server stops");
 }
 
 void Server::Impl::Stop() {
   if (!started_) return;
+  stopping_ = true;
   asio::post(io_, [this] {
     for (auto& listener : listeners_) {
       error_code ignored;
@@ -671,6 +677,7 @@ void Server::Impl::Stop() {
   for (const std::string& path : unixPaths_) ::unlink(path.c_str());
   unixPaths_.clear();
   started_ = false;
+  stopping_ = false;
 }
 
 void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {

@@ -1,8 +1,29 @@
 #include "zel/farm/farm_host.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
+
 #include "zel/protocol/events.h"
 
 namespace zel::farm {
+
+namespace {
+
+// A configured unix: address that names a socket handed over is served by that socket (the
+// same configuration works with and without socket activation).
+void DropInheritedAddresses(zel::transport::ServerOptions* options) {
+  for (const int fd : options->inheritedUnixSockets) {
+    sockaddr_un name{};
+    socklen_t size = sizeof name;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&name), &size) != 0) continue;
+    const std::string address = std::string("unix:") + name.sun_path;
+    std::erase(options->listen, address);
+  }
+}
+
+}  // namespace
 
 FarmHost::FarmHost(std::string store, zel::subsystem::Options options, LogHook log)
     : store_(std::move(store)), log_(std::move(log)) {
@@ -31,6 +52,7 @@ std::shared_ptr<zel::transport::Server> FarmHost::Current() const {
 }
 
 int32_t FarmHost::Start(zel::transport::ServerOptions options, std::string* error) {
+  DropInheritedAddresses(&options);
   auto server = std::make_shared<zel::transport::Server>(farm_, options);
   if (log_) server->SetLogHook(log_);
   const int32_t code = server->Start(error);

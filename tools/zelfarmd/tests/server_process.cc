@@ -31,7 +31,8 @@ TempFolder::~TempFolder() {
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& output) {
+pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
+            const std::string& output) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -44,7 +45,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& output) {
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   std::vector<char*> argv;
-  std::string program = ZELFARMD_PATH;
+  std::string program = path;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
   for (std::string& arg : copies) argv.push_back(arg.data());
@@ -74,8 +75,10 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(std::string folder, std::vector<std::string> args)
-    : folder_(std::move(folder)), args_(std::move(args)) {}
+ServerProcess::ServerProcess(std::string folder, std::vector<std::string> args, std::string program)
+    : folder_(std::move(folder)),
+      args_(std::move(args)),
+      program_(program.empty() ? ZELFARMD_PATH : std::move(program)) {}
 
 ServerProcess::~ServerProcess() {
   if (pid_ > 0) {
@@ -85,7 +88,7 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::Start(const std::string& socketPath) {
-  pid_ = Spawn(args_, folder_ + "/zelfarmd.log");
+  pid_ = Spawn(program_, args_, folder_ + "/zelfarmd.log");
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < until) {
     if (Answers(socketPath)) return true;
@@ -114,7 +117,7 @@ std::string ServerProcess::Log() const { return ReadFile(folder_ + "/zelfarmd.lo
 int RunToEnd(const std::vector<std::string>& args, std::string* output) {
   TempFolder folder;
   const std::string file = folder.Path() + "/output";
-  const pid_t pid = Spawn(args, file);
+  const pid_t pid = Spawn(ZELFARMD_PATH, args, file);
   const int code = WaitFor(pid, std::chrono::seconds(10));
   if (code < 0) ::kill(pid, SIGKILL);
   *output = ReadFile(file);

@@ -29,8 +29,9 @@ class TempFolder {
 
 class ServerProcess {
  public:
-  // Runs zelfarmd with `args` in `folder`; stderr goes to folder/zelfarmd.log.
-  ServerProcess(std::string folder, std::vector<std::string> args);
+  // Runs zelfarmd (or `program`, which runs it) with `args` in `folder`; its output goes to
+  // folder/zelfarmd.log.
+  ServerProcess(std::string folder, std::vector<std::string> args, std::string program = "");
   ~ServerProcess();  // kill -9 when still running
 
   // Starts it and waits until `socketPath` answers (at most 10 s); false when it does not.
@@ -44,6 +45,7 @@ class ServerProcess {
  private:
   std::string folder_;
   std::vector<std::string> args_;
+  std::string program_;
   pid_t pid_ = -1;
 };
 

@@ -259,6 +259,23 @@ TEST(ZelfarmdTest, SigtermStopsAndSighupReloads) {
   EXPECT_NE(server.Log().find("stopped"), std::string::npos);
 }
 
+// Socket activation: systemd-socket-activate listens and starts zelfarmd at the first console,
+// handing the socket over; the same unix: address in the configuration is served by it.
+TEST(ZelfarmdTest, ServesASocketHandedOver) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(),
+                       {"-l", socket, ZELFARMD_PATH, "--store", dir.Path() + "/s.db", "--listen",
+                        "unix:" + socket, "--owner", CurrentLogin(), "--pwhash-limits", "min"},
+                       "/usr/bin/systemd-socket-activate");
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  zel::transport::Client client(UnixClient(socket));
+  uint64_t folder = 0;
+  EXPECT_EQ(CreateFolder(client, 50, u"Activated", &folder), 0) << server.Log();
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+}
+
 // 16 consoles send a mix of writes (folders) and reads (the audit's first record); the
 // server dies by kill -9 in the second round. Every call answers 0 or a code of the
 // transport within its timeout; after a restart every folder answered as made is there.
