@@ -118,6 +118,7 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
     bool done = false;
     int32_t result = 0;
     std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+    std::string why;  // why the connection ended, when it did
   };
 
   // On the client's thread.
@@ -398,6 +399,13 @@ void Client::Impl::Up(const std::shared_ptr<Link>& link) {
 void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const std::string& why) {
   if (link->dead_) return;
   link->dead_ = true;
+  {
+    // Withdrawn before the socket closes: a call that sees the close (through the server, say)
+    // and starts again must find no connection, not this one.
+    std::lock_guard lock(mu_);
+    if (link_ == link) link_.reset();
+    if (attempt_ == link) attempt_.reset();
+  }
   if (link->deadline_) link->deadline_->cancel();
   if (link->resolver_) link->resolver_->cancel();
   if (link->channel_) {
@@ -413,8 +421,6 @@ void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const s
   if (link->tcpSocket_) link->tcpSocket_->close(ignored);
   link->queue_.clear();
   std::lock_guard lock(mu_);
-  if (link_ == link) link_.reset();
-  if (attempt_ == link) attempt_.reset();
   if (!link->up_ && generation_ == link->generation_) {
     connecting_ = false;
     attemptResult_ = code;
@@ -424,6 +430,7 @@ void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const s
     if (waiting->generation == link->generation_ && !waiting->done) {
       waiting->done = true;
       waiting->result = link->up_ ? zel::rt::kConnectionBroken : code;
+      waiting->why = why;
       waiting->answered.notify_one();
     }
   }
@@ -514,7 +521,7 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
   }
   if (waiting.result < 0) {
     if (waiting.result == zel::rt::kConnectionBroken) {
-      return Fail(waiting.result, "the connection broke during the call");
+      return Fail(waiting.result, "the connection broke during the call: " + waiting.why);
     }
     return Fail(waiting.result, "the server answered a failure");
   }

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -89,6 +90,7 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   mutable std::mutex mu_;
   std::map<uint64_t, std::weak_ptr<Session>> sessions_;
   std::vector<std::string> listening_;
+  bool stopping_ = false;  // under mu_
 
  private:
   struct Listener {
@@ -109,9 +111,6 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   std::vector<std::thread> threads_;
   std::atomic<uint64_t> nextID_{1};
   bool started_ = false;
-  // Set when Stop begins: an accept that completes after the listeners closed (its handler
-  // raced the close) must not start another, or the loop would never run out of work.
-  std::atomic<bool> stopping_{false};
 };
 
 // One console's connection.
@@ -624,12 +623,18 @@ void Server::Impl::Accept(Listener& listener) {
 // Accepts the next connection. After a failure (no descriptors left, say) it waits a little
 // first, so that a full file table does not make the loop spin.
 void Server::Impl::Accepted(Listener& listener, const error_code& error) {
-  if (error == asio::error::operation_aborted || stopping_) return;
+  if (error == asio::error::operation_aborted) return;
+  {
+    // An accept that completed while the listeners were closing starts no other: on a closed
+    // acceptor it would fail and retry for ever, and the loop would never run out of work.
+    std::lock_guard lock(mu_);
+    if (stopping_) return;
+  }
   if (!error) return Accept(listener);
   Log("accepting on " + listener.address.Text() + " failed: " + error.message());
   listener.backoff->expires_after(std::chrono::milliseconds(100));
   listener.backoff->async_wait([self = shared_from_this(), &listener](const error_code& waited) {
-    if (!waited && !self->stopping_) self->Accept(listener);
+    if (!waited) self->Accept(listener);
   });
 }
 
@@ -640,27 +645,32 @@ void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor
   std::shared_ptr<Session> session;
   {
     std::lock_guard lock(mu_);
+    if (stopping_) return channel->Close();
     const bool overLimit = sessions_.size() >= options_.maxConnections;
     session = std::make_shared<Session>(shared_from_this(), std::move(channel), strand, id, kind,
                                         overLimit);
     if (!overLimit) sessions_[id] = session;
   }
   session->Start();
-  // Accepted while Stop was closing the others: it may have missed this one.
-  if (stopping_) session->CloseOnStrand("the server stops");
 }
 
 void Server::Impl::Stop() {
   if (!started_) return;
-  stopping_ = true;
-  asio::post(io_, [this] {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;  // a connection accepted from now on is closed at once
+  }
+  std::promise<void> listenersClosed;
+  asio::post(io_, [this, &listenersClosed] {
     for (auto& listener : listeners_) {
       error_code ignored;
       if (listener->local) listener->local->close(ignored);
       if (listener->tcp) listener->tcp->close(ignored);
       listener->backoff->cancel();
     }
+    listenersClosed.set_value();
   });
+  listenersClosed.get_future().wait();
   std::vector<std::shared_ptr<Session>> open;
   {
     std::lock_guard lock(mu_);
@@ -677,7 +687,6 @@ void Server::Impl::Stop() {
   for (const std::string& path : unixPaths_) ::unlink(path.c_str());
   unixPaths_.clear();
   started_ = false;
-  stopping_ = false;
 }
 
 void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {
