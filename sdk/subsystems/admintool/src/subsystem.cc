@@ -144,6 +144,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
 void AdminToolSubsystem::ConnectionClosed(uint64_t connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   sessions_.ConnectionClosed(connection);
+  table_.ConnectionClosed(connection);
 }
 
 }  // namespace zel::subsystem
