@@ -320,9 +320,10 @@ TEST(ZelfarmdTest, LoadSurvivesKillOfTheServer) {
           const auto took = std::chrono::steady_clock::now() - started;
           std::lock_guard lock(mu);
           if (result == 0 && folder != 0) written.emplace_back(uid, folder);
-          const bool clear = result == 0 || (killed && (result == zel::rt::kConnectionBroken ||
-                                                        result == zel::rt::kServerGone ||
-                                                        result == zel::rt::kTimeout));
+          const bool clear =
+              result == 0 ||
+              (killed && (result == zel::rt::kConnectionBroken || result == zel::rt::kServerGone ||
+                          result == zel::rt::kTimeout || result == zel::rt::kRefused));
           if (!clear || took > 4s) {
             failures.push_back("console " + std::to_string(c) + " call " + std::to_string(i) +
                                ": " + std::to_string(result));
