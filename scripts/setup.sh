@@ -5,9 +5,9 @@ set -euo pipefail
 
 # The portable core needs only the compilers, GoogleTest, Google Benchmark and SQLite; the server
 # side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
-# libsystemd (socket activation, readiness); the transport's tests make their certificates with
-# the openssl command.
+# libsystemd (socket activation, readiness) and CLI11 (the farm server's command line); the
+# transport's tests make their certificates with the openssl command.
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev openssl)
+  pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev libcli11-dev openssl)
 source "$(dirname "$0")/packages.sh"
 ensure_packages setup "${packages[@]}"

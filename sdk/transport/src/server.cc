@@ -7,13 +7,17 @@
 // the order they came. Publish may be called from any thread; it posts to each strand.
 #include "zel/transport/server.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -97,6 +101,7 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   };
 
   int32_t Listen(const Address& address, std::string* error);
+  int32_t Adopt(int fd, std::string* error);
   void Accept(Listener& listener);
   void Accepted(Listener& listener, const error_code& error);
   void Begin(std::unique_ptr<Channel> channel, asio::any_io_executor strand, Address::Kind kind);
@@ -463,6 +468,10 @@ int32_t Server::Impl::Start(std::string* error) {
     if (code != zel::rt::kOk) break;
     code = Listen(address, error);
   }
+  for (const int fd : options_.inheritedUnixSockets) {
+    if (code != zel::rt::kOk) break;
+    code = Adopt(fd, error);
+  }
   if (code != zel::rt::kOk) {
     listeners_.clear();
     for (const std::string& path : unixPaths_) ::unlink(path.c_str());
@@ -556,6 +565,36 @@ int32_t Server::Impl::Listen(const Address& address, std::string* error) {
   return zel::rt::kOk;
 }
 
+int32_t Server::Impl::Adopt(int fd, std::string* error) {
+  sockaddr_un name{};
+  socklen_t size = sizeof name;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&name), &size) != 0 ||
+      name.sun_family != AF_UNIX) {
+    *error = "descriptor " + std::to_string(fd) + ": not a Unix-domain socket";
+    return zel::rt::kInvalidArgument;
+  }
+  auto listener = std::make_unique<Listener>();
+  listener->address.kind = Address::Kind::kUnix;
+  listener->address.path = name.sun_path;
+  listener->backoff = std::make_unique<asio::steady_timer>(io_);
+  listener->local = std::make_unique<asio::local::stream_protocol::acceptor>(io_);
+  error_code failure;
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    *error = "descriptor " + std::to_string(fd) + ": " + std::strerror(errno);
+    return zel::rt::kInvalidArgument;
+  }
+  listener->local->assign(asio::local::stream_protocol(), copy, failure);
+  if (failure) {
+    ::close(copy);
+    *error = "descriptor " + std::to_string(fd) + ": " + failure.message();
+    return zel::rt::kInvalidArgument;
+  }
+  listening_.push_back(listener->address.Text());
+  listeners_.push_back(std::move(listener));
+  return zel::rt::kOk;
+}
+
 void Server::Impl::Accept(Listener& listener) {
   asio::any_io_executor strand = asio::make_strand(io_);
   auto self = shared_from_this();
@@ -585,6 +624,12 @@ void Server::Impl::Accept(Listener& listener) {
 // first, so that a full file table does not make the loop spin.
 void Server::Impl::Accepted(Listener& listener, const error_code& error) {
   if (error == asio::error::operation_aborted) return;
+  {
+    // An accept that completed while the listeners were closing starts no other: on a closed
+    // acceptor it would fail and retry for ever, and the loop would never run out of work.
+    std::lock_guard lock(mu_);
+    if (stopping_) return;
+  }
   if (!error) return Accept(listener);
   Log("accepting on " + listener.address.Text() + " failed: " + error.message());
   listener.backoff->expires_after(std::chrono::milliseconds(100));

@@ -1,0 +1,58 @@
+// The testing target console developers use: a farm in their process, reached over its socket;
+// the tree's notifications reach a subscribed console; the server stops and starts again.
+#include "zel/farm/testing/test_farm_server.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "gtest/gtest.h"
+#include "server_process.h"
+#include "zel/protocol/folders.h"
+#include "zel/runtime/codes.h"
+#include "zel/transport/client.h"
+
+namespace zel::farm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(TestFarmServerTest, ServesConsolesAndFansNotificationsOut) {
+  TestFarmServer farm;
+  ASSERT_EQ(farm.Start(), 0) << farm.Error();
+  zel::transport::ClientOptions options;
+  options.address = farm.Address();
+  options.timeout = 3000ms;
+  options.offerDispatcher = false;
+  zel::transport::Client watcher(options), owner(options);
+
+  std::mutex mu;
+  std::condition_variable arrived;
+  std::vector<uint16_t> seen;
+  uint32_t subscription = 0;
+  ASSERT_EQ(watcher.Subscribe(
+                {81, 95}, false,
+                [&](uint32_t, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+                  std::lock_guard lock(mu);
+                  seen.push_back(event->GetEventID());
+                  arrived.notify_all();
+                },
+                &subscription),
+            0);
+  EXPECT_EQ(Call(owner, 50, zel::protocol::CreateFolderRequest{0, u"Printers"}), 0);
+  {
+    std::unique_lock lock(mu);
+    arrived.wait_for(lock, 3s, [&] { return !seen.empty(); });
+    ASSERT_FALSE(seen.empty()) << "no notification of the new folder";
+    EXPECT_TRUE(seen.front() == 81 || seen.front() == 95) << seen.front();
+  }
+
+  // Stopped, the farm answers nothing; started again, the same console goes on.
+  farm.Stop();
+  EXPECT_EQ(Call(owner, 50, zel::protocol::CreateFolderRequest{0, u"Gone"}), zel::rt::kServerGone);
+  ASSERT_EQ(farm.Start(), 0) << farm.Error();
+  EXPECT_EQ(Call(owner, 50, zel::protocol::CreateFolderRequest{0, u"Back"}), 0);
+}
+
+}  // namespace
+}  // namespace zel::farm::testing
