@@ -39,6 +39,11 @@ ROWS = [
      "BM_RegisterIcon/100", "flat in the number stored"),
     ("GetIconByName, 10,000 icons stored (beside 100)", "BM_GetIconByName/10000",
      "BM_GetIconByName/100", "flat in the number stored"),
+    ("Request round trip over a Unix socket, 64-byte payload (client, server, echo subsystem)",
+     "BM_TransportRoundTrip_Unix/real_time", "BM_RawPingPong_SocketPair/real_time",
+     "within 1.2x the raw ping-pong plus the in-process round trip"),
+    ("In-process round trip through the same echo subsystem", "BM_InProcessRoundTrip/real_time",
+     None, ""),
 ]
 
 UNITS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
