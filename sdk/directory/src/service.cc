@@ -26,6 +26,21 @@ zel::dir::Store* ZEL_PS_LDAPSAL::OpenStore(int32_t* code) {
   return store_.get();
 }
 
+int32_t ZEL_PS_LDAPSAL::ChangeStamp(ZEL_DIR_ChangeStamp* stamp) {
+  int32_t code = 0;
+  zel::dir::Store* db = OpenStore(&code);
+  if (db == nullptr) return code;
+  // data_version moves with every commit of another connection; total_changes counts the rows
+  // this connection changed (a rolled back change too, which only costs a reader a reload).
+  zel::dir::Statement version = db->prepare("PRAGMA data_version");
+  if (version.step() != SQLITE_ROW) return zel::dir::kStoreError;
+  stamp->commitsElsewhere = static_cast<uint64_t>(version.columnInt(0));
+  stamp->changesHere = static_cast<uint64_t>(sqlite3_total_changes64(db->db()));
+  stamp->scopesEnded = db->scopesEnded();
+  stamp->inScope = db->inScope();
+  return 0;
+}
+
 int32_t ZEL_PS_LDAPSAL::BindLDAP(const ZELString& contextName, uint32_t& contextID) {
   if (contextName.isEmpty()) return zel::dir::kInvalidArgument;
   int32_t code = 0;

@@ -224,6 +224,7 @@ int32_t Store::enterScope() {
 int32_t Store::leaveScope(bool commit) {
   if (!commit) failScope(kStoreError);
   if (--scopeDepth_ > 0) return scopeFailure_;
+  ++scopesEnded_;
   if (scopeFailure_ != 0) {
     rollback();
     return scopeFailure_;

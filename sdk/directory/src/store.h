@@ -71,6 +71,7 @@ class Store {
   // Answers 0, the first failure seen, or kStoreError.
   int32_t leaveScope(bool commit);
   bool inScope() const { return scopeDepth_ > 0; }
+  uint64_t scopesEnded() const { return scopesEnded_; }
   void failScope(int32_t code) {
     if (scopeFailure_ == 0) scopeFailure_ = code;
   }
@@ -109,6 +110,7 @@ class Store {
 
   sqlite3* db_;
   int scopeDepth_ = 0;
+  uint64_t scopesEnded_ = 0;  // outermost scopes committed or rolled back
   int32_t scopeFailure_ = 0;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
 };

@@ -32,6 +32,19 @@ namespace zel::dir {
 class Store;
 }
 
+// What tells a reader that the store may have changed since it last looked: commits by other
+// connections (other processes, other services on the file), changes made through this one, and
+// transaction scopes ended (a rollback undoes changes without counting any). Equal stamps, with
+// no scope open, mean nothing changed in between; inside a scope what is read may still be
+// rolled back.
+struct ZEL_DIR_ChangeStamp {
+  uint64_t commitsElsewhere = 0;
+  uint64_t changesHere = 0;
+  uint64_t scopesEnded = 0;
+  bool inScope = false;
+  bool operator==(const ZEL_DIR_ChangeStamp&) const = default;
+};
+
 // The service the entry and search classes work through.
 class ZEL_DIRECTORY_API ZEL_DIR_ServiceInterface {
  public:
@@ -58,6 +71,10 @@ class ZEL_DIRECTORY_API ZEL_PS_LDAPSAL : public ZEL_DIR_ServiceInterface,
   virtual int32_t CreateDataContext(const ZELString& contextName, const ZELString& dn);
 
   zel::dir::Store* OpenStore(int32_t* code) override;
+
+  // The store's change stamp (opening the store first): 0, or the reason it cannot be had. A
+  // caller that keeps what it read may keep using it while the stamp stays the same.
+  int32_t ChangeStamp(ZEL_DIR_ChangeStamp* stamp);
 
  private:
   ZEL_PIF_ISubSystem& host_;
