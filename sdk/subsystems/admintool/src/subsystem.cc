@@ -52,6 +52,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);
+  RegisterDirectoryHandlers(table_);
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
