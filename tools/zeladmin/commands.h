@@ -1,0 +1,52 @@
+// The commands of zeladmin. Each answers its exit status and prints its result (a table for
+// people, JSON with --json) or one error line on stderr.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "farm_session.h"
+#include "output.h"
+
+namespace zeladmin {
+
+struct Command {
+  FarmSession& farm;
+  Output out;
+};
+
+// A password from a file (its first line) or, with no file, a prompt without echo.
+bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
+                  Failure* failure);
+
+int Init(Command& c, const std::string& admin, const std::string& passwordFile);
+int AdminsList(Command& c);
+int AdminsShow(Command& c, const std::string& who);
+int AdminsAdd(Command& c, const std::string& name, const std::string& authority,
+              const std::string& domain, const std::string& passwordFile);
+int AdminsRemove(Command& c, const std::vector<std::string>& who);
+int PrivilegesGet(Command& c, const std::string& who);
+int PrivilegesSet(Command& c, const std::string& who, const std::string& list);
+int Password(Command& c, const std::string& who, const std::string& passwordFile);
+int Unlock(Command& c, const std::string& who);
+int Logon(Command& c, const std::string& name, const std::string& passwordFile);
+int ResolveName(Command& c, const std::string& name);
+int ResolveUID(Command& c, const std::string& uid);
+int Permissions(Command& c);
+int IconsAdd(Command& c, const std::string& name, const std::string& file);
+int IconsExport(Command& c, const std::string& name, const std::string& file);
+int IconsRemove(Command& c, const std::string& name);
+int IconsList(Command& c);
+// depth 0: the whole subtree.
+int TreeLs(Command& c, const std::string& dn, int depth);
+int TreeShow(Command& c, const std::string& dn);
+int TreeAdd(Command& c, const std::string& dn, const std::string& icon, const std::string& title);
+int TreeRm(Command& c, const std::string& dn);
+int TreeMv(Command& c, const std::string& dn, const std::string& newParent);
+int TreeSet(Command& c, const std::string& dn, const std::vector<std::string>& assignments);
+// Until `count` events came (0: no limit), `timeoutSeconds` passed (0: none) or a signal.
+int TreeWatch(Command& c, int count, int timeoutSeconds);
+int Monitor(Command& c, int count, int timeoutSeconds);
+
+}  // namespace zeladmin
