@@ -48,5 +48,7 @@ int TreeSet(Command& c, const std::string& dn, const std::vector<std::string>& a
 // Until `count` events came (0: no limit), `timeoutSeconds` passed (0: none) or a signal.
 int TreeWatch(Command& c, int count, int timeoutSeconds);
 int Monitor(Command& c, int count, int timeoutSeconds);
+// `since`: milliseconds or YYYY-MM-DD[THH:MM:SS] (UTC); `who`: an account ("": everyone).
+int Audit(Command& c, const std::string& since, const std::string& who);
 
 }  // namespace zeladmin

@@ -158,6 +158,12 @@ int main(int argc, char** argv) {
   monitor->callback(
       [&] { run = [&](Command& c) { return zeladmin::Monitor(c, count, timeout); }; });
 
+  std::string since, who;
+  auto* audit = app.add_subcommand("audit", "who changed what, oldest first");
+  audit->add_option("--since", since, "from this time (YYYY-MM-DD[THH:MM:SS] UTC, or ms)");
+  audit->add_option("--who", who, "only this acting account (AUTHORITY:NAME)");
+  audit->callback([&] { run = [&](Command& c) { return zeladmin::Audit(c, since, who); }; });
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {

@@ -281,6 +281,15 @@ TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   EXPECT_EQ(refused.err.rfind("zeladmin: 0x80070003 kAccessDenied: adding administrator", 0), 0u)
       << refused.err;
   EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 2u);
+  // The owner reads the audit: the refusal is there, with the acting account.
+  StartFarm(Login());
+  const json audit = J({"audit", "--who", "unix:" + Login()});
+  ASSERT_FALSE(audit["records"].empty()) << audit.dump();
+  const json& last = audit["records"].back();
+  EXPECT_EQ(last["result"], "0x80070003") << last.dump();
+  EXPECT_EQ(last["actor"], "unix:" + Login()) << last.dump();
+  EXPECT_EQ(J({"audit", "--since", "2999-01-01"})["records"].size(), 0u);
+  EXPECT_EQ(Z({"audit", "--since", "yesterday"}).status, 2);
 }
 
 TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
