@@ -5,7 +5,8 @@ set -euo pipefail
 
 # The portable core needs only the compilers, GoogleTest, Google Benchmark and SQLite; the server
 # side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
-# libsystemd (socket activation, readiness); zeladmin adds CLI11, nlohmann-json and libpng (icons).
+# libsystemd (socket activation, readiness); CLI11 (the command lines of the farm server and
+# zeladmin); zeladmin adds nlohmann-json and libpng (icons).
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   libsodium-dev libboost-dev libssl-dev libsystemd-dev libcli11-dev nlohmann-json3-dev libpng-dev)
 source "$(dirname "$0")/packages.sh"

@@ -7,13 +7,17 @@
 // the order they came. Publish may be called from any thread; it posts to each strand.
 #include "zel/transport/server.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -95,6 +99,7 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   };
 
   int32_t Listen(const Address& address, std::string* error);
+  int32_t Adopt(int fd, std::string* error);
   void Accept(Listener& listener);
   void Accepted(Listener& listener, const error_code& error);
   void Begin(std::unique_ptr<Channel> channel, asio::any_io_executor strand, Address::Kind kind);
@@ -104,6 +109,9 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   std::vector<std::thread> threads_;
   std::atomic<uint64_t> nextID_{1};
   bool started_ = false;
+  // Set when Stop begins: an accept that completes after the listeners closed (its handler
+  // raced the close) must not start another, or the loop would never run out of work.
+  std::atomic<bool> stopping_{false};
 };
 
 // One console's connection.
@@ -461,6 +469,10 @@ int32_t Server::Impl::Start(std::string* error) {
     if (code != zel::rt::kOk) break;
     code = Listen(address, error);
   }
+  for (const int fd : options_.inheritedUnixSockets) {
+    if (code != zel::rt::kOk) break;
+    code = Adopt(fd, error);
+  }
   if (code != zel::rt::kOk) {
     listeners_.clear();
     for (const std::string& path : unixPaths_) ::unlink(path.c_str());
@@ -554,6 +566,36 @@ int32_t Server::Impl::Listen(const Address& address, std::string* error) {
   return zel::rt::kOk;
 }
 
+int32_t Server::Impl::Adopt(int fd, std::string* error) {
+  sockaddr_un name{};
+  socklen_t size = sizeof name;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&name), &size) != 0 ||
+      name.sun_family != AF_UNIX) {
+    *error = "descriptor " + std::to_string(fd) + ": not a Unix-domain socket";
+    return zel::rt::kInvalidArgument;
+  }
+  auto listener = std::make_unique<Listener>();
+  listener->address.kind = Address::Kind::kUnix;
+  listener->address.path = name.sun_path;
+  listener->backoff = std::make_unique<asio::steady_timer>(io_);
+  listener->local = std::make_unique<asio::local::stream_protocol::acceptor>(io_);
+  error_code failure;
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    *error = "descriptor " + std::to_string(fd) + ": " + std::strerror(errno);
+    return zel::rt::kInvalidArgument;
+  }
+  listener->local->assign(asio::local::stream_protocol(), copy, failure);
+  if (failure) {
+    ::close(copy);
+    *error = "descriptor " + std::to_string(fd) + ": " + failure.message();
+    return zel::rt::kInvalidArgument;
+  }
+  listening_.push_back(listener->address.Text());
+  listeners_.push_back(std::move(listener));
+  return zel::rt::kOk;
+}
+
 void Server::Impl::Accept(Listener& listener) {
   asio::any_io_executor strand = asio::make_strand(io_);
   auto self = shared_from_this();
@@ -582,12 +624,12 @@ void Server::Impl::Accept(Listener& listener) {
 // Accepts the next connection. After a failure (no descriptors left, say) it waits a little
 // first, so that a full file table does not make the loop spin.
 void Server::Impl::Accepted(Listener& listener, const error_code& error) {
-  if (error == asio::error::operation_aborted) return;
+  if (error == asio::error::operation_aborted || stopping_) return;
   if (!error) return Accept(listener);
   Log("accepting on " + listener.address.Text() + " failed: " + error.message());
   listener.backoff->expires_after(std::chrono::milliseconds(100));
   listener.backoff->async_wait([self = shared_from_this(), &listener](const error_code& waited) {
-    if (!waited) self->Accept(listener);
+    if (!waited && !self->stopping_) self->Accept(listener);
   });
 }
 
@@ -604,10 +646,13 @@ void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor
     if (!overLimit) sessions_[id] = session;
   }
   session->Start();
+  // Accepted while Stop was closing the others: it may have missed this one.
+  if (stopping_) session->CloseOnStrand("the server stops");
 }
 
 void Server::Impl::Stop() {
   if (!started_) return;
+  stopping_ = true;
   asio::post(io_, [this] {
     for (auto& listener : listeners_) {
       error_code ignored;
@@ -632,6 +677,7 @@ void Server::Impl::Stop() {
   for (const std::string& path : unixPaths_) ::unlink(path.c_str());
   unixPaths_.clear();
   started_ = false;
+  stopping_ = false;
 }
 
 void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {

@@ -30,6 +30,10 @@ struct SubscriptionRequest {
 struct ServerOptions {
   // Addresses to listen on (zel/transport/address.h); tcp: only with `insecure`.
   std::vector<std::string> listen;
+  // Unix-domain sockets already bound and listening, handed over by the service manager
+  // (socket activation). The server accepts on copies of them (the descriptors stay the
+  // caller's, so a server started again takes them again) and leaves their files alone.
+  std::vector<int> inheritedUnixSockets;
   bool insecure = false;
   // TLS: the server's certificate chain and key, and the authority that signs console
   // certificates (PEM files).

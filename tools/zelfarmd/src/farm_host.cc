@@ -1,0 +1,99 @@
+#include "zel/farm/farm_host.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
+
+#include "zel/protocol/events.h"
+
+namespace zel::farm {
+
+namespace {
+
+// A configured unix: address that names a socket handed over is served by that socket (the
+// same configuration works with and without socket activation).
+void DropInheritedAddresses(zel::transport::ServerOptions* options) {
+  for (const int fd : options->inheritedUnixSockets) {
+    sockaddr_un name{};
+    socklen_t size = sizeof name;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&name), &size) != 0) continue;
+    const std::string address = std::string("unix:") + name.sun_path;
+    std::erase(options->listen, address);
+  }
+}
+
+}  // namespace
+
+FarmHost::FarmHost(std::string store, zel::subsystem::Options options, LogHook log)
+    : store_(std::move(store)), log_(std::move(log)) {
+  hub_.Attach(farm_.AddSubsystem(zel::protocol::kNotificationHubUID));
+  zel::rt::FarmSubsystem& host = farm_.AddSubsystem(zel::protocol::kAdminToolSubsystemUID);
+  host.Plugins().Offer(kZelDirectoryStoreInterface, &store_);
+  admintool_ = std::make_unique<zel::subsystem::AdminToolSubsystem>(host, std::move(options));
+  admintool_->Attach(host);
+  host.SetConnectionClosedHandler(
+      [this](uint64_t connection) { admintool_->ConnectionClosed(connection); });
+  // One subscriber for every console: the server sends each notification to the connections
+  // that asked for its event.
+  relay_ = hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
+    if (auto server = Current()) server->Publish(event);
+  });
+}
+
+FarmHost::~FarmHost() {
+  Stop();
+  hub_.Unsubscribe(relay_);
+}
+
+std::shared_ptr<zel::transport::Server> FarmHost::Current() const {
+  std::lock_guard lock(mu_);
+  return server_;
+}
+
+int32_t FarmHost::Start(zel::transport::ServerOptions options, std::string* error) {
+  DropInheritedAddresses(&options);
+  auto server = std::make_shared<zel::transport::Server>(farm_, options);
+  if (log_) server->SetLogHook(log_);
+  const int32_t code = server->Start(error);
+  if (code != 0) return code;
+  std::lock_guard lock(mu_);
+  server_ = std::move(server);
+  options_ = std::move(options);
+  return 0;
+}
+
+int32_t FarmHost::Reconfigure(zel::transport::ServerOptions options, std::string* error,
+                              bool* running) {
+  zel::transport::ServerOptions previous;
+  {
+    std::lock_guard lock(mu_);
+    previous = options_;
+  }
+  // Sockets handed over by the service manager stay: a new server takes them again.
+  options.inheritedUnixSockets = previous.inheritedUnixSockets;
+  Stop();
+  const int32_t code = Start(std::move(options), error);
+  *running = code == 0;
+  if (code != 0) {
+    std::string again;
+    *running = Start(std::move(previous), &again) == 0;
+  }
+  return code;
+}
+
+void FarmHost::Stop() {
+  std::shared_ptr<zel::transport::Server> server;
+  {
+    std::lock_guard lock(mu_);
+    server = std::move(server_);
+  }
+  if (server) server->Stop();
+}
+
+std::vector<std::string> FarmHost::ListeningAddresses() const {
+  auto server = Current();
+  return server ? server->ListeningAddresses() : std::vector<std::string>{};
+}
+
+}  // namespace zel::farm

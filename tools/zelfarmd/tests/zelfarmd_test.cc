@@ -1,0 +1,387 @@
+// zelfarmd as a process: its configuration checks, the subsystem through the library over the
+// Unix socket and TLS, who is refused, signals, and a load that the server's death interrupts.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "../../../sdk/transport/tests/test_farm.h"
+#include "gtest/gtest.h"
+#include "server_process.h"
+#include "zel/admintool/zel_admintoolsal5.h"
+#include "zel/protocol/audit.h"
+#include "zel/protocol/folders.h"
+#include "zel/runtime/codes.h"
+#include "zel/subsystem/codes.h"
+#include "zel/subsystem/privileges.h"
+#include "zel/transport/console_host.h"
+
+namespace zel::farm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace proto = zel::protocol;
+using zel::transport::testing::CurrentLogin;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher = false) {
+  zel::transport::ClientOptions options;
+  options.address = "unix:" + socket;
+  options.timeout = 3000ms;
+  options.offerDispatcher = dispatcher;
+  return options;
+}
+
+// Creates a folder; its result and *uid.
+int32_t CreateFolder(zel::transport::Client& client, uint16_t uid, const std::u16string& name,
+                     uint64_t* folder) {
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+  const int32_t result = Call(client, uid, proto::CreateFolderRequest{0, name.c_str()}, &reply);
+  if (result == 0 && reply->GetSize() >= 12) std::memcpy(folder, reply->GetData() + 4, 8);
+  return result;
+}
+
+TEST(ZelfarmdTest, CheckConfigAnswersEachFileAndCommandLine) {
+  struct Case {
+    const char* name;
+    const char* file;  // "" for none; DIR stands for the test's folder
+    std::vector<std::string> args;
+    int exit;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"good file",
+       "# a farm\n\nstore = sqlite:DIR/s.db\nlisten = unix:DIR/f.sock\nowner = root\n"
+       "pwhash-limits = min\nserver-id = 7\nmap-cert = CN=a,O=N=NT:N\\a\n",
+       {},
+       0,
+       "configuration ok"},
+      {"unknown key", "colour = blue\n", {}, 2, "unknown key 'colour'"},
+      {"line without =", "store sqlite:x\n", {}, 2, "expected key = value"},
+      {"single key twice", "store = a\nstore = b\n", {}, 2, "'store' given twice"},
+      {"no store", "listen = unix:DIR/f.sock\n", {}, 2, "store: none given"},
+      {"no address", "store = DIR/s.db\n", {}, 2, "listen: no address given"},
+      {"plain tcp not configured",
+       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n",
+       {},
+       2,
+       "needs insecure"},
+      {"plain tcp with insecure",
+       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\ninsecure = true\n",
+       {},
+       0,
+       "configuration ok"},
+      {"tls without files", "store = DIR/s.db\nlisten = tls:127.0.0.1:0\n", {}, 2, "tls-cert"},
+      {"bad address", "store = DIR/s.db\nlisten = udp:1\n", {}, 2, "listen: udp:1"},
+      {"bad hash limits",
+       "store = DIR/s.db\nlisten = unix:DIR/f\npwhash-limits = fast\n",
+       {},
+       2,
+       "pwhash-limits"},
+      {"bad certificate map",
+       "store = DIR/s.db\nlisten = unix:DIR/f\nmap-cert = CN\n",
+       {},
+       2,
+       "map-cert"},
+      {"bad server id",
+       "store = DIR/s.db\nlisten = unix:DIR/f\nserver-id = 1x\n",
+       {},
+       2,
+       "server-id"},
+      {"missing key folder",
+       "store = DIR/s.db\nlisten = unix:DIR/f\nkeys = DIR/none\n",
+       {},
+       2,
+       "keys:"},
+      {"farm: as a store", "store = farm:\nlisten = unix:DIR/f\n", {}, 2, "store: farm:"},
+      {"command line wins",
+       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n",
+       {"--listen", "unix:DIR/f"},
+       0,
+       "configuration ok"},
+      {"no file at all",
+       "",
+       {"--store", "DIR/s.db", "--listen", "unix:DIR/f"},
+       0,
+       "configuration ok"},
+      {"unreadable file", nullptr, {}, 2, "cannot be read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder dir;
+    std::vector<std::string> args{"--check-config"};
+    if (c.file == nullptr) {
+      args.insert(args.end(), {"--config", dir.Path() + "/missing.conf"});
+    } else if (*c.file != '\0') {
+      WriteFile(dir.Path() + "/farm.conf", Replace(c.file, "DIR", dir.Path()));
+      args.insert(args.end(), {"--config", dir.Path() + "/farm.conf"});
+    }
+    for (const std::string& arg : c.args) args.push_back(Replace(arg, "DIR", dir.Path()));
+    std::string output;
+    EXPECT_EQ(RunToEnd(args, &output), c.exit) << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+  }
+}
+
+// The owner over the Unix socket adds an administrator for a TLS console's account; that
+// console works over TLS by its certificate; a certificate of another authority is refused.
+TEST(ZelfarmdTest, LibraryOverUnixSocketAndTls) {
+  TempFolder dir;
+  zel::transport::testing::Certificates certs;
+  ASSERT_TRUE(zel::transport::testing::MakeCertificates(dir.Path(), &certs));
+  const std::string socket = dir.Path() + "/f.sock";
+  const int port = 20000 + static_cast<int>(::getpid() % 20000);
+  const std::string tls = "tls:127.0.0.1:" + std::to_string(port);
+  ServerProcess server(
+      dir.Path(), {"--store", "sqlite:" + dir.Path() + "/s.db", "--listen", "unix:" + socket,
+                   "--listen", tls, "--tls-cert", certs.serverCert, "--tls-key", certs.serverKey,
+                   "--tls-ca", certs.ca, "--map-cert", "CN=alice,O=North=NT:NORTH\\alice",
+                   "--owner", CurrentLogin(), "--pwhash-limits", "min"});
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+
+  zel::transport::Client owner(UnixClient(socket, true));
+  zel::transport::ConsoleHost ownerHost(owner, 50);
+  ZEL_AdminToolSAL6 ownerSal(ownerHost);
+  ZEL_ADMIN_USERINFO record[1];
+  record[0].accountName = u"NORTH\\alice";
+  record[0].accountAuthority = u"NT";
+  const uint32_t privileges[] = {static_cast<uint32_t>(zel::subsystem::Privilege::kReadFarm),
+                                 static_cast<uint32_t>(zel::subsystem::Privilege::kChangeTree)};
+  record[0].ReplacePrivs(2, privileges);
+  ASSERT_EQ(static_cast<AdminToolInterface2&>(ownerSal).AddUsers2(1, record), 0);
+  ZELString alice(u"NORTH\\alice");
+  uint64_t aliceUID = 0;
+  EXPECT_EQ(ownerSal.GetAdminUIDByName(alice.getName(), u"NT", aliceUID), 0);
+  EXPECT_NE(aliceUID, 0u);
+  uint64_t folder = 0;
+  EXPECT_EQ(CreateFolder(owner, 50, u"OwnersFolder", &folder), 0);
+
+  zel::transport::ClientOptions tlsOptions;
+  tlsOptions.address = tls;
+  tlsOptions.timeout = 3000ms;
+  tlsOptions.offerDispatcher = false;
+  tlsOptions.ca = certs.ca;
+  tlsOptions.cert = certs.clientCert;
+  tlsOptions.key = certs.clientKey;
+  zel::transport::Client aliceClient(tlsOptions);
+  EXPECT_EQ(CreateFolder(aliceClient, 60, u"AlicesFolder", &folder), 0);
+  EXPECT_NE(folder, 0u);
+  zel::transport::ConsoleHost aliceHost(aliceClient, 60);
+  ZEL_AdminToolSAL6 aliceSal(aliceHost);
+  ZEL_ADMIN_USERINFO another[1];
+  another[0].accountName = u"bob";
+  another[0].accountAuthority = u"unix";
+  EXPECT_EQ(static_cast<AdminToolInterface2&>(aliceSal).AddUsers2(1, another),
+            zel::subsystem::kAccessDenied);
+
+  struct Refused {
+    const char* name;
+    std::string cert, key;
+  };
+  for (const Refused& r : {Refused{"another authority", certs.otherCert, certs.otherKey},
+                           Refused{"no certificate", "", ""}}) {
+    SCOPED_TRACE(r.name);
+    zel::transport::ClientOptions options = tlsOptions;
+    options.cert = r.cert;
+    options.key = r.key;
+    zel::transport::Client stranger(options);
+    EXPECT_EQ(CreateFolder(stranger, 61, u"Strangers", &folder), zel::rt::kRefused);
+  }
+  // Plain TCP: a console refuses it without insecure mode, and this server does not serve it.
+  zel::transport::ClientOptions plain = tlsOptions;
+  plain.address = "tcp:127.0.0.1:" + std::to_string(port);
+  zel::transport::Client noInsecure(plain);
+  EXPECT_LT(CreateFolder(noInsecure, 62, u"Plain", &folder), 0);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+}
+
+// A Unix peer that is neither the owner nor an administrator changes nothing.
+TEST(ZelfarmdTest, UnixPeerWithoutAdministratorIsRefused) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(), {"--store", dir.Path() + "/s.db", "--listen", "unix:" + socket,
+                                    "--owner", "somebody-else", "--pwhash-limits", "min"});
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  zel::transport::Client client(UnixClient(socket, true));
+  zel::transport::ConsoleHost host(client, 50);
+  ZEL_AdminToolSAL6 sal(host);
+  ZEL_ADMIN_USERINFO record[1];
+  record[0].accountName = u"mallory";
+  record[0].accountAuthority = u"unix";
+  EXPECT_EQ(static_cast<AdminToolInterface2&>(sal).AddUsers2(1, record),
+            zel::subsystem::kAccessDenied);
+  uint64_t folder = 0;
+  EXPECT_EQ(CreateFolder(client, 50, u"Mine", &folder), zel::subsystem::kAccessDenied);
+}
+
+TEST(ZelfarmdTest, SigtermStopsAndSighupReloads) {
+  TempFolder dir;
+  const std::string config = dir.Path() + "/farm.conf";
+  const std::string first = dir.Path() + "/a.sock", second = dir.Path() + "/b.sock";
+  WriteFile(config, "store = " + dir.Path() + "/s.db\nlisten = unix:" + first + "\n");
+  ServerProcess server(dir.Path(), {"--config", config});
+  ASSERT_TRUE(server.Start(first)) << server.Log();
+
+  // A new address in the file: after SIGHUP the server listens there and no more at the old.
+  WriteFile(config, "store = " + dir.Path() + "/s.db\nlisten = unix:" + second + "\n");
+  server.Signal(SIGHUP);
+  for (int i = 0; i < 500 && !Answers(second); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(Answers(second)) << server.Log();
+  EXPECT_FALSE(Answers(first));
+  // A file that does not read: the running configuration stays.
+  WriteFile(config, "colour = blue\n");
+  server.Signal(SIGHUP);
+  for (int i = 0; i < 500 && server.Log().find("reload refused") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_NE(server.Log().find("reload refused"), std::string::npos) << server.Log();
+  EXPECT_TRUE(Answers(second));
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+  EXPECT_FALSE(std::filesystem::exists(second));
+  EXPECT_NE(server.Log().find("stopped"), std::string::npos);
+}
+
+// Socket activation: systemd-socket-activate listens and starts zelfarmd at the first console,
+// handing the socket over; the same unix: address in the configuration is served by it.
+TEST(ZelfarmdTest, ServesASocketHandedOver) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(),
+                       {"-l", socket, ZELFARMD_PATH, "--store", dir.Path() + "/s.db", "--listen",
+                        "unix:" + socket, "--owner", CurrentLogin(), "--pwhash-limits", "min"},
+                       "/usr/bin/systemd-socket-activate");
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  zel::transport::Client client(UnixClient(socket));
+  uint64_t folder = 0;
+  EXPECT_EQ(CreateFolder(client, 50, u"Activated", &folder), 0) << server.Log();
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+}
+
+// 16 consoles send a mix of writes (folders) and reads (the audit's first record); the
+// server dies by kill -9 in the second round. Every call answers 0 or a code of the
+// transport within its timeout; after a restart every folder answered as made is there.
+TEST(ZelfarmdTest, LoadSurvivesKillOfTheServer) {
+  const char* env = std::getenv("ZEL_FARM_LOAD_REQUESTS");
+  const int perConsole = env != nullptr ? std::atoi(env) : 20;
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock", store = dir.Path() + "/s.db";
+  const std::vector<std::string> args{"--store",         store,     "--listen",
+                                      "unix:" + socket,  "--owner", CurrentLogin(),
+                                      "--pwhash-limits", "min"};
+  auto server = std::make_unique<ServerProcess>(dir.Path(), args);
+  ASSERT_TRUE(server->Start(socket)) << server->Log();
+
+  constexpr int kConsoles = 16;
+  std::vector<std::unique_ptr<zel::transport::Client>> clients;
+  for (int i = 0; i < kConsoles; ++i) {
+    clients.push_back(std::make_unique<zel::transport::Client>(UnixClient(socket)));
+  }
+  std::mutex mu;
+  std::vector<std::pair<uint16_t, uint64_t>> written;  // (console UID, folder)
+  std::vector<std::string> failures;
+  auto run = [&](int round, bool killed) {
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kConsoles; ++c) {
+      threads.emplace_back([&, c] {
+        const auto uid = static_cast<uint16_t>(100 + c);
+        for (int i = 0; i < perConsole; ++i) {
+          const auto started = std::chrono::steady_clock::now();
+          int32_t result = 0;
+          uint64_t folder = 0;
+          if (i % 2 == 0) {
+            const std::string name =
+                "f" + std::to_string(round) + "_" + std::to_string(c) + "_" + std::to_string(i);
+            result =
+                CreateFolder(*clients[c], uid, std::u16string(name.begin(), name.end()), &folder);
+          } else {
+            proto::AuditQueryRequest query;
+            query.maxCount = 1;
+            result = Call(*clients[c], uid, query);
+          }
+          const auto took = std::chrono::steady_clock::now() - started;
+          std::lock_guard lock(mu);
+          if (result == 0 && folder != 0) written.emplace_back(uid, folder);
+          const bool clear = result == 0 || (killed && (result == zel::rt::kConnectionBroken ||
+                                                        result == zel::rt::kServerGone ||
+                                                        result == zel::rt::kTimeout));
+          if (!clear || took > 4s) {
+            failures.push_back("console " + std::to_string(c) + " call " + std::to_string(i) +
+                               ": " + std::to_string(result));
+          }
+        }
+      });
+    }
+    if (killed) {
+      std::this_thread::sleep_for(100ms);
+      server->Signal(SIGKILL);
+      server->Wait(5s);
+    }
+    for (std::thread& thread : threads) thread.join();
+  };
+  run(1, false);
+  EXPECT_TRUE(failures.empty()) << failures.front();
+  EXPECT_EQ(written.size(), static_cast<std::size_t>(kConsoles * ((perConsole + 1) / 2)));
+  run(2, true);
+  EXPECT_TRUE(failures.empty()) << failures.front();
+
+  server = std::make_unique<ServerProcess>(dir.Path(), args);
+  ASSERT_TRUE(server->Start(socket)) << server->Log();
+  // A folder that exists can be renamed; one that does not cannot.
+  for (const auto& [uid, folder] : written) {
+    const std::string name = "r" + std::to_string(folder);
+    const int32_t renamed = Call(
+        *clients[uid - 100], uid,
+        proto::RenameFolderRequest{folder, ZELString(std::u16string(name.begin(), name.end()))});
+    EXPECT_EQ(renamed, 0) << "folder " << folder;
+  }
+  server->Signal(SIGTERM);
+  EXPECT_EQ(server->Wait(10s), 0) << server->Log();
+  EXPECT_EQ(IntegrityCheck(store), "ok");
+}
+
+// A console process killed in the middle of its requests leaves the server serving others.
+TEST(ZelfarmdTest, ConsoleKilledMidRequestDisturbsNothing) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(), {"--store", dir.Path() + "/s.db", "--listen", "unix:" + socket,
+                                    "--owner", CurrentLogin(), "--pwhash-limits", "min"});
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  const pid_t console = ::fork();
+  if (console == 0) {
+    zel::transport::Client client(UnixClient(socket));
+    uint64_t folder = 0;
+    for (int i = 0;; ++i)
+      CreateFolder(client, 70, u"c" + std::u16string(1, u'a' + i % 26), &folder);
+  }
+  std::this_thread::sleep_for(300ms);
+  ::kill(console, SIGKILL);
+  int status = 0;
+  ::waitpid(console, &status, 0);
+  zel::transport::Client client(UnixClient(socket));
+  uint64_t folder = 0;
+  EXPECT_EQ(CreateFolder(client, 71, u"AfterTheKill", &folder), 0);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+}
+
+}  // namespace
+}  // namespace zel::farm::testing
