@@ -38,6 +38,15 @@ int IconsAdd(Command& c, const std::string& name, const std::string& file);
 int IconsExport(Command& c, const std::string& name, const std::string& file);
 int IconsRemove(Command& c, const std::string& name);
 int IconsList(Command& c);
+// The UID of the icon named `name` (its entry's), or ZEL_E_DIR_NOT_FOUND.
+int32_t FindIconUID(Command& c, const std::string& name, uint64_t* uid);
+bool IconExists(Command& c, const std::string& name);
+// Makes the node exist with this title (its name when empty) and icon: 1 when it changed
+// something, 0 when it was so already, minus the exit status on failure (the error printed).
+int TreeEnsure(Command& c, const std::string& dn, const std::string& icon,
+               const std::string& title);
+// A farm document onto the farm (docs/ZELADMIN.md).
+int Import(Command& c, const std::string& file);
 // depth 0: the whole subtree.
 int TreeLs(Command& c, const std::string& dn, int depth);
 int TreeShow(Command& c, const std::string& dn);

@@ -152,6 +152,27 @@ int IconsRemove(Command& c, const std::string& name) {
   return kExitOk;
 }
 
+int32_t FindIconUID(Command& c, const std::string& name, uint64_t* uid) {
+  std::vector<StoredIcon> icons;
+  const int32_t result = ListIcons(c, &icons);
+  if (result < 0) return result;
+  for (const StoredIcon& icon : icons) {
+    if (icon.name != name) continue;
+    *uid = icon.uid;
+    return 0;
+  }
+  return static_cast<int32_t>(0x8006000Du);  // no such entry
+}
+
+bool IconExists(Command& c, const std::string& name) {
+  std::vector<StoredIcon> icons;
+  if (ListIcons(c, &icons) < 0) return false;
+  for (const StoredIcon& icon : icons) {
+    if (icon.name == name) return true;
+  }
+  return false;
+}
+
 int IconsList(Command& c) {
   std::vector<StoredIcon> icons;
   const int32_t result = ListIcons(c, &icons);

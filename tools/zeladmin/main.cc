@@ -164,20 +164,27 @@ int main(int argc, char** argv) {
   audit->add_option("--who", who, "only this acting account (AUTHORITY:NAME)");
   audit->callback([&] { run = [&](Command& c) { return zeladmin::Audit(c, since, who); }; });
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return zeladmin::kExitUsage;
-  }
-  zeladmin::FarmSession farm(farmOptions);
-  zeladmin::Failure failure;
-  if (!farm.Connect(&failure)) {
-    std::cerr << "zeladmin: " << zeladmin::ErrorLine(failure) << '\n';
-    return zeladmin::ExitStatus(failure);
-  }
-  Command command{farm, out};
-  return run(command);
+  std::string document;
+  auto* import = app.add_subcommand("import", "a farm document (JSON) onto the farm, idempotently");
+  import->add_option("file", document, "FILE.json")->required();
+  import->callback([&] { run = [&](Command& c) { return zeladmin::Import(c, document);
+};
+});
+
+try {
+  app.parse(argc, argv);
+} catch (const CLI::Success& e) {
+  return app.exit(e);
+} catch (const CLI::ParseError& e) {
+  app.exit(e);
+  return zeladmin::kExitUsage;
+}
+zeladmin::FarmSession farm(farmOptions);
+zeladmin::Failure failure;
+if (!farm.Connect(&failure)) {
+  std::cerr << "zeladmin: " << zeladmin::ErrorLine(failure) << '\n';
+  return zeladmin::ExitStatus(failure);
+}
+Command command{farm, out};
+return run(command);
 }

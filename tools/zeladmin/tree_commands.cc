@@ -104,13 +104,8 @@ void FreeTree(ZEL_AdminToolObject* group) {
   group->deleteChildren();
 }
 
-// The UID of the icon named `name`.
 int32_t IconUID(Command& c, const std::string& name, uint64_t* uid) {
-  const ZELString text = ZELString::FromUtf8(name);
-  ZEL_AdminToolIcon icon(0, text.getName());
-  const int32_t result = c.farm.Sal().GetIconByName(icon);
-  if (result >= 0) *uid = icon.getUID();
-  return result;
+  return FindIconUID(c, name, uid);
 }
 
 // Copies `from` and its subtree below `toParentDN`, parents first, each announced.
@@ -197,6 +192,30 @@ int TreeAdd(Command& c, const std::string& dn, const std::string& icon, const st
     std::cout << "added " << dn << " (" << Hex(node->getUID()) << ")\n";
   }
   return kExitOk;
+}
+
+int TreeEnsure(Command& c, const std::string& dn, const std::string& icon,
+               const std::string& title) {
+  auto node = NodeAt(dn);
+  const bool existed = c.farm.Sal().GetObjectW(*node) >= 0;
+  const std::string wantTitle = title.empty() ? Utf8(node->getName()) : title;
+  uint64_t iconUID = 0;
+  if (!icon.empty()) {
+    const int32_t found = IconUID(c, icon, &iconUID);
+    if (found < 0) return -Fail({"finding icon " + icon, found, ""});
+  }
+  if (existed && Utf8(node->getTitle()) == wantTitle && node->getIcon() == iconUID) return 0;
+  if (!existed) return TreeAdd(c, dn, icon, title) == kExitOk ? 1 : -kExitFailed;
+  node->setTitle(ZELString::FromUtf8(wantTitle).getName());
+  node->setIcon(iconUID);
+  int32_t result = c.farm.Sal().RegisterObject(*node, false);
+  if (result >= 0) {
+    ZELString parent(node->getParentDN());
+    ZELString name(node->getName());
+    result = c.farm.Sal().ChangeNodeAttr(parent, name, *node);
+  }
+  if (result < 0) return -Fail({"changing node " + dn, result, ""});
+  return 1;
 }
 
 int TreeRm(Command& c, const std::string& dn) {

@@ -329,6 +329,25 @@ TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   EXPECT_EQ(Z({"tree", "set", "north", "colour=red"}).status, 2);
 }
 
+TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
+  StartFarm(Login());
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
+  const json first = J({"import", DEMO_FARM_PATH});
+  EXPECT_EQ(first["changed"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  const json again = J({"import", DEMO_FARM_PATH});
+  EXPECT_EQ(again["changed"], json({{"administrators", 0}, {"icons", 0}, {"tree", 0}}));
+  EXPECT_EQ(again["unchanged"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  const json node = J({"tree", "show", "north/rack1/node101"});
+  EXPECT_EQ(node["title"], "north-node101");
+  EXPECT_EQ(node["icon"], J({"icons", "ls"})["icons"][2]["uid"]);  // by name: network, rack, server
+  EXPECT_EQ(J({"admins", "privileges", "get", "unix:bob"})["privileges"],
+            json({"read-farm", "read-audit"}));
+  std::ofstream(dir_ + "/bad.json") << "{\"version\": 2}";
+  const Outcome bad = Z({"import", dir_ + "/bad.json"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("not a farm document of version 1"), std::string::npos) << bad.err;
+}
+
 TEST_F(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
