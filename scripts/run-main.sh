@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${ZEL_PRESET:-release}"
+scripts/setup.sh
 
 echo "== building ($preset): zelfarmd and zeladmin"
 cmake --preset "$preset" >/dev/null
@@ -39,11 +40,12 @@ z admins password unix:alice --password-file "$work/password"
 z tree ls
 z admins list
 z icons ls
+since="$(date -u +%Y-%m-%dT%H:%M:%S)"
 z logon unix:alice --password-file "$work/password"
 z permissions
 
-echo; echo "\$ zeladmin tree watch --count 1 &   (another console watches)"
-"$bin/zeladmin" tree watch --count 1 --timeout 10 >"$work/watch.out" 2>"$work/watch.err" &
+echo; echo "\$ zeladmin tree watch --count 2 &   (another console watches)"
+"$bin/zeladmin" tree watch --count 2 --timeout 10 >"$work/watch.out" 2>"$work/watch.err" &
 watcher=$!
 for _ in $(seq 100); do grep -q watching "$work/watch.err" 2>/dev/null && break; sleep 0.1; done
 z tree add north/rack1/node106 --icon server --title "north-node106"
@@ -52,7 +54,7 @@ echo "-- what the watching console saw:"
 cat "$work/watch.out"
 
 z tree show north/rack1/node106
-z audit
+z audit --since "$since"
 
 echo
 echo "== stopping zelfarmd"

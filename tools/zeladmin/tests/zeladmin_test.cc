@@ -1,7 +1,10 @@
-// zeladmin end to end: a real server process on a real store, zeladmin run as a process for
-// each command, its output, JSON and exit status checked.
+// zeladmin end to end: the farm server (zelfarmd) as a process on a real store, zeladmin run as a
+// process for each command, its output, JSON and exit status checked.
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,40 +74,44 @@ Outcome Zeladmin(const std::string& farm, const std::vector<std::string>& args) 
   return run;
 }
 
-// The test server, a process of its own; stopped by closing its standard input.
+// The farm server, a process of its own on a SQLite store in the test's folder, stopped with
+// SIGTERM (it finishes the requests in flight).
 class FarmProcess {
  public:
-  FarmProcess(const std::string& store, const std::string& socket, const std::string& owner) {
-    int in[2], out[2];
-    EXPECT_EQ(pipe(in), 0);
-    EXPECT_EQ(pipe(out), 0);
+  FarmProcess(const std::string& dir, const std::string& owner) {
+    const std::string store = "sqlite:" + dir + "/farm.db";
+    const std::string listen = "unix:" + dir + "/farm.sock";
+    const std::string log = dir + "/zelfarmd.log";
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      close(in[1]);
-      close(out[0]);
-      execl(TEST_FARMD_PATH, TEST_FARMD_PATH, store.c_str(), socket.c_str(), owner.c_str(),
-            static_cast<char*>(nullptr));
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl(ZELFARMD_PATH, ZELFARMD_PATH, "--store", store.c_str(), "--listen", listen.c_str(),
+            "--owner", owner.c_str(), "--pwhash-limits", "min", static_cast<char*>(nullptr));
       _exit(127);
     }
-    close(in[0]);
-    close(out[1]);
-    stdin_ = in[1];
-    char buffer[16] = {};
-    EXPECT_GT(read(out[0], buffer, 6), 0);
-    EXPECT_EQ(std::string(buffer, 5), "ready");
-    close(out[0]);
+    // Ready when the socket answers.
+    for (int i = 0; i < 200; ++i) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un name{};
+      name.sun_family = AF_UNIX;
+      std::snprintf(name.sun_path, sizeof name.sun_path, "%s/farm.sock", dir.c_str());
+      const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&name), sizeof name) == 0;
+      close(fd);
+      if (answered) return;
+      usleep(20 * 1000);
+    }
+    ADD_FAILURE() << "zelfarmd did not answer on " << listen;
   }
   ~FarmProcess() {
-    close(stdin_);
+    kill(pid_, SIGTERM);
     int status = 0;
     waitpid(pid_, &status, 0);
   }
 
  private:
   pid_t pid_ = -1;
-  int stdin_ = -1;
 };
 
 class ZeladminTest : public ::testing::Test {
@@ -112,7 +119,6 @@ class ZeladminTest : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/zeladmin-test-XXXXXX";
     dir_ = mkdtemp(pattern);
-    store_ = dir_ + "/farm.db";
     farm_ = "unix:" + dir_ + "/farm.sock";
     std::ofstream(dir_ + "/pw") << "first secret\n";
     std::ofstream(dir_ + "/pw2") << "second secret\n";
@@ -121,7 +127,7 @@ class ZeladminTest : public ::testing::Test {
 
   void StartFarm(const std::string& owner) {
     server_.reset();
-    server_ = std::make_unique<FarmProcess>(store_, dir_ + "/farm.sock", owner);
+    server_ = std::make_unique<FarmProcess>(dir_, owner);
   }
   Outcome Z(std::vector<std::string> args) { return Zeladmin(farm_, args); }
   json J(std::vector<std::string> args) {
@@ -131,7 +137,7 @@ class ZeladminTest : public ::testing::Test {
     return json::parse(run.out, nullptr, false);
   }
 
-  std::string dir_, store_, farm_;
+  std::string dir_, farm_;
   std::unique_ptr<FarmProcess> server_;
 };
 
