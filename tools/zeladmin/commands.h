@@ -38,6 +38,17 @@ int IconsAdd(Command& c, const std::string& name, const std::string& file);
 int IconsExport(Command& c, const std::string& name, const std::string& file);
 int IconsRemove(Command& c, const std::string& name);
 int IconsList(Command& c);
+struct StoredIcon {
+  std::string name;
+  uint16_t ssid = 0;
+  uint64_t uid = 0;  // the icon entry's
+};
+// Every icon by name, from a search of the icon context.
+int32_t ListIcons(Command& c, std::vector<StoredIcon>* icons);
+// The PNG of the icon whose entry is `uid`.
+int32_t IconPng(Command& c, uint64_t uid, std::vector<uint8_t>* png);
+// The farm as a document (the form import reads) into FILE, or stdout when FILE is "".
+int Export(Command& c, const std::string& file, bool includeSecrets);
 // The UID of the icon named `name` (its entry's), or ZEL_E_DIR_NOT_FOUND.
 int32_t FindIconUID(Command& c, const std::string& name, uint64_t* uid);
 bool IconExists(Command& c, const std::string& name);
@@ -45,6 +56,12 @@ bool IconExists(Command& c, const std::string& name);
 // something, 0 when it was so already, minus the exit status on failure (the error printed).
 int TreeEnsure(Command& c, const std::string& dn, const std::string& icon,
                const std::string& title);
+struct TreeNode {
+  std::string dn, title;
+  uint64_t icon = 0;
+};
+// Every node of the tree, parents before children, children in name order.
+int32_t ListTree(Command& c, std::vector<TreeNode>* nodes);
 // A farm document onto the farm (docs/ZELADMIN.md).
 int Import(Command& c, const std::string& file);
 // depth 0: the whole subtree.

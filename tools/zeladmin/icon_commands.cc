@@ -24,11 +24,24 @@ int Fail(const Failure& failure) {
 
 constexpr int32_t kBadFile = static_cast<int32_t>(0x80010005u);  // kInvalidArgument
 
-struct StoredIcon {
-  std::string name;
-  uint16_t ssid = 0;
-  uint64_t uid = 0;  // the icon entry's
-};
+// The icon named `name` with its bits, read by its entry's UID.
+int32_t FindIcon(Command& c, const std::string& name, std::unique_ptr<ZEL_AdminToolIcon>* out,
+                 StoredIcon* found = nullptr) {
+  std::vector<StoredIcon> icons;
+  int32_t result = ListIcons(c, &icons);
+  if (result < 0) return result;
+  for (const StoredIcon& stored : icons) {
+    if (stored.name != name) continue;
+    auto icon = std::make_unique<ZEL_AdminToolIcon>(stored.uid);
+    result = c.farm.Sal().GetIconByUID(*icon);
+    if (result >= 0) *out = std::move(icon);
+    if (found != nullptr) *found = stored;
+    return result;
+  }
+  return static_cast<int32_t>(0x8006000Du);  // no such entry
+}
+
+}  // namespace
 
 // Every icon's name: the registry keeps each icon as an entry with its bits and, below it, one
 // name entry per name ("%04x" of the SSID, then the name). Found by a search of the icon
@@ -66,24 +79,17 @@ int32_t ListIcons(Command& c, std::vector<StoredIcon>* icons) {
   return 0;
 }
 
-// The icon named `name` with its bits, read by its entry's UID.
-int32_t FindIcon(Command& c, const std::string& name, std::unique_ptr<ZEL_AdminToolIcon>* out,
-                 StoredIcon* found = nullptr) {
-  std::vector<StoredIcon> icons;
-  int32_t result = ListIcons(c, &icons);
+int32_t IconPng(Command& c, uint64_t uid, std::vector<uint8_t>* png) {
+  ZEL_AdminToolIcon icon(uid);
+  const int32_t result = c.farm.Sal().GetIconByUID(icon);
   if (result < 0) return result;
-  for (const StoredIcon& stored : icons) {
-    if (stored.name != name) continue;
-    auto icon = std::make_unique<ZEL_AdminToolIcon>(stored.uid);
-    result = c.farm.Sal().GetIconByUID(*icon);
-    if (result >= 0) *out = std::move(icon);
-    if (found != nullptr) *found = stored;
-    return result;
+  std::string error;
+  if (!zel::iconpng::IconToPng(icon.getData(), static_cast<std::size_t>(icon.getSize()), png,
+                               &error)) {
+    return static_cast<int32_t>(0x80000001u);
   }
-  return static_cast<int32_t>(0x8006000Du);  // no such entry
+  return 0;
 }
-
-}  // namespace
 
 int IconsAdd(Command& c, const std::string& name, const std::string& file) {
   std::ifstream in(file, std::ios::binary);

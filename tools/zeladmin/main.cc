@@ -165,26 +165,32 @@ int main(int argc, char** argv) {
   audit->callback([&] { run = [&](Command& c) { return zeladmin::Audit(c, since, who); }; });
 
   std::string document;
-  auto* import = app.add_subcommand("import", "a farm document (JSON) onto the farm, idempotently");
-  import->add_option("file", document, "FILE.json")->required();
-  import->callback([&] { run = [&](Command& c) { return zeladmin::Import(c, document);
-};
-});
+  auto* importCommand =
+      app.add_subcommand("import", "a farm document (JSON) onto the farm, idempotently");
+  importCommand->add_option("file", document, "FILE.json")->required();
+  importCommand->callback([&] { run = [&](Command& c) { return zeladmin::Import(c, document); }; });
 
-try {
-  app.parse(argc, argv);
-} catch (const CLI::Success& e) {
-  return app.exit(e);
-} catch (const CLI::ParseError& e) {
-  app.exit(e);
-  return zeladmin::kExitUsage;
-}
-zeladmin::FarmSession farm(farmOptions);
-zeladmin::Failure failure;
-if (!farm.Connect(&failure)) {
-  std::cerr << "zeladmin: " << zeladmin::ErrorLine(failure) << '\n';
-  return zeladmin::ExitStatus(failure);
-}
-Command command{farm, out};
-return run(command);
+  bool includeSecrets = false;
+  auto* exportCommand = app.add_subcommand("export", "the farm as a document (JSON)");
+  exportCommand->add_option("file", document, "FILE.json (default: standard output)");
+  exportCommand->add_flag("--include-secrets", includeSecrets, "password hashes (owner only)");
+  exportCommand->callback(
+      [&] { run = [&](Command& c) { return zeladmin::Export(c, document, includeSecrets); }; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return zeladmin::kExitUsage;
+  }
+  zeladmin::FarmSession farm(farmOptions);
+  zeladmin::Failure failure;
+  if (!farm.Connect(&failure)) {
+    std::cerr << "zeladmin: " << zeladmin::ErrorLine(failure) << '\n';
+    return zeladmin::ExitStatus(failure);
+  }
+  Command command{farm, out};
+  return run(command);
 }

@@ -135,7 +135,22 @@ int32_t DeleteSubtree(Command& c, ZEL_AdminToolObject& node) {
   return c.farm.Sal().DeleteObject(node);
 }
 
+void Flatten(const ZEL_AdminToolObject& group, std::vector<TreeNode>* nodes) {
+  for (const ZEL_AdminToolObject* child : SortedChildren(group)) {
+    nodes->push_back({Utf8(child->getDN()), Utf8(child->getTitle()), child->getIcon()});
+    Flatten(*child, nodes);
+  }
+}
+
 }  // namespace
+
+int32_t ListTree(Command& c, std::vector<TreeNode>* nodes) {
+  ZEL_AdminToolObject root(u"");
+  const int32_t result = ReadTree(c, &root, 0);
+  if (result >= 0) Flatten(root, nodes);
+  FreeTree(&root);
+  return result;
+}
 
 int TreeLs(Command& c, const std::string& dn, int depth) {
   ZEL_AdminToolObject root(ZELString::FromUtf8(dn).getName());

@@ -71,6 +71,8 @@ Outcome Zeladmin(const std::string& farm, const std::vector<std::string>& args) 
   const int err = open(errFile.c_str(), O_RDONLY);
   run.err = ReadAll(err);
   close(err);
+  fs::remove(outFile);
+  fs::remove(errFile);
   return run;
 }
 
@@ -348,6 +350,23 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_EQ(node["icon"], J({"icons", "ls"})["icons"][2]["uid"]);  // by name: network, rack, server
   EXPECT_EQ(J({"admins", "privileges", "get", "unix:bob"})["privileges"],
             json({"read-farm", "read-audit"}));
+  // Export, then import onto a second farm: the second farm exports the same document.
+  ASSERT_EQ(Z({"export", dir_ + "/farm1.json"}).status, 0);
+  const json exported = json::parse(std::ifstream(dir_ + "/farm1.json"), nullptr, false);
+  EXPECT_EQ(exported["tree"].size(), 36u);
+  EXPECT_EQ(exported["icons"].size(), 4u);
+  EXPECT_EQ(exported["administrators"].size(), 5u);
+  server_.reset();
+  for (const char* file : {"/farm.db", "/farm.db-wal", "/farm.db-shm", "/farm.db-journal"}) {
+    fs::remove(dir_ + file);
+  }
+  StartFarm(Login());
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
+  EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  ASSERT_EQ(Z({"export", dir_ + "/farm2.json"}).status, 0);
+  EXPECT_EQ(json::parse(std::ifstream(dir_ + "/farm2.json"), nullptr, false), exported);
+
   std::ofstream(dir_ + "/bad.json") << "{\"version\": 2}";
   const Outcome bad = Z({"import", dir_ + "/bad.json"});
   EXPECT_EQ(bad.status, 1);
