@@ -62,6 +62,9 @@ struct TreeNode {
 };
 // Every node of the tree, parents before children, children in name order.
 int32_t ListTree(Command& c, std::vector<TreeNode>* nodes);
+// A ticket for the acting administrator, to `out` (mode 0600) or as hex to stdout.
+int TicketIssue(Command& c, const std::string& out);
+int TicketAccounts(Command& c, const std::string& file);
 // A farm document onto the farm (docs/ZELADMIN.md).
 int Import(Command& c, const std::string& file);
 // depth 0: the whole subtree.

@@ -177,6 +177,17 @@ int main(int argc, char** argv) {
   exportCommand->callback(
       [&] { run = [&](Command& c) { return zeladmin::Export(c, document, includeSecrets); }; });
 
+  std::string ticketOut, ticketFile;
+  auto* ticket = app.add_subcommand("ticket", "logon tickets of the acting administrator");
+  ticket->require_subcommand(1);
+  auto* issue = ticket->add_subcommand("issue", "issue a ticket (to --out F, mode 0600)");
+  issue->add_option("--out", ticketOut, "file for the 120-byte ticket (else hex on stdout)");
+  issue->callback([&] { run = [&](Command& c) { return zeladmin::TicketIssue(c, ticketOut); }; });
+  auto* accounts = ticket->add_subcommand("accounts", "the administrator UIDs a ticket names");
+  accounts->add_option("--ticket-file", ticketFile, "the ticket (120 bytes)")->required();
+  accounts->callback(
+      [&] { run = [&](Command& c) { return zeladmin::TicketAccounts(c, ticketFile); }; });
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {

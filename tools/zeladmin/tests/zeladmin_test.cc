@@ -84,13 +84,20 @@ class FarmProcess {
     const std::string store = "sqlite:" + dir + "/farm.db";
     const std::string listen = "unix:" + dir + "/farm.sock";
     const std::string log = dir + "/zelfarmd.log";
+    const std::string keys = dir + "/keys";
+    if (!fs::exists(keys)) {
+      const std::string make =
+          std::string(ZELFARMD_PATH) + " --init-keys " + keys + " >/dev/null 2>&1";
+      EXPECT_EQ(std::system(make.c_str()), 0);
+    }
     pid_ = fork();
     if (pid_ == 0) {
       const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       dup2(out, 1);
       dup2(out, 2);
       execl(ZELFARMD_PATH, ZELFARMD_PATH, "--store", store.c_str(), "--listen", listen.c_str(),
-            "--owner", owner.c_str(), "--pwhash-limits", "min", static_cast<char*>(nullptr));
+            "--owner", owner.c_str(), "--pwhash-limits", "min", "--keys", keys.c_str(),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     // Ready when the socket answers.
@@ -289,13 +296,24 @@ TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   EXPECT_EQ(refused.err.rfind("zeladmin: 0x80070003 kAccessDenied: adding administrator", 0), 0u)
       << refused.err;
   EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 2u);
+  // A ticket names the acting administrator.
+  EXPECT_EQ(J({"ticket", "issue", "--out", dir_ + "/ticket"})["bytes"], 120);
+  EXPECT_EQ(fs::status(dir_ + "/ticket").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(J({"ticket", "accounts", "--ticket-file", dir_ + "/ticket"})["accounts"],
+            json({J({"resolve", "unix:" + Login()})["uid"]}));
   // The owner reads the audit: the refusal is there, with the acting account.
   StartFarm(Login());
   const json audit = J({"audit", "--who", "unix:" + Login()});
   ASSERT_FALSE(audit["records"].empty()) << audit.dump();
-  const json& last = audit["records"].back();
-  EXPECT_EQ(last["result"], "0x80070003") << last.dump();
-  EXPECT_EQ(last["actor"], "unix:" + Login()) << last.dump();
+  json refusal;
+  for (const json& record : audit["records"]) {
+    if (record["result"] == "0x80070003") refusal = record;
+  }
+  ASSERT_TRUE(refusal.is_object()) << audit.dump();
+  EXPECT_EQ(refusal["actor"], "unix:" + Login()) << refusal.dump();
+  EXPECT_NE(refusal["what"].get<std::string>().find("mallory"), std::string::npos)
+      << refusal.dump();
   EXPECT_EQ(J({"audit", "--since", "2999-01-01"})["records"].size(), 0u);
   EXPECT_EQ(Z({"audit", "--since", "yesterday"}).status, 2);
 }
