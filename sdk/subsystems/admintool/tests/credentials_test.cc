@@ -453,6 +453,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "Secret-Alice-1"), kOk);
   ASSERT_EQ(SetPassword(kAlice, alice_, "Secret-Alice-1", "Secret-Alice-2"), kOk);
   EXPECT_EQ(Check(kMallory, "unix:alice", "Secret-Guess-3"), kLogonRefused);
+  EXPECT_EQ(Check(kMallory, std::string(1000, 'n'), "x"), kLogonRefused);
   ASSERT_EQ(Check(kMallory, "unix:alice", "Secret-Alice-2"), kOk);
   Ticket ticket;
   ASSERT_EQ(Issue(kMallory, 0, &ticket), kOk);
@@ -479,6 +480,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
       {ev::kSetCredential, kOk, "unix:root", "set the password of "},
       {ev::kSetCredential, kOk, "unix:alice", "set the password of "},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as unix:alice"},
+      {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as nnn"},
       {ev::kLogon2, kOk, "unix:alice", "logon as unix:alice ("},
       {ev::kIssueTicket, kOk, "unix:alice", "issue a ticket for "},
       {ev::kGetVoAdminAccountsForTicket, kOk, "unix:probe", "check a ticket of "},
@@ -500,6 +502,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
     EXPECT_EQ(r.what.toUtf8().rfind(rows[i].what, 0), 0u) << i << ": " << r.what.toUtf8();
     seen.push_back(r.actor.toUtf8() + r.peer.toUtf8() + r.what.toUtf8());
   }
+  EXPECT_EQ(audit.records[3].what.toUtf8(), "logon as " + std::string(256, 'n')) << "cut";
   ASSERT_FALSE(Traces().records.empty()) << "the ticket calls trace their results";
   for (const auto& record : Traces().records) {
     for (const auto& argument : record.arguments)
