@@ -1,12 +1,63 @@
 #!/usr/bin/env bash
-# Builds the release configuration and runs the main job: the example programs (the runtime
-# at work, then the library against the AdminTool subsystem and the notification hub in one
-# process).
+# The main job: builds the release configuration, starts a farm server on a SQLite store in a
+# temporary folder, fills it with the demo farm (share/demo-farm.json) and takes a short tour
+# with zeladmin. Everything it makes is removed at the end. ZEL_PRESET=dev builds the debug
+# configuration instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+preset="${ZEL_PRESET:-release}"
 scripts/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target zel_runtime_demo zel_admin_demo zeltrace
-./build/release/bin/zel_runtime_demo
+
+echo "== building ($preset): zelfarmd and zeladmin"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j"$(nproc)" --target zelfarmd zeladmin >/dev/null
+bin="$PWD/build/$preset/bin"
+
+work="$(mktemp -d)"
+server=""
+cleanup() {
+  if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== starting zelfarmd on $work/farm.db"
+"$bin/zelfarmd" --init-keys "$work/keys" >/dev/null
+"$bin/zelfarmd" --store "sqlite:$work/farm.db" --listen "unix:$work/farm.sock" \
+  --keys "$work/keys" --owner "$(id -un)" --pwhash-limits min 2>"$work/zelfarmd.log" &
+server=$!
+for _ in $(seq 100); do [ -S "$work/farm.sock" ] && break; sleep 0.1; done
+[ -S "$work/farm.sock" ] || { echo "zelfarmd did not start:"; cat "$work/zelfarmd.log"; exit 1; }
+export ZEL_FARM="unix:$work/farm.sock"
+z() { echo; echo "\$ zeladmin $*"; "$bin/zeladmin" "$@"; }
+
+printf 'demo password\n' >"$work/password"
+chmod 600 "$work/password"
+z init --admin admin --password-file "$work/password"
+z import share/demo-farm.json
+z admins password unix:alice --password-file "$work/password"
+
+z tree ls
+z admins list
+z icons ls
+since="$(date -u +%Y-%m-%dT%H:%M:%S)"
+z logon unix:alice --password-file "$work/password"
+z permissions
+
+echo; echo "\$ zeladmin tree watch --count 2 &   (another console watches)"
+"$bin/zeladmin" tree watch --count 2 --timeout 10 >"$work/watch.out" 2>"$work/watch.err" &
+watcher=$!
+for _ in $(seq 100); do grep -q watching "$work/watch.err" 2>/dev/null && break; sleep 0.1; done
+z tree add north/rack1/node106 --icon server --title "north-node106"
+wait "$watcher" || true
+echo "-- what the watching console saw:"
+cat "$work/watch.out"
+
+z tree show north/rack1/node106
+z audit --since "$since"
+
 echo
-./build/release/bin/zel_admin_demo
+echo "== stopping zelfarmd"
+kill "$server"; wait "$server" 2>/dev/null || true; server=""
+echo "To run a farm of your own (one machine, keys, TLS certificates, backups, upgrades),"
+echo "see docs/OPERATIONS.md."

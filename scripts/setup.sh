@@ -5,9 +5,11 @@ set -euo pipefail
 
 # The portable core needs only the compilers, GoogleTest, Google Benchmark and SQLite; the server
 # side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
-# libsystemd (socket activation, readiness) and CLI11 (the farm server's command line); the
-# transport's tests make their certificates with the openssl command.
+# libsystemd (socket activation, readiness); CLI11 (the command lines of the farm server and
+# zeladmin); zeladmin adds nlohmann-json and libpng (icons). The transport's tests make their
+# certificates with the openssl command.
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev libcli11-dev openssl)
+  pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev libcli11-dev nlohmann-json3-dev
+  libpng-dev openssl)
 source "$(dirname "$0")/packages.sh"
 ensure_packages setup "${packages[@]}"

@@ -1,0 +1,40 @@
+// What zeladmin prints: aligned tables for people, JSON for scripts, and one line per error.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace zeladmin {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitUnreachable = 3;
+
+// A failed step: what was being done and the code it answered.
+struct Failure {
+  std::string doing;
+  int32_t code = 0;
+  std::string detail;  // the words, when the code alone does not say enough
+};
+
+// The code's symbolic name ("kAccessDenied"), or "" for one no table here knows.
+std::string CodeName(int32_t code);
+// The line an error prints: "0x80070003 kAccessDenied: reading the administrators: ...".
+std::string ErrorLine(const Failure& failure);
+// The exit status of a failure: 3 when the farm could not be reached, else 1.
+int ExitStatus(const Failure& failure);
+
+struct Output {
+  bool json = false;
+  bool quiet = false;
+};
+
+// Prints rows under a header, each column as wide as its widest cell.
+void PrintTable(const std::vector<std::string>& header,
+                const std::vector<std::vector<std::string>>& rows);
+
+}  // namespace zeladmin
