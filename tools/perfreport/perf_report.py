@@ -39,6 +39,14 @@ ROWS = [
      "BM_RegisterIcon/100", "flat in the number stored"),
     ("GetIconByName, 10,000 icons stored (beside 100)", "BM_GetIconByName/10000",
      "BM_GetIconByName/100", "flat in the number stored"),
+    ("Subsystem: GetPrivilege2 through library, subsystem and store", "BM_SubsystemGetPrivilege2",
+     "BM_GetPrivilege2_RawPointLookupBaseline", "within 2x a raw point lookup"),
+    ("Subsystem: AddUsers3 of 1,000 in one request",
+     "BM_SubsystemAddUsers3/1000/iterations:5/manual_time",
+     "BM_AddUsers3_RawInsertsBaseline/1000/iterations:5/manual_time",
+     ">= 0.5x raw inserts in one transaction"),
+    ("Subsystem: EnumerateKeldraAdmins2 of 10,000", "BM_SubsystemEnumerateKeldraAdmins2/10000",
+     "BM_EnumerateKeldraAdmins2_RawScanBaseline/10000", "within 3x a raw scan"),
 ]
 
 UNITS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}

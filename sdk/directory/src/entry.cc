@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "backend.h"
 #include "names.h"
-#include "store.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
 
@@ -72,12 +72,9 @@ void ZEL_DIR_Entry::FreeUserMemory(void* block) {
   ZEL_BUF_Free_Debug(block, kUserMemoryTag, __LINE__);
 }
 
-int32_t ZEL_DIR_Entry::loadStored(int64_t id) {
-  int32_t code = 0;
-  zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
-  if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
+int32_t ZEL_DIR_Entry::loadStored(zel::dir::Store& store, uint64_t uid) {
   zel::dir::StoredEntry stored;
-  if (const int32_t loaded = store->load(id, &stored)) return loaded;
+  if (const int32_t loaded = store.load(uid, &stored)) return loaded;
   fill(std::move(stored));
   return 0;
 }
@@ -85,7 +82,7 @@ int32_t ZEL_DIR_Entry::loadStored(int64_t id) {
 void ZEL_DIR_Entry::fill(zel::dir::StoredEntry&& stored) {
   dn_ = ZELString(std::move(stored.dn));
   contextID_ = stored.context;
-  uid_ = zel::dir::UIDOf(stored.id);
+  uid_ = stored.uid;
   values_.clear();
   touched_.clear();
   refused_ = 0;
@@ -96,22 +93,28 @@ void ZEL_DIR_Entry::fill(zel::dir::StoredEntry&& stored) {
   DataMapHandler(0);
 }
 
-int32_t ZEL_DIR_Entry::locate(zel::dir::Store& store, int64_t* id) {
+int32_t ZEL_DIR_Entry::locate(zel::dir::Store& store, uint64_t* uid) {
+  zel::dir::EntryHead head;
   if (byUID_) {
-    *id = zel::dir::IDOf(uid_);
-    return *id == 0 ? zel::dir::kNoSuchEntry : store.checkID(*id, contextID_, className_);
+    if (const int32_t found = store.findByUID(uid_, &head)) return found;
+    // By UID in the context a load told, in any before that.
+    if (contextID_ != 0 && head.context != contextID_) return zel::dir::kNoSuchEntry;
+  } else {
+    if (!zel::dir::IsWellFormedDN(dn_.view())) return zel::dir::kMalformedName;
+    if (const int32_t found = store.findByDN(contextID_, dn_.view(), &head)) return found;
   }
-  if (!zel::dir::IsWellFormedDN(dn_.view())) return zel::dir::kMalformedName;
-  return store.findByDN(contextID_, dn_.view(), className_, id);
+  if (head.className != className_) return zel::dir::kNoSuchEntry;
+  *uid = head.uid;
+  return 0;
 }
 
 int32_t ZEL_DIR_Entry::Sync() {
   int32_t code = 0;
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
-  int64_t id = 0;
-  if (const int32_t found = locate(*store, &id)) return found;
-  return loadStored(id);
+  uint64_t uid = 0;
+  if (const int32_t found = locate(*store, &uid)) return found;
+  return loadStored(*store, uid);
 }
 
 int32_t ZEL_DIR_Entry::Add() {
@@ -122,16 +125,16 @@ int32_t ZEL_DIR_Entry::Add() {
   if (zel::dir::IsGeneratedForm(dn_)) return zel::dir::kReservedName;
   DataMapHandler(1);
   if (refused_ != 0) return refused_;
-  int64_t id = 0;
+  uint64_t uid = 0;
   std::u16string madeDN;
   const std::vector<zel::dir::StoredValue> values = Flatten(values_);
   const int32_t result = InTransaction(*store, [&] {
-    return store->insert(contextID_, dn_.view(), className_, values, &id, &madeDN);
+    return store->insert(contextID_, dn_.view(), className_, values, &uid, &madeDN);
   });
   if (result != 0) return result;
   touched_.clear();
   dn_ = ZELString(std::u16string_view(madeDN));
-  uid_ = zel::dir::UIDOf(id);
+  uid_ = uid;
   return 0;
 }
 
@@ -149,10 +152,10 @@ int32_t ZEL_DIR_Entry::Update() {
       values.insert(values.end(), found->second.begin(), found->second.end());
   }
   const int32_t result = InTransaction(*store, [&]() -> int32_t {
-    int64_t id = 0;
-    if (const int32_t found = locate(*store, &id)) return found;
-    uid_ = zel::dir::UIDOf(id);
-    return store->replaceValues(id, attributes, values);
+    uint64_t uid = 0;
+    if (const int32_t found = locate(*store, &uid)) return found;
+    uid_ = uid;
+    return store->replaceValues(uid, attributes, values);
   });
   if (result == 0) touched_.clear();
   return result;
@@ -163,9 +166,9 @@ int32_t ZEL_DIR_Entry::DelEntry() {
   zel::dir::Store* store = service_ != nullptr ? service_->OpenStore(&code) : nullptr;
   if (store == nullptr) return service_ != nullptr ? code : zel::dir::kNoStore;
   return InTransaction(*store, [&]() -> int32_t {
-    int64_t id = 0;
-    if (const int32_t found = locate(*store, &id)) return found;
-    return store->remove(id);
+    uint64_t uid = 0;
+    if (const int32_t found = locate(*store, &uid)) return found;
+    return store->remove(uid);
   });
 }
 
@@ -301,8 +304,13 @@ int32_t ZEL_DIR_SearchHelper::Search(uint32_t& count) {
     text = filter.substr(equals + 1);
   }
   matches_.clear();
-  const int32_t searched =
-      store->search(contextID_, baseDN_.view(), scope_ == kSubtree, attribute, text, &matches_);
+  zel::dir::SearchQuery query;
+  query.context = contextID_;
+  query.base = baseDN_.view();
+  query.subtree = scope_ == kSubtree;
+  query.attribute = attribute;
+  query.text = text;
+  const int32_t searched = store->search(query, &matches_);
   if (searched != 0) return searched;
   next_ = 0;
   searched_ = true;

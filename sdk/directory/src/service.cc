@@ -1,7 +1,7 @@
 #include "zel/directory/service.h"
 
+#include "backend.h"
 #include "names.h"
-#include "store.h"
 #include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
 
@@ -20,27 +20,30 @@ zel::dir::Store* ZEL_PS_LDAPSAL::OpenStore(int32_t* code) {
     *code = zel::dir::kNoStore;
     return nullptr;
   }
-  const std::string path = static_cast<ZEL_DIR_StoreLocation*>(offered)->StorePath();
+  const std::string location = static_cast<ZEL_DIR_StoreLocation*>(offered)->StorePath();
   table->ReleaseInterface(kZelDirectoryStoreInterface, offered);
-  *code = zel::dir::Store::Open(path, &store_);
+  *code = zel::dir::OpenBackend(location, host_, &store_);
   return store_.get();
+}
+
+int32_t ZEL_PS_LDAPSAL::ChangeStamp(ZEL_DIR_ChangeStamp* stamp) {
+  int32_t code = 0;
+  zel::dir::Store* store = OpenStore(&code);
+  if (store == nullptr) return code;
+  if (const int32_t stamped = store->changeStamp(stamp)) return stamped;
+  stamp->scopesEnded = store->scopesEnded();
+  stamp->inScope = store->inScope();
+  return 0;
 }
 
 int32_t ZEL_PS_LDAPSAL::BindLDAP(const ZELString& contextName, uint32_t& contextID) {
   if (contextName.isEmpty()) return zel::dir::kInvalidArgument;
   int32_t code = 0;
-  zel::dir::Store* db = OpenStore(&code);
-  if (db == nullptr) return code;
+  zel::dir::Store* store = OpenStore(&code);
+  if (store == nullptr) return code;
   const bool byName = contextName.view().front() == u'&';
-  zel::dir::Statement lookup = db->prepare(byName ? "SELECT id FROM contexts WHERE name = ?1"
-                                                  : "SELECT id FROM contexts WHERE dn = ?1");
-  const ZELString key = byName ? ZELString(contextName.view().substr(1)) : contextName;
-  lookup.bind(1, key.view());
-  const int stepped = lookup.step();
-  if (stepped == SQLITE_DONE) return zel::dir::kNoSuchContext;
-  if (stepped != SQLITE_ROW) return zel::dir::kStoreError;
-  contextID = static_cast<uint32_t>(lookup.columnInt(0));
-  return 0;
+  return store->bindContext(byName ? contextName.view().substr(1) : contextName.view(), byName,
+                            &contextID);
 }
 
 int32_t ZEL_PS_LDAPSAL::CreateDataContext(const ZELString& contextName, const ZELString& dn) {
@@ -49,18 +52,7 @@ int32_t ZEL_PS_LDAPSAL::CreateDataContext(const ZELString& contextName, const ZE
   }
   if (!zel::dir::IsWellFormedDN(dn.view())) return zel::dir::kMalformedName;
   int32_t code = 0;
-  zel::dir::Store* db = OpenStore(&code);
-  if (db == nullptr) return code;
-  // One statement: a context that exists with the same DN is not an error, so processes that
-  // race to create it all succeed.
-  zel::dir::Statement insert =
-      db->prepare("INSERT INTO contexts(name, dn) VALUES(?1, ?2) ON CONFLICT(name) DO NOTHING");
-  insert.bind(1, contextName.view()).bind(2, dn.view());
-  if (insert.step() != SQLITE_DONE) {
-    return db->readOnly() ? zel::dir::kStoreReadOnly : zel::dir::kStoreError;
-  }
-  zel::dir::Statement check = db->prepare("SELECT dn = ?2 FROM contexts WHERE name = ?1");
-  check.bind(1, contextName.view()).bind(2, dn.view());
-  if (check.step() != SQLITE_ROW) return zel::dir::kStoreError;
-  return check.columnInt(0) != 0 ? 0 : zel::dir::kContextConflict;
+  zel::dir::Store* store = OpenStore(&code);
+  if (store == nullptr) return code;
+  return store->createContext(contextName.view(), dn.view());
 }

@@ -1,6 +1,6 @@
 #include "zel/directory/transaction.h"
 
-#include "store.h"
+#include "backend.h"
 #include "zel/directory/codes.h"
 
 ZEL_DIR_Transaction::ZEL_DIR_Transaction(ZEL_DIR_ServiceInterface* service) {

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "sqlite_store_support.h"
+#include "zel/directory/records.h"
 #include "zel/runtime/alloc.h"
 
 namespace zel::dir::testing {
@@ -37,6 +38,20 @@ TEST_F(SqliteStoreTest, LookupsAndSearchesUseIndexes) {
       EXPECT_NE(plan.find("values_by_text"), std::string::npos) << plan;
     }
   }
+}
+
+// A page of a search (as the farm server reads one) starts at its cursor on the index: only
+// the page's few rows are scanned.
+TEST_F(SqliteStoreTest, APageOfASearchStartsAtItsCursor) {
+  const std::string plan = Raw(path_,
+                               "EXPLAIN QUERY PLAN SELECT e.id, e.dn, e.class, v.attribute, v.data "
+                               "FROM (SELECT e.id, e.dn, e.class FROM entries e WHERE e.context = "
+                               "1 AND e.parent = 'x' AND e.dn > 'a' ORDER BY e.dn LIMIT 5) e LEFT "
+                               "JOIN attribute_values v ON v.entry = e.id ORDER BY e.dn, "
+                               "v.attribute, v.position",
+                               3);
+  EXPECT_NE(plan.find("entries_by_parent (context=? AND parent=? AND dn>?)"), std::string::npos)
+      << plan;
 }
 
 // A store this program cannot use answers why at the first operation and is left as it was.
@@ -84,6 +99,57 @@ TEST_F(SqliteStoreTest, AStoreOpenedForReadingOnlyIsRead) {
   EXPECT_EQ(zel::dir::testing::ReadOnlyFailures("file:" + path + "?mode=ro", true), 0)
       << "bits: bind, read, search, write refused";
   EXPECT_EQ(Raw(path, "SELECT count(*) FROM entries"), "1");
+}
+
+// The location's form names the backend: SQLite for a path, a "file:" URI or "sqlite:PATH";
+// LDAP URLs are not supported yet; a location that names nothing is refused.
+TEST_F(SqliteStoreTest, LocationsNameTheirBackendByForm) {
+  const std::string folder = store_.Folder();
+  const struct {
+    const char* what;
+    std::string location;
+    std::string file;  // the store file made, when one is
+    int32_t code;
+  } cases[] = {
+      {"sqlite: and a path", "sqlite:" + folder + "/named.db", folder + "/named.db", 0},
+      {"sqlite: and a URI", "sqlite:file:" + folder + "/both.db", folder + "/both.db", 0},
+      {"a file: URI", "file:" + folder + "/uri.db", folder + "/uri.db", 0},
+      {"a plain path", folder + "/plain.db", folder + "/plain.db", 0},
+      {"an ldap URL", "ldap://localhost/dc=farm", "", zel::dir::kNotSupported},
+      {"an ldaps URL", "ldaps://localhost:636/dc=farm", "", zel::dir::kNotSupported},
+      {"an ldapi URL", "ldapi://%2Frun%2Fslapd%2Fldapi/dc=farm", "", zel::dir::kNotSupported},
+      {"farm: with something after it", "farm:elsewhere", "", zel::dir::kInvalidArgument},
+      {"sqlite: alone", "sqlite:", "", zel::dir::kInvalidArgument},
+      {"nothing", "", "", zel::dir::kInvalidArgument},
+  };
+  for (const auto& c : cases) {
+    Opened opened(c.location);
+    EXPECT_EQ(opened.directory.CreateDataContext(u"Notes", u"Root/Notes"), c.code) << c.what;
+    if (!c.file.empty()) {
+      EXPECT_EQ(Raw(c.file, "SELECT name FROM contexts"), "Notes") << c.what;
+    }
+  }
+}
+
+// A store of the schema before the change log gains the log when first opened, keeps its
+// entries, and logs the changes made from then on.
+TEST_F(SqliteStoreTest, AnOlderStoreGainsTheChangeLog) {
+  const std::string path = store_.Folder() + "/older.db";
+  WriteAndClose(path);
+  Raw(path, "DROP TABLE changes");
+  Raw(path, "PRAGMA user_version=2");
+  ASSERT_EQ(Raw(path, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'"), "0");
+  Opened reopened(path);
+  ASSERT_EQ(reopened.Bind(), 0);
+  EXPECT_EQ(Raw(path, "PRAGMA user_version"), "3");
+  ZEL_DIR_BaseEntry kept(&reopened.directory, u"kept", 1);
+  ASSERT_EQ(kept.Sync(), 0);
+  EXPECT_EQ(Raw(path, "SELECT count(*) FROM changes"), "0");
+  ASSERT_EQ(kept.DelEntry(), 0);
+  EXPECT_EQ(Raw(path, "SELECT kind || ' ' || dn FROM changes"), "3 kept");
+  uint64_t number = 0;
+  ASSERT_EQ(zel::dir::ChangeNumber(reopened.directory, 1, &number), 0);
+  EXPECT_EQ(std::to_string(number), Raw(path, "SELECT number FROM changes"));
 }
 
 }  // namespace

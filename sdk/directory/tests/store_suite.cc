@@ -10,6 +10,7 @@
 
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
+#include "zel/directory/records.h"
 #include "zel/directory/testing/backend.h"
 #include "zel/directory/transaction.h"
 
@@ -41,14 +42,16 @@ class NoteEntry : public ZEL_DIR_Entry {
   uint16_t code = 0;
 };
 
+// The suite's two contexts carry names of the library's contexts: the farm server reaches no
+// others over `farm:`.
 class StoreSuite : public ::testing::TestWithParam<Backend> {
  public:
   void SetUp() override {
     under_ = GetParam().make();
-    ASSERT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
-    ASSERT_EQ(Dir().CreateDataContext(u"Other", u"Root/Other"), 0);
-    ASSERT_EQ(Dir().BindLDAP(u"&Notes", notes_), 0);
-    ASSERT_EQ(Dir().BindLDAP(u"&Other", other_), 0);
+    ASSERT_EQ(Dir().CreateDataContext(u"AdminToolObjectContext", u"Root/Notes"), 0);
+    ASSERT_EQ(Dir().CreateDataContext(u"AdminToolIconContext", u"Root/Other"), 0);
+    ASSERT_EQ(Dir().BindLDAP(u"&AdminToolObjectContext", notes_), 0);
+    ASSERT_EQ(Dir().BindLDAP(u"&AdminToolIconContext", other_), 0);
   }
   ZEL_PS_LDAPSAL& Dir() { return under_->Directory(); }
   int32_t AddNote(const ZELString& dn, const char16_t* text = u"", uint16_t code = 0,
@@ -81,14 +84,15 @@ class StoreSuite : public ::testing::TestWithParam<Backend> {
 
 TEST_P(StoreSuite, ContextsBindByNameOrDnAndCreatingAgainIsFine) {
   uint32_t id = 77, byDn = 0;
-  EXPECT_EQ(Dir().BindLDAP(u"&Missing", id), zel::dir::kNoSuchContext);
+  EXPECT_EQ(Dir().BindLDAP(u"&AdminToolPluginContext", id), zel::dir::kNoSuchContext);
   EXPECT_EQ(id, 77u);
   ASSERT_EQ(Dir().BindLDAP(u"Root/Notes", byDn), 0);
   EXPECT_EQ(byDn, notes_);
   EXPECT_NE(notes_, other_);
   // Processes race to create a context: the same DN again is fine, another DN is not.
-  EXPECT_EQ(Dir().CreateDataContext(u"Notes", u"Root/Notes"), 0);
-  EXPECT_EQ(Dir().CreateDataContext(u"Notes", u"Elsewhere"), zel::dir::kContextConflict);
+  EXPECT_EQ(Dir().CreateDataContext(u"AdminToolObjectContext", u"Root/Notes"), 0);
+  EXPECT_EQ(Dir().CreateDataContext(u"AdminToolObjectContext", u"Elsewhere"),
+            zel::dir::kContextConflict);
   EXPECT_EQ(Dir().CreateDataContext(u"&Bad", u"X"), zel::dir::kInvalidArgument);
   EXPECT_EQ(Dir().CreateDataContext(u"Bad", u"X\\"), zel::dir::kMalformedName);
   EXPECT_EQ(Dir().BindLDAP(ZELString(), id), zel::dir::kInvalidArgument);
@@ -322,6 +326,15 @@ TEST_P(StoreSuite, ParentsNeedNotExistAndChildrenOutliveTheirParent) {
 }
 
 TEST_P(StoreSuite, TransactionScopesCommitTogetherOrNotAtAll) {
+  if (!GetParam().holdsScopes) {
+    // Each write is atomic by itself; a scope says that it cannot hold several.
+    ZEL_DIR_Transaction scope(&Dir());
+    EXPECT_EQ(scope.status(), zel::dir::kNotSupported);
+    EXPECT_EQ(AddNote(u"alone"), 0);
+    EXPECT_EQ(scope.Commit(), zel::dir::kNotSupported);
+    EXPECT_EQ(NamesBelow(u""), Names{u"alone"});
+    return;
+  }
   // Each row runs its writes inside one outermost scope and commits it (or abandons it).
   struct Case {
     const char* name;
@@ -420,6 +433,78 @@ TEST_P(StoreSuite, AScopeOnAServiceWithoutStoreSaysWhy) {
   ZEL_DIR_Transaction none(nullptr);
   EXPECT_EQ(none.status(), zel::dir::kNoStore);
   EXPECT_EQ(none.Commit(), zel::dir::kNoStore);
+}
+
+// Each committed change of a context gets the next number, is kept in the context's log and is
+// told once to each listener of that context; a refused write and another context's changes
+// are not.
+TEST_P(StoreSuite, ChangesAreNumberedLoggedAndToldOnceEach) {
+  using zel::dir::Change;
+  uint64_t start = 99;
+  ASSERT_EQ(zel::dir::ChangeNumber(Dir(), notes_, &start), 0);
+  EXPECT_EQ(start, 0u);
+  std::vector<Change> heard;
+  uint32_t subscription = 0;
+  ASSERT_EQ(zel::dir::Subscribe(
+                Dir(), notes_,
+                [&](uint32_t context, const Change& change) {
+                  EXPECT_EQ(context, notes_);
+                  heard.push_back(change);
+                },
+                &subscription),
+            0);
+  uint64_t a = 0, b = 0;
+  ASSERT_EQ(AddNote(u"a", u"one", 1, &a), 0);
+  NoteEntry update(&Dir(), u"a", notes_);
+  update.text = u"two";
+  ASSERT_EQ(update.Update(), 0);
+  EXPECT_EQ(AddNote(u"a"), zel::dir::kEntryExists);
+  EXPECT_EQ(NoteEntry(&Dir(), u"missing", notes_).DelEntry(), zel::dir::kNoSuchEntry);
+  ASSERT_EQ(NoteEntry(&Dir(), u"elsewhere", other_).Add(), 0);
+  NoteEntry made(&Dir(), ZELString(), notes_);  // the directory gives it its DN
+  ASSERT_EQ(made.Add(), 0);
+  b = made.GetUID();
+  ASSERT_EQ(NoteEntry(&Dir(), u"a", notes_).DelEntry(), 0);
+
+  const struct {
+    uint8_t kind;
+    uint64_t uid;
+    std::u16string dn;
+  } expected[] = {
+      {Change::kAdded, a, u"a"},
+      {Change::kUpdated, a, u"a"},
+      {Change::kAdded, b, std::u16string(made.GetDN().view())},
+      {Change::kDeleted, a, u"a"},
+  };
+  ASSERT_EQ(heard.size(), std::size(expected));
+  for (std::size_t i = 0; i < heard.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(heard[i].kind, expected[i].kind);
+    EXPECT_EQ(heard[i].uid, expected[i].uid);
+    EXPECT_EQ(heard[i].dn, expected[i].dn);
+    if (i > 0) {
+      EXPECT_GT(heard[i].number, heard[i - 1].number);
+    }
+  }
+  // The log holds the same, and pages by number.
+  std::vector<Change> logged;
+  bool more = true;
+  ASSERT_EQ(zel::dir::ChangesSince(Dir(), notes_, start, 0, &logged, &more), 0);
+  EXPECT_EQ(logged, heard);
+  EXPECT_FALSE(more);
+  uint64_t last = 0;
+  ASSERT_EQ(zel::dir::ChangeNumber(Dir(), notes_, &last), 0);
+  EXPECT_EQ(last, heard.back().number);
+  std::vector<Change> page;
+  ASSERT_EQ(zel::dir::ChangesSince(Dir(), notes_, heard[0].number, 2, &page, &more), 0);
+  EXPECT_EQ(page, (std::vector<Change>{heard[1], heard[2]}));
+  EXPECT_TRUE(more);
+
+  // Unsubscribed, the listener hears nothing more; nor does a subscription nobody holds end.
+  ASSERT_EQ(zel::dir::Unsubscribe(Dir(), subscription), 0);
+  ASSERT_EQ(AddNote(u"later"), 0);
+  EXPECT_EQ(heard.size(), std::size(expected));
+  EXPECT_LT(zel::dir::Unsubscribe(Dir(), subscription + 1000), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreSuite,

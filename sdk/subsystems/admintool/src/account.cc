@@ -3,8 +3,8 @@
 namespace zel::subsystem {
 
 std::string Account::Text() const {
-  return ZELString(std::u16string_view(authority)).toUtf8() + ":" +
-         ZELString(std::u16string_view(name)).toUtf8();
+  std::string text = ZELString(std::u16string_view(authority)).toUtf8();
+  return text.append(":").append(ZELString(std::u16string_view(name)).toUtf8());
 }
 
 Account Account::FromText(std::string_view text) {

@@ -45,7 +45,8 @@ int32_t AddOrUpdate(Context& ctx, Call& call, uint32_t count, const ZEL_ADMIN_US
                     Extend&& extend) {
   call.what = "add or update";
   for (uint32_t i = 0; i < count; ++i) {
-    call.what += " " + Account::FromRecord(users[i].accountName, users[i].accountAuthority).Text();
+    call.what.append(" ").append(
+        Account::FromRecord(users[i].accountName, users[i].accountAuthority).Text());
   }
   call.what += ":";
   if (const int32_t denied =
@@ -66,9 +67,9 @@ int32_t AddOrUpdate(Context& ctx, Call& call, uint32_t count, const ZEL_ADMIN_US
     if (found != 0 && found != kNoSuchAdministrator) return found;
     Administrator admin = Merged(found == 0 ? &stored : nullptr, users[i]);
     extend(i, admin);
-    const int32_t written = found == 0 ? ctx.admins.Update(admin) : ctx.admins.Put(&admin);
+    const int32_t written = found == 0 ? ctx.admins.Update(admin) : ctx.admins.Insert(&admin);
     if (written != 0) return written;
-    call.what += (found == 0 ? " updated " : " added ") + UIDText(admin.uid);
+    call.what.append(found == 0 ? " updated " : " added ").append(UIDText(admin.uid));
   }
   return scope.Commit();
 }
@@ -109,10 +110,10 @@ int32_t DeleteUser(Context& ctx, Call& call) {
   if (scope.status() != 0) return scope.status();
   call.what = "deleted";
   for (uint32_t i = 0; i < request.count; ++i) {
-    call.what += " " + UIDText(request.uids[i]);
+    call.what.append(" ").append(UIDText(request.uids[i]));
     Administrator gone;
     if (const int32_t found = ctx.admins.Find(request.uids[i], &gone)) return found;
-    call.what += " (" + gone.account.Text() + ")";
+    call.what.append(" (").append(gone.account.Text()).append(")");
     if (const int32_t removed = ctx.admins.Remove(request.uids[i])) return removed;
   }
   const int32_t committed = scope.Commit();
@@ -134,7 +135,7 @@ int32_t ChangeAdministrator(Context& ctx, Call& call, uint64_t uid, Change&& cha
   if (scope.status() != 0) return scope.status();
   Administrator admin;
   if (const int32_t found = ctx.admins.Find(uid, &admin)) return found;
-  call.what += " (" + admin.account.Text() + ")";
+  call.what.append(" (").append(admin.account.Text()).append(")");
   change(admin);
   if (const int32_t updated = ctx.admins.Update(admin)) return updated;
   return scope.Commit();
@@ -362,8 +363,10 @@ int32_t GetUsersDNs(Context& ctx, Call& call) {
 
 // --- 31 AddDefaultUser, 83 AddDefaultUser2: (account name, authority[, option]) ------------------
 int32_t SetDefaultUser(Context& ctx, Call& call, const DefaultUser& user) {
-  call.what = "default user " + Account{user.second, user.first}.Text() + " option " +
-              std::to_string(user.option);
+  call.what = "default user ";
+  call.what.append(Account{user.second, user.first}.Text())
+      .append(" option ")
+      .append(std::to_string(user.option));
   if (const int32_t denied = ctx.authoriser.Require(call.caller, Privilege::kManageDefaultUser)) {
     return denied;
   }

@@ -46,11 +46,48 @@ int32_t AdministratorStore::Any(bool* any) {
   return listed;
 }
 
+bool AdministratorStore::CacheFresh() {
+  if (perRequest_ && stampRead_) return cache_.usable;
+  stampRead_ = true;
+  ZEL_DIR_ChangeStamp now;
+  const bool known = directory_.ChangeStamp(&now) == 0 && !now.inScope;
+  if (known && cache_.usable && now == cache_.stamp) return true;
+  cache_.byUID.clear();
+  cache_.byAccount.clear();
+  cache_.stamp = now;
+  cache_.usable = known;
+  return false;
+}
+
+void AdministratorStore::Forget() {
+  cache_.byUID.clear();
+  cache_.byAccount.clear();
+  cache_.usable = false;
+}
+
+void AdministratorStore::Remember(const Administrator& admin) {
+  if (!cache_.usable) return;  // what a transaction reads may still be rolled back
+  cache_.byUID[admin.uid] = admin;
+  cache_.byAccount[admin.account.Text()] = admin.uid;
+}
+
+void AdministratorStore::RememberAbsent(const Account& account) {
+  if (cache_.usable) cache_.byAccount[account.Text()] = 0;
+}
+
 int32_t AdministratorStore::Find(uint64_t uid, Administrator* out) {
   if (const int32_t opened = Open()) return opened;
+  if (CacheFresh()) {
+    const auto cached = cache_.byUID.find(uid);
+    if (cached != cache_.byUID.end()) {
+      *out = cached->second;
+      return 0;
+    }
+  }
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;
   if (entry.GetContextID() != context_) return kNoSuchAdministrator;
+  Remember(entry.admin);
   *out = std::move(entry.admin);
   return 0;
 }
@@ -58,8 +95,19 @@ int32_t AdministratorStore::Find(uint64_t uid, Administrator* out) {
 int32_t AdministratorStore::FindByAccount(const Account& account, Administrator* out) {
   if (!account.Valid()) return kNoSuchAdministrator;
   if (const int32_t opened = Open()) return opened;
+  if (CacheFresh()) {
+    const auto cached = cache_.byAccount.find(account.Text());
+    if (cached != cache_.byAccount.end()) {
+      if (cached->second == 0) return kNoSuchAdministrator;
+      *out = cache_.byUID.at(cached->second);
+      return 0;
+    }
+  }
   AdministratorEntry entry(&directory_, account, context_);
-  if (const int32_t loaded = Load(entry)) return loaded;
+  const int32_t loaded = Load(entry);
+  if (loaded == kNoSuchAdministrator) RememberAbsent(account);
+  if (loaded != 0) return loaded;
+  Remember(entry.admin);
   *out = std::move(entry.admin);
   return 0;
 }
@@ -108,6 +156,7 @@ int32_t AdministratorStore::List(std::vector<Administrator>* out) {
 }
 
 int32_t AdministratorStore::Put(Administrator* admin) {
+  Forget();
   if (!admin->account.Valid()) return kInvalidAccount;
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, admin->account, context_);
@@ -122,7 +171,21 @@ int32_t AdministratorStore::Put(Administrator* admin) {
   return 0;
 }
 
+int32_t AdministratorStore::Insert(Administrator* admin) {
+  Forget();
+  if (!admin->account.Valid()) return kInvalidAccount;
+  if (const int32_t opened = Open()) return opened;
+  AdministratorEntry entry(&directory_, admin->account, context_);
+  entry.admin = *admin;
+  entry.admin.credential.clear();
+  const int32_t added = entry.Add();
+  if (added != 0) return added == zel::dir::kEntryExists ? kInternalError : added;
+  admin->uid = entry.GetUID();
+  return 0;
+}
+
 int32_t AdministratorStore::Update(const Administrator& admin) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, admin.uid);
   if (const int32_t loaded = Load(entry)) return loaded;
@@ -136,6 +199,7 @@ int32_t AdministratorStore::Update(const Administrator& admin) {
 }
 
 int32_t AdministratorStore::SetCredential(uint64_t uid, const std::string& hash) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;
@@ -145,6 +209,7 @@ int32_t AdministratorStore::SetCredential(uint64_t uid, const std::string& hash)
 }
 
 int32_t AdministratorStore::Remove(uint64_t uid) {
+  Forget();
   if (const int32_t opened = Open()) return opened;
   AdministratorEntry entry(&directory_, uid);
   if (const int32_t loaded = Load(entry)) return loaded;

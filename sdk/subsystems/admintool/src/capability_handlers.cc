@@ -89,7 +89,7 @@ int32_t DeleteCapabilityObjectsInDB(Context& ctx, Call& call) {
     object.DeleteAllValues(kCapabilities);
     if (const int32_t updated = object.Update()) return updated;
   }
-  call.what += " of " + std::to_string(holders.size()) + " objects";
+  call.what.append(" of ").append(std::to_string(holders.size())).append(" objects");
   return scope.Commit();
 }
 

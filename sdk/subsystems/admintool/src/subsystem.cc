@@ -52,6 +52,7 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
   RegisterAuditHandlers(table_);
   RegisterCredentialHandlers(table_);
   RegisterTreeHandlers(table_);
+  RegisterDirectoryHandlers(table_);
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
@@ -77,7 +78,7 @@ int32_t AdminToolSubsystem::Run(Call& call) {
     result = kInternalError;
   }
   if (entry->effect == Effect::kChanges) {
-    if (call.what.empty()) call.what = "-";
+    if (call.what.empty()) call.what.push_back('-');  // (an assign trips GCC 12's -Wrestrict)
     Audit(call.caller, call.request.GetEventID(), call.what, result);
   }
   return result;
@@ -102,6 +103,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
                                    ZEL_BUF_EventBuffer** reply) {
   *reply = nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
+  admins_.NewRequest();
   ZEL_BUF_BufferReader in(const_cast<ZEL_BUF_EventBuffer*>(&request), 0);
   ZEL_BUF_EventBuffer fields(request.GetEventID(), kReplyVersion, 0);
   Call call{caller, request, in, fields, {}, {}};

@@ -2,6 +2,8 @@
 // name, survives reopening, and keeps the credential slot apart from the other fields.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "src/admin_entry.h"
 #include "zel/directory/testing/temp_store.h"
 #include "zel/directory/transaction.h"
@@ -108,6 +110,55 @@ TEST_F(AdminStoreTest, MissingAndInvalidAreSaid) {
        kInvalidAccount},
   };
   for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
+}
+
+TEST_F(AdminStoreTest, WhatIsKeptFromEarlierReadsFollowsEveryChange) {
+  // Two connections to one store, as two servers of a farm (or a restore behind our back).
+  ZEL_PS_LDAPSAL here(host_), there(host_);
+  AdministratorStore admins(here), other(there);
+  Administrator alice = Alice();
+  ASSERT_EQ(admins.Put(&alice), 0);
+  Administrator seen;
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    std::vector<uint32_t> privileges;  // what a read through `admins` sees afterwards
+    int32_t found;
+  } steps[] = {
+      {"read twice, nothing changed", [] {}, {2, 1, 4000}, 0},
+      {"changed through another connection",
+       [&] {
+         Administrator a = alice;
+         a.privileges = {9};
+         ASSERT_EQ(other.Update(a), 0);
+       },
+       {9},
+       0},
+      {"changed here, then rolled back",
+       [&] {
+         ZEL_DIR_Transaction scope(&here);
+         Administrator a = alice;
+         a.privileges = {7};
+         ASSERT_EQ(admins.Update(a), 0);
+         ASSERT_EQ(admins.Find(alice.uid, &seen), 0);  // read inside: not kept
+         EXPECT_EQ(seen.privileges, std::vector<uint32_t>{7});
+       },
+       {9},
+       0},
+      {"removed through another connection",
+       [&] { ASSERT_EQ(other.Remove(alice.uid), 0); },
+       {},
+       kNoSuchAdministrator},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    for (int read = 0; read < 2; ++read) {
+      seen = Administrator{};
+      EXPECT_EQ(admins.Find(alice.uid, &seen), step.found) << step.name;
+      EXPECT_EQ(admins.FindByAccount(alice.account, &seen), step.found) << step.name;
+      EXPECT_EQ(seen.privileges, step.privileges) << step.name;
+    }
+  }
 }
 
 TEST(AdminEntryForms, FolderBytesThatDoNotHoldWhatTheyClaimAreRefused) {

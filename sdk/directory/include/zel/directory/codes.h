@@ -38,5 +38,11 @@ inline constexpr int32_t kMalformedName = static_cast<int32_t>(0x8003000Bu);
 inline constexpr int32_t kReservedName = static_cast<int32_t>(0x8003000Cu);
 // A text value ("css") holds a NUL before its end; the entry is not written.
 inline constexpr int32_t kInvalidValue = static_cast<int32_t>(0x8003000Du);
+// The store location's backend does not do this: an "ldap://", "ldaps://" or "ldapi://"
+// location (no LDAP backend yet), or a transaction scope over "farm:", where every write is a
+// request of its own.
+inline constexpr int32_t kNotSupported = static_cast<int32_t>(0x8003000Eu);
+// The farm server's reply to a "farm:" operation does not read as that operation's reply.
+inline constexpr int32_t kBadReply = static_cast<int32_t>(0x8003000Fu);
 
 }  // namespace zel::dir

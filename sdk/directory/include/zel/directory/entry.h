@@ -96,9 +96,9 @@ class ZEL_DIRECTORY_API ZEL_DIR_Entry {
 
   // The stored entry this object names: by UID (in its context once a load has told it), or by
   // DN in its context; of its class either way. Anything else is kNoSuchEntry.
-  int32_t locate(zel::dir::Store& store, int64_t* id);
-  // Loads the stored entry `id` into this object and maps it.
-  int32_t loadStored(int64_t id);
+  int32_t locate(zel::dir::Store& store, uint64_t* uid);
+  // Loads the stored entry `uid` into this object and maps it.
+  int32_t loadStored(zel::dir::Store& store, uint64_t uid);
   // Takes a stored entry read already (by a search) and maps it.
   void fill(zel::dir::StoredEntry&& stored);
   const Value* nextValue(const char16_t* attribute, bool first);

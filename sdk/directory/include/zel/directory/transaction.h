@@ -33,7 +33,8 @@ class ZEL_DIRECTORY_API ZEL_DIR_Transaction {
   ~ZEL_DIR_Transaction();
 
   // 0 when the scope is open (begun, or joined); else why it is not (kNoStore, kStoreReadOnly,
-  // kStoreError), and every write through the service then answers as it would without it.
+  // kStoreError; kNotSupported over `farm:`, where each write is a request of its own), and
+  // every write through the service then answers as it would without it.
   int32_t status() const { return status_; }
   // Ends the scope. An inner scope answers 0 (or the failure seen so far); the outermost one
   // commits and answers 0, or rolls back and answers the first failed write's code (or

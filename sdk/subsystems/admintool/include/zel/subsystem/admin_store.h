@@ -6,9 +6,16 @@
 // Every operation answers 0 or a code: kNoSuchAdministrator, kInvalidAccount, or the
 // directory's own code (passed on). Writes made while a ZEL_DIR_Transaction is open on the
 // directory join it.
+//
+// Lookups by UID and account keep what they read while the directory's change stamp stays the
+// same (and no transaction is open); any change, here or by another process, empties that
+// cache. A host that calls NewRequest before each request has the stamp read once per request
+// (every write through this store empties the cache and stops keeping until the next request);
+// otherwise it is read at every lookup.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +64,11 @@ class AdministratorStore {
 
   // Binds (creating when missing) the subsystem's context; every other operation does it first.
   int32_t Open();
+  // A request begins: the next lookup reads the change stamp again.
+  void NewRequest() {
+    perRequest_ = true;
+    stampRead_ = false;
+  }
 
   // Whether any administrator exists.
   int32_t Any(bool* any);
@@ -70,6 +82,8 @@ class AdministratorStore {
   // Adds `admin` (its uid is set), or, when its account is an administrator already, replaces
   // that one's fields but its credential (admin->uid becomes the existing UID).
   int32_t Put(Administrator* admin);
+  // Adds `admin` (its uid is set), whose account is no administrator yet (else kInternalError).
+  int32_t Insert(Administrator* admin);
   // Replaces the fields of the administrator `admin.uid` (account and credential stay).
   int32_t Update(const Administrator& admin);
   // Replaces the credential slot of `uid` (an opaque hash; empty clears it).
@@ -84,8 +98,23 @@ class AdministratorStore {
   uint32_t context() const { return context_; }
 
  private:
+  // Whether what the cache holds is still what the store holds; empties it when not.
+  bool CacheFresh();
+  void Remember(const Administrator& admin);
+  void RememberAbsent(const Account& account);
+  // A write through this store: nothing kept is trusted until the stamp is read again.
+  void Forget();
+
   ZEL_PS_LDAPSAL& directory_;
   uint32_t context_ = 0;  // 0 until bound
+  bool perRequest_ = false;
+  bool stampRead_ = false;  // in this request
+  struct Cache {
+    ZEL_DIR_ChangeStamp stamp;
+    bool usable = false;  // the stamp was read, outside any transaction
+    std::map<uint64_t, Administrator> byUID;
+    std::map<std::string, uint64_t> byAccount;  // text form -> UID; 0: no administrator
+  } cache_;
 };
 
 }  // namespace zel::subsystem

@@ -95,6 +95,7 @@ void RegisterCapabilityHandlers(DispatchTable& table);  // capability objects (7
 void RegisterAuditHandlers(DispatchTable& table);       // the audit query: audit_handlers.cc
 void RegisterCredentialHandlers(DispatchTable& table);  // credentials: credential_handlers.cc
 void RegisterTreeHandlers(DispatchTable& table);        // tree and folders: tree_handlers.cc
+void RegisterDirectoryHandlers(DispatchTable& table);   // `farm:` store: directory_handlers.cc
 
 // Throws ZEL_BUF_ReadException (kMalformed) when the request holds bytes after its fields.
 void ExpectEnd(const ZEL_BUF_BufferReader& in);

@@ -25,6 +25,9 @@ class DirectoryUnderTest {
 struct Backend {
   std::string name;  // the suite's instance name: letters and digits
   std::function<std::unique_ptr<DirectoryUnderTest>()> make;
+  // Whether several writes can be held in one transaction scope (else a scope answers
+  // kNotSupported).
+  bool holdsScopes = true;
 };
 inline void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 
@@ -41,7 +44,7 @@ class SqliteDirectory final : public DirectoryUnderTest {
 };
 
 inline Backend SqliteBackend() {
-  return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); }};
+  return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); }, true};
 }
 
 // The backends the store suite runs on: defined once by each test program that runs it.

@@ -1,4 +1,4 @@
-#include "store.h"
+#include "sqlite_store.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,7 +11,8 @@ namespace {
 
 // Another process may hold the write lock; wait this long before giving up.
 constexpr int kBusyTimeoutMs = 5000;
-constexpr int kSchemaVersion = 2;
+// 3: the change log.
+constexpr int kSchemaVersion = 3;
 
 constexpr const char* kSchema = R"sql(
   CREATE TABLE IF NOT EXISTS contexts (
@@ -40,7 +41,18 @@ constexpr const char* kSchema = R"sql(
     PRIMARY KEY (entry, attribute, position)
   ) WITHOUT ROWID;
   CREATE INDEX IF NOT EXISTS values_by_text ON attribute_values(attribute, text, entry);
+  CREATE TABLE IF NOT EXISTS changes (
+    number  INTEGER PRIMARY KEY AUTOINCREMENT,
+    context INTEGER NOT NULL,
+    kind    INTEGER NOT NULL,
+    uid     INTEGER NOT NULL,
+    dn      TEXT NOT NULL
+  );
+  CREATE INDEX IF NOT EXISTS changes_by_context ON changes(context, number);
 )sql";
+
+// Most changes one changesSince answers.
+constexpr uint32_t kMaxChangesAtOnce = 1000;
 
 bool Exec(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -120,8 +132,8 @@ std::vector<uint8_t> Statement::columnBlob(int index) {
   return data == nullptr ? std::vector<uint8_t>() : std::vector<uint8_t>(data, data + bytes);
 }
 
-int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
-  std::unique_ptr<Store> store;
+int32_t SqliteStore::Open(const std::string& path, std::unique_ptr<Store>* out) {
+  std::unique_ptr<SqliteStore> store;
   int32_t status = Connect(path, &store);
   int64_t version = 0;
   if (status == 0) status = store->schemaVersion(&version);
@@ -141,7 +153,7 @@ int32_t Store::Open(const std::string& path, std::unique_ptr<Store>* out) {
   return status;
 }
 
-int32_t Store::Connect(const std::string& path, std::unique_ptr<Store>* out) {
+int32_t SqliteStore::Connect(const std::string& path, std::unique_ptr<SqliteStore>* out) {
   sqlite3* db = nullptr;
   const int flags =
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
@@ -149,7 +161,7 @@ int32_t Store::Connect(const std::string& path, std::unique_ptr<Store>* out) {
     sqlite3_close(db);
     return kStoreError;
   }
-  out->reset(new Store(db));
+  out->reset(new SqliteStore(db));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   // Settings of this connection only: neither writes to the file. NORMAL syncing keeps every
   // committed write across a crash of the process (not of the machine's power).
@@ -158,7 +170,7 @@ int32_t Store::Connect(const std::string& path, std::unique_ptr<Store>* out) {
              : kStoreError;
 }
 
-int32_t Store::schemaVersion(int64_t* version) {
+int32_t SqliteStore::schemaVersion(int64_t* version) {
   Statement read = prepare("PRAGMA user_version");
   if (read.step() != SQLITE_ROW) return kStoreError;
   *version = read.columnInt(0);
@@ -167,8 +179,10 @@ int32_t Store::schemaVersion(int64_t* version) {
 
 // Creating or migrating is the one time opening writes. WAL (kept in the file) lets readers in
 // other processes go on while one process writes; it cannot be switched on inside a transaction.
-// The version is read again under the write lock: another process may have been first.
-int32_t Store::createSchema() {
+// The version is read again under the write lock: another process may have been first. Every
+// table is created only when missing, so an older store gains what it lacks (version 2: the
+// change log, which starts empty: its entries' earlier history was never kept).
+int32_t SqliteStore::createSchema() {
   if (readOnly()) return kStoreReadOnly;
   if (!Exec(db_, "PRAGMA journal_mode=WAL;")) return kStoreError;
   int32_t status = begin();
@@ -185,12 +199,12 @@ int32_t Store::createSchema() {
   return status;
 }
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   sqlite3_close(db_);
 }
 
-Statement Store::prepare(const char* sql) {
+Statement SqliteStore::prepare(const char* sql) {
   sqlite3_stmt*& cached = statements_[sql];
   if (cached == nullptr &&
       sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &cached, nullptr) != SQLITE_OK) {
@@ -199,69 +213,104 @@ Statement Store::prepare(const char* sql) {
   return Statement(cached);
 }
 
-int32_t Store::begin() {
-  if (readOnly()) return kStoreReadOnly;
-  Statement stmt = prepare("BEGIN IMMEDIATE");
-  return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
-}
-
-int32_t Store::commit() {
-  Statement stmt = prepare("COMMIT");
-  return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
-}
-
-void Store::rollback() { Exec(db_, "ROLLBACK"); }
-
-int32_t Store::enterScope() {
-  if (scopeDepth_ == 0) {
-    if (const int32_t begun = begin()) return begun;
-    scopeFailure_ = 0;
-  }
-  ++scopeDepth_;
+int32_t SqliteStore::bindContext(std::u16string_view key, bool byName, uint32_t* id) {
+  Statement lookup = prepare(byName ? "SELECT id FROM contexts WHERE name = ?1"
+                                    : "SELECT id FROM contexts WHERE dn = ?1");
+  lookup.bind(1, key);
+  const int stepped = lookup.step();
+  if (stepped == SQLITE_DONE) return kNoSuchContext;
+  if (stepped != SQLITE_ROW) return kStoreError;
+  *id = static_cast<uint32_t>(lookup.columnInt(0));
   return 0;
 }
 
-int32_t Store::leaveScope(bool commit) {
-  if (!commit) failScope(kStoreError);
-  if (--scopeDepth_ > 0) return scopeFailure_;
-  if (scopeFailure_ != 0) {
-    rollback();
-    return scopeFailure_;
-  }
-  if (this->commit() == 0) return 0;
-  rollback();  // a failed COMMIT leaves the transaction open
-  return kStoreError;
+int32_t SqliteStore::createContext(std::u16string_view name, std::u16string_view dn) {
+  // One statement: a context that exists with the same DN is not an error, so processes that
+  // race to create it all succeed.
+  Statement insert =
+      prepare("INSERT INTO contexts(name, dn) VALUES(?1, ?2) ON CONFLICT(name) DO NOTHING");
+  insert.bind(1, name).bind(2, dn);
+  if (insert.step() != SQLITE_DONE) return readOnly() ? kStoreReadOnly : kStoreError;
+  Statement check = prepare("SELECT dn = ?2 FROM contexts WHERE name = ?1");
+  check.bind(1, name).bind(2, dn);
+  if (check.step() != SQLITE_ROW) return kStoreError;
+  return check.columnInt(0) != 0 ? 0 : kContextConflict;
 }
 
-int32_t Store::findByDN(uint32_t context, std::u16string_view dn, std::u16string_view className,
-                        int64_t* id) {
+int32_t SqliteStore::contextName(uint32_t id, std::u16string* name) {
+  Statement lookup = prepare("SELECT name FROM contexts WHERE id = ?1");
+  lookup.bind(1, static_cast<int64_t>(id));
+  const int stepped = lookup.step();
+  if (stepped == SQLITE_DONE) return kNoSuchContext;
+  if (stepped != SQLITE_ROW) return kStoreError;
+  *name = lookup.columnText(0);
+  return 0;
+}
+
+int32_t SqliteStore::begin() {
+  if (readOnly()) return kStoreReadOnly;
+  Statement stmt = prepare("BEGIN IMMEDIATE");
+  pending_.clear();
+  return stmt.step() == SQLITE_DONE ? 0 : kStoreError;
+}
+
+int32_t SqliteStore::commit() {
+  Statement stmt = prepare("COMMIT");
+  if (stmt.step() != SQLITE_DONE) return kStoreError;
+  // Told only now, so a listener never hears of a change that was rolled back. A listener
+  // may unsubscribe others (or itself): each is looked up again.
+  std::vector<std::pair<uint32_t, Change>> committed = std::move(pending_);
+  pending_.clear();
+  for (const auto& [context, change] : committed) {
+    for (uint32_t next = 0;;) {
+      const auto found = listeners_.lower_bound(next);
+      if (found == listeners_.end()) break;
+      next = found->first + 1;
+      if (found->second.context == context) {
+        const ChangeListener listener = found->second.listener;
+        listener(context, change);
+      }
+    }
+  }
+  return 0;
+}
+
+void SqliteStore::rollback() {
+  Exec(db_, "ROLLBACK");
+  pending_.clear();
+}
+
+int32_t SqliteStore::findByDN(uint32_t context, std::u16string_view dn, EntryHead* head) {
   Statement find = prepare("SELECT id, class FROM entries WHERE context = ?1 AND dn = ?2");
   find.bind(1, static_cast<int64_t>(context)).bind(2, dn);
   const int stepped = find.step();
   if (stepped == SQLITE_DONE) return kNoSuchEntry;
   if (stepped != SQLITE_ROW) return kStoreError;
-  if (find.columnText(1) != className) return kNoSuchEntry;
-  *id = find.columnInt(0);
+  *head = EntryHead{UIDOf(find.columnInt(0)), context, find.columnText(1)};
   return 0;
 }
 
-int32_t Store::checkID(int64_t id, uint32_t context, std::u16string_view className) {
+int32_t SqliteStore::findByUID(uint64_t uid, EntryHead* head) {
+  const int64_t id = IDOf(uid);
+  if (id == 0) return kNoSuchEntry;
   Statement find = prepare("SELECT context, class FROM entries WHERE id = ?1");
   find.bind(1, id);
   const int stepped = find.step();
   if (stepped == SQLITE_DONE) return kNoSuchEntry;
   if (stepped != SQLITE_ROW) return kStoreError;
-  const bool inContext = context == 0 || find.columnInt(0) == static_cast<int64_t>(context);
-  return inContext && find.columnText(1) == className ? 0 : kNoSuchEntry;
+  *head = EntryHead{uid, static_cast<uint32_t>(find.columnInt(0)), find.columnText(1)};
+  return 0;
 }
 
-int32_t Store::load(int64_t id, StoredEntry* entry) {
+int32_t SqliteStore::load(uint64_t uid, StoredEntry* entry) {
+  const int64_t id = IDOf(uid);
+  if (id == 0) return kNoSuchEntry;
   Statement head = prepare("SELECT context, dn, class FROM entries WHERE id = ?1");
   head.bind(1, id);
   const int stepped = head.step();
   if (stepped == SQLITE_DONE) return kNoSuchEntry;
   if (stepped != SQLITE_ROW) return kStoreError;
-  entry->id = id;
+  entry->uid = uid;
   entry->context = static_cast<uint32_t>(head.columnInt(0));
   entry->dn = head.columnText(1);
   entry->className = head.columnText(2);
@@ -280,7 +329,7 @@ int32_t Store::load(int64_t id, StoredEntry* entry) {
   return row == SQLITE_DONE ? 0 : kStoreError;
 }
 
-int32_t Store::insertValues(int64_t id, const std::vector<StoredValue>& values) {
+int32_t SqliteStore::insertValues(int64_t id, const std::vector<StoredValue>& values) {
   Statement insert = prepare(
       "INSERT INTO attribute_values(entry, attribute, position, type_name, type_code, data, "
       "text) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
@@ -304,8 +353,23 @@ int32_t Store::insertValues(int64_t id, const std::vector<StoredValue>& values) 
   return 0;
 }
 
-int32_t Store::insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
-                      const std::vector<StoredValue>& values, int64_t* id, std::u16string* madeDN) {
+int32_t SqliteStore::logChange(int64_t id, Change::Kind kind) {
+  Statement log = prepare(
+      "INSERT INTO changes(context, kind, uid, dn) SELECT context, ?2, ?3, dn FROM entries "
+      "WHERE id = ?1 RETURNING number, context, dn");
+  log.bind(1, id).bind(2, static_cast<int64_t>(kind)).bind(3, static_cast<int64_t>(UIDOf(id)));
+  const int stepped = log.step();
+  if (stepped == SQLITE_DONE) return kNoSuchEntry;  // no such entry: nothing logged
+  if (stepped != SQLITE_ROW) return kStoreError;
+  pending_.emplace_back(static_cast<uint32_t>(log.columnInt(1)),
+                        Change{static_cast<uint64_t>(log.columnInt(0)), static_cast<uint8_t>(kind),
+                               UIDOf(id), log.columnText(2)});
+  return log.step() == SQLITE_DONE ? 0 : kStoreError;
+}
+
+int32_t SqliteStore::insert(uint32_t context, std::u16string_view dn, std::u16string_view className,
+                            const std::vector<StoredValue>& values, uint64_t* uid,
+                            std::u16string* madeDN) {
   const ZELString name{std::u16string(dn)};
   Statement add = prepare(
       "INSERT INTO entries(context, dn, parent, class) VALUES (?1, ?2, ?3, ?4) "
@@ -318,29 +382,38 @@ int32_t Store::insert(uint32_t context, std::u16string_view dn, std::u16string_v
   add.bind(3, name.parentDistinguishedName().view()).bind(4, className);
   if (add.step() != SQLITE_DONE) return kStoreError;
   if (sqlite3_changes(db_) == 0) return kEntryExists;
-  *id = sqlite3_last_insert_rowid(db_);
+  const int64_t id = sqlite3_last_insert_rowid(db_);
+  *uid = UIDOf(id);
   *madeDN = std::u16string(dn);
   if (dn.empty()) {
-    *madeDN = u"@" + Hex(UIDOf(*id), 16);
+    *madeDN = u"@" + Hex(*uid, 16);
     Statement rename = prepare("UPDATE entries SET dn = ?2 WHERE id = ?1");
-    rename.bind(1, *id).bind(2, *madeDN);
+    rename.bind(1, id).bind(2, *madeDN);
     if (rename.step() != SQLITE_DONE) return kStoreError;
   }
-  return insertValues(*id, values);
+  int32_t status = insertValues(id, values);
+  if (status == 0) status = logChange(id, Change::kAdded);
+  return status;
 }
 
-int32_t Store::replaceValues(int64_t id, const std::vector<std::u16string>& attributes,
-                             const std::vector<StoredValue>& values) {
+int32_t SqliteStore::replaceValues(uint64_t uid, const std::vector<std::u16string>& attributes,
+                                   const std::vector<StoredValue>& values) {
+  const int64_t id = IDOf(uid);
   Statement clear = prepare("DELETE FROM attribute_values WHERE entry = ?1 AND attribute = ?2");
   for (const std::u16string& attribute : attributes) {
     clear.bind(1, id).bind(2, attribute);
     if (clear.step() != SQLITE_DONE) return kStoreError;
     clear.reset();
   }
-  return insertValues(id, values);
+  int32_t status = insertValues(id, values);
+  if (status == 0) status = logChange(id, Change::kUpdated);
+  return status;
 }
 
-int32_t Store::remove(int64_t id) {
+int32_t SqliteStore::remove(uint64_t uid) {
+  const int64_t id = IDOf(uid);
+  // Logged first, while the entry's context and DN can still be read.
+  if (const int32_t logged = logChange(id, Change::kDeleted)) return logged;
   Statement erase = prepare("DELETE FROM entries WHERE id = ?1");
   erase.bind(1, id);
   if (erase.step() != SQLITE_DONE) return kStoreError;
@@ -350,51 +423,71 @@ int32_t Store::remove(int64_t id) {
 namespace {
 
 // The search statements: one level (the parent is the base) or the whole subtree (the parent is
-// the base or below it; an empty base takes the whole context), each with or without a filter.
-// Filtered forms are driven from the value index (CROSS JOIN keeps that order): the entries that
-// hold the value are few, the siblings they are among may be many.
+// the base or below it; an empty base takes the whole context), each with or without a filter,
+// each whole or as a page. Filtered forms are driven from the value index (CROSS JOIN keeps that
+// order): the entries that hold the value are few, the siblings they are among may be many. A
+// page picks its entries first (after a DN, up to a limit), so that the limit counts entries,
+// not their values.
 #define ZEL_SEARCH_COLUMNS \
   "SELECT e.id, e.dn, e.class, v.attribute, v.type_name, v.type_code, v.data "
 #define ZEL_SEARCH_FILTERED                                                                  \
   "FROM (SELECT DISTINCT entry FROM attribute_values WHERE attribute = ?3 AND text = ?4) m " \
-  "CROSS JOIN entries e ON e.id = m.entry LEFT JOIN attribute_values v ON v.entry = e.id "
-#define ZEL_SEARCH_ALL "FROM entries e LEFT JOIN attribute_values v ON v.entry = e.id "
+  "CROSS JOIN entries e ON e.id = m.entry "
+#define ZEL_SEARCH_ALL "FROM entries e "
+#define ZEL_SEARCH_VALUES "LEFT JOIN attribute_values v ON v.entry = e.id "
 #define ZEL_SEARCH_ONE_LEVEL "WHERE e.context = ?1 AND e.parent = ?2 "
 #define ZEL_SEARCH_SUBTREE                                               \
   "WHERE e.context = ?1 AND (coalesce(?2, '') = '' OR e.parent = ?2 OR " \
   "substr(e.parent, 1, length(?2) + 1) = ?2 || '/') "
 #define ZEL_SEARCH_ORDER "ORDER BY e.dn, v.attribute, v.position"
+#define ZEL_SEARCH_WHOLE(source, scope) \
+  ZEL_SEARCH_COLUMNS source ZEL_SEARCH_VALUES scope ZEL_SEARCH_ORDER
+#define ZEL_SEARCH_PAGE(source, scope)                                \
+  ZEL_SEARCH_COLUMNS "FROM (SELECT e.id, e.dn, e.class " source scope \
+                     "AND e.dn > ?5 ORDER BY e.dn LIMIT ?6) e " ZEL_SEARCH_VALUES ZEL_SEARCH_ORDER
 
-const char* SearchStatement(bool subtree, bool filtered) {
-  if (subtree) {
-    return filtered ? ZEL_SEARCH_COLUMNS ZEL_SEARCH_FILTERED ZEL_SEARCH_SUBTREE ZEL_SEARCH_ORDER
-                    : ZEL_SEARCH_COLUMNS ZEL_SEARCH_ALL ZEL_SEARCH_SUBTREE ZEL_SEARCH_ORDER;
-  }
-  return filtered ? ZEL_SEARCH_COLUMNS ZEL_SEARCH_FILTERED ZEL_SEARCH_ONE_LEVEL ZEL_SEARCH_ORDER
-                  : ZEL_SEARCH_COLUMNS ZEL_SEARCH_ALL ZEL_SEARCH_ONE_LEVEL ZEL_SEARCH_ORDER;
-}
+// By [subtree][filtered][paged].
+constexpr const char* kSearches[2][2][2] = {
+    {{ZEL_SEARCH_WHOLE(ZEL_SEARCH_ALL, ZEL_SEARCH_ONE_LEVEL),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_ALL, ZEL_SEARCH_ONE_LEVEL)},
+     {ZEL_SEARCH_WHOLE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_ONE_LEVEL),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_ONE_LEVEL)}},
+    {{ZEL_SEARCH_WHOLE(ZEL_SEARCH_ALL, ZEL_SEARCH_SUBTREE),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_ALL, ZEL_SEARCH_SUBTREE)},
+     {ZEL_SEARCH_WHOLE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_SUBTREE),
+      ZEL_SEARCH_PAGE(ZEL_SEARCH_FILTERED, ZEL_SEARCH_SUBTREE)}},
+};
 
 #undef ZEL_SEARCH_COLUMNS
 #undef ZEL_SEARCH_FILTERED
 #undef ZEL_SEARCH_ALL
+#undef ZEL_SEARCH_VALUES
 #undef ZEL_SEARCH_ONE_LEVEL
 #undef ZEL_SEARCH_SUBTREE
 #undef ZEL_SEARCH_ORDER
+#undef ZEL_SEARCH_WHOLE
+#undef ZEL_SEARCH_PAGE
 
 }  // namespace
 
-int32_t Store::search(uint32_t context, std::u16string_view base, bool subtree,
-                      std::u16string_view attribute, std::u16string_view text,
-                      std::vector<StoredEntry>* matches) {
-  Statement search = prepare(SearchStatement(subtree, !attribute.empty()));
-  search.bind(1, static_cast<int64_t>(context)).bind(2, base);
-  if (!attribute.empty()) search.bind(3, attribute).bind(4, text);
+int32_t SqliteStore::search(const SearchQuery& query, std::vector<StoredEntry>* matches) {
+  const bool filtered = !query.attribute.empty();
+  const bool paged = query.limit != 0 || !query.after.empty();
+  Statement search = prepare(kSearches[query.subtree][filtered][paged]);
+  search.bind(1, static_cast<int64_t>(query.context)).bind(2, query.base);
+  if (filtered) search.bind(3, query.attribute).bind(4, query.text);
+  if (paged) {
+    search.bind(5, query.after).bind(6, query.limit == 0 ? int64_t{-1} : int64_t{query.limit});
+  }
   int row;
+  int64_t last = 0;
   while ((row = search.step()) == SQLITE_ROW) {
     const int64_t id = search.columnInt(0);
-    if (matches->empty() || matches->back().id != id) {
+    if (last != id) {
       if (search.columnText(1).find(u'\0') != std::u16string::npos) return kStoreError;
-      matches->push_back(StoredEntry{id, context, search.columnText(1), search.columnText(2), {}});
+      matches->push_back(
+          StoredEntry{UIDOf(id), query.context, search.columnText(1), search.columnText(2), {}});
+      last = id;
     }
     if (search.columnType(3) != SQLITE_NULL) {  // an entry without values joins one NULL row
       matches->back().values.push_back(StoredValue{search.columnText(3), search.columnText(4),
@@ -403,6 +496,56 @@ int32_t Store::search(uint32_t context, std::u16string_view base, bool subtree,
     }
   }
   return row == SQLITE_DONE ? 0 : kStoreError;
+}
+
+int32_t SqliteStore::changeNumber(uint32_t context, uint64_t* number) {
+  Statement last = prepare("SELECT max(number) FROM changes WHERE context = ?1");
+  last.bind(1, static_cast<int64_t>(context));
+  if (last.step() != SQLITE_ROW) return kStoreError;
+  *number = static_cast<uint64_t>(last.columnInt(0));  // NULL (no change yet) reads as 0
+  return 0;
+}
+
+int32_t SqliteStore::changesSince(uint32_t context, uint64_t since, uint32_t maxCount,
+                                  std::vector<Change>* changes, bool* more) {
+  const uint32_t count =
+      maxCount == 0 || maxCount > kMaxChangesAtOnce ? kMaxChangesAtOnce : maxCount;
+  Statement read = prepare(
+      "SELECT number, kind, uid, dn FROM changes WHERE context = ?1 AND number > ?2 "
+      "ORDER BY number LIMIT ?3");
+  // One more than asked tells whether others follow.
+  read.bind(1, static_cast<int64_t>(context)).bind(2, static_cast<int64_t>(since));
+  read.bind(3, int64_t{count} + 1);
+  *more = false;
+  int row;
+  while ((row = read.step()) == SQLITE_ROW) {
+    if (changes->size() == count) {
+      *more = true;
+      break;
+    }
+    changes->push_back(Change{static_cast<uint64_t>(read.columnInt(0)),
+                              static_cast<uint8_t>(read.columnInt(1)),
+                              static_cast<uint64_t>(read.columnInt(2)), read.columnText(3)});
+  }
+  return row == SQLITE_DONE || row == SQLITE_ROW ? 0 : kStoreError;
+}
+
+int32_t SqliteStore::subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) {
+  *subscription = ++lastSubscription_;
+  listeners_.emplace(*subscription, Listener{context, std::move(listener)});
+  return 0;
+}
+
+int32_t SqliteStore::changeStamp(ZEL_DIR_ChangeStamp* stamp) {
+  Statement version = prepare("PRAGMA data_version");
+  if (version.step() != SQLITE_ROW) return kStoreError;
+  stamp->commitsElsewhere = static_cast<uint64_t>(version.columnInt(0));
+  stamp->changesHere = static_cast<uint64_t>(sqlite3_total_changes64(db_));
+  return 0;
+}
+
+int32_t SqliteStore::unsubscribe(uint32_t subscription) {
+  return listeners_.erase(subscription) != 0 ? 0 : kInvalidArgument;
 }
 
 std::u16string TextForm(const StoredValue& value) {

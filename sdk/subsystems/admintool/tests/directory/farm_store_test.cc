@@ -1,0 +1,282 @@
+// The `farm:` store: the directory's store suite runs on it, and what only the farm server
+// decides: who may do what, which contexts are reached, how searches page.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "farm_directory.h"
+#include "zel/admintool/zel_admintoolsal.h"
+#include "zel/directory/codes.h"
+#include "zel/directory/entry.h"
+#include "zel/protocol/farm_directory.h"
+#include "zel/protocol/result_reply.h"
+#include "zel/subsystem/admin_store.h"
+#include "zel/subsystem/codes.h"
+
+namespace zel::dir::testing {
+std::vector<Backend> BackendsUnderTest() { return {zel::subsystem::testing::FarmBackend()}; }
+}  // namespace zel::dir::testing
+
+namespace zel::subsystem {
+namespace {
+
+namespace proto = zel::protocol;
+using testing::FarmDirectory;
+using zel::dir::Change;
+using zel::dir::StoredEntry;
+
+// Sends `request` from console `uid` as it is and reads the reply into *reply: the reply's
+// result; *size (when given) the reply's payload size.
+template <class Request, class Reply>
+int32_t Ask(FarmDirectory& farm, uint16_t uid, const Request& request, Reply* reply,
+            uint32_t* size = nullptr, uint16_t eventID = Request::kEventID) {
+  auto* event = new ZEL_BUF_EventBuffer(eventID, ZELVersion(1, 0), 0);
+  event->SetSrcSubsystemUID(uid);
+  event->SetDestSubsystemUID(proto::kAdminToolSubsystemUID);
+  proto::Encode(request, *event);
+  ZEL_BUF_EventBuffer* answer = nullptr;
+  const int32_t sent = farm.Farm().Send(event, &answer);
+  if (sent < 0) return sent;
+  std::unique_ptr<ZEL_BUF_EventBuffer> owned(answer);
+  if (size != nullptr) *size = owned->GetSize();
+  ZEL_BUF_BufferReader in(owned.get(), 0);
+  proto::Decode(in, *reply);
+  EXPECT_EQ(in.GetRemaining(), 0u);
+  return reply->result;
+}
+
+class FarmStoreTest : public ::testing::Test {
+ protected:
+  FarmStoreTest() {
+    ZEL_PS_LDAPSAL& owner = farm_.Directory();
+    EXPECT_EQ(owner.CreateDataContext(u"AdminToolObjectContext", u"N/AdminTool/Objects"), 0);
+    EXPECT_EQ(owner.CreateDataContext(u"AdminToolIconContext", u"N/AdminTool/Icons"), 0);
+    EXPECT_EQ(owner.BindLDAP(u"&AdminToolObjectContext", objects_), 0);
+    EXPECT_EQ(owner.BindLDAP(u"&AdminToolIconContext", icons_), 0);
+    // Administrators, kept where the server keeps them.
+    AdministratorStore admins(farm_.ServerDirectory());
+    for (auto& [name, privileges, uid] :
+         {std::tuple{u"alice", std::vector<uint32_t>{1}, &alice_},
+          std::tuple{u"carol", std::vector<uint32_t>{1, 4}, &carol_}}) {
+      Administrator admin;
+      admin.account = Account{u"unix", name};
+      admin.privileges = privileges;
+      EXPECT_EQ(admins.Put(&admin), 0);
+      *uid = admin.uid;
+    }
+    EXPECT_EQ(farm_.ServerDirectory().BindLDAP(u"&ZelAdministratorContext", administrators_), 0);
+  }
+  ZEL_PS_LDAPSAL& Owner() { return farm_.Directory(); }
+  ZEL_PS_LDAPSAL& Bob() { return farm_.Console(6, "unix:bob"); }  // no administrator
+  ZEL_PS_LDAPSAL& Alice() { return farm_.Console(7, "unix:alice"); }
+  ZEL_PS_LDAPSAL& Carol() { return farm_.Console(8, "unix:carol"); }
+
+  // The names below the context's root, as the server's own directory reads them.
+  std::vector<std::u16string> StoredBelow(uint32_t context) {
+    std::vector<StoredEntry> entries;
+    EXPECT_EQ(zel::dir::SearchPage(farm_.ServerDirectory(), context, u"", false, u"", u"", u"", 0,
+                                   &entries),
+              0);
+    std::vector<std::u16string> names;
+    for (const StoredEntry& entry : entries) names.push_back(entry.dn);
+    return names;
+  }
+
+  FarmDirectory farm_;
+  uint32_t objects_ = 0, icons_ = 0, administrators_ = 0;
+  uint64_t alice_ = 0, carol_ = 0;
+};
+
+TEST_F(FarmStoreTest, CallersAreRefusedByPrivilegeContextAndOperation) {
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Owner(), u"kept", objects_).Add(), 0);
+  uint32_t aliceWatches = 0;
+  ASSERT_EQ(zel::dir::Subscribe(
+                Alice(), objects_, [](uint32_t, const Change&) {}, &aliceWatches),
+            0);
+  using zel::dir::kNoSuchEntry;
+  const struct {
+    const char* what;
+    std::function<int32_t()> run;
+    int32_t code;
+  } cases[] = {
+      {"no administrator binds",
+       [&] {
+         uint32_t id = 0;
+         return Bob().BindLDAP(u"&AdminToolObjectContext", id);
+       },
+       kAccessDenied},
+      {"no administrator reads a change number",
+       [&] {
+         uint64_t number = 0;
+         return zel::dir::ChangeNumber(Bob(), objects_, &number);
+       },
+       kAccessDenied},
+      {"binding the administrators' context by name",
+       [&] {
+         uint32_t id = 0;
+         return Alice().BindLDAP(u"&ZelAdministratorContext", id);
+       },
+       kNotSupported},
+      {"binding it by its DN",
+       [&] {
+         uint32_t id = 0;
+         return Alice().BindLDAP(u"ZelFarm/Administrators", id);
+       },
+       kNotSupported},
+      {"creating a context of one's own",
+       [&] { return Owner().CreateDataContext(u"Mine", u"Mine"); }, kNotSupported},
+      {"adding to the administrators' context by its ID",
+       [&] { return ZEL_DIR_BaseEntry(&Owner(), u"x", administrators_).Add(); }, kNotSupported},
+      {"reading an administrator's entry by its UID",
+       [&] { return ZEL_DIR_Entry(&Owner(), alice_, u"zelAdministrator").Sync(); }, kNoSuchEntry},
+      {"searching the administrators' context",
+       [&] {
+         uint32_t count = 0;
+         return ZEL_DIR_SearchHelper(&Owner(), 1, ZELString(), administrators_, ZELString(), u"*")
+             .Search(count);
+       },
+       kNotSupported},
+      {"following the administrators' context",
+       [&] {
+         uint32_t subscription = 0;
+         return zel::dir::Subscribe(
+             Owner(), administrators_, [](uint32_t, const Change&) {}, &subscription);
+       },
+       kNotSupported},
+      {"read-farm alone creates the library's root context",
+       [&] { return Alice().CreateDataContext(u"AdminToolContext", u"N/AdminTool"); },
+       kAccessDenied},
+      {"read-farm alone adds an object",
+       [&] { return ZEL_DIR_BaseEntry(&Alice(), u"mine", objects_).Add(); }, kAccessDenied},
+      {"read-farm alone deletes an object",
+       [&] { return ZEL_DIR_BaseEntry(&Alice(), u"kept", objects_).DelEntry(); }, kAccessDenied},
+      {"manage-icons adds an object",
+       [&] { return ZEL_DIR_BaseEntry(&Carol(), u"mine", objects_).Add(); }, kAccessDenied},
+      {"manage-icons adds an icon", [&] { return ZEL_DIR_BaseEntry(&Carol(), u"i", icons_).Add(); },
+       0},
+      {"ending another console's subscription",
+       [&] { return zel::dir::Unsubscribe(Carol(), aliceWatches); }, kInvalidRequest},
+      {"an operation nobody answers (the notification, sent as a request)",
+       [&] {
+         proto::DirChangedNotification changed;
+         proto::ResultReply reply;
+         return Ask(farm_, 7, changed, &reply, nullptr, proto::event::kDirChanged);
+       },
+       kNotSupported},
+      {"a change stamp, which a console cannot be told",
+       [&] {
+         ZEL_DIR_ChangeStamp stamp;
+         return Owner().ChangeStamp(&stamp);
+       },
+       zel::dir::kNotSupported},
+      {"a search cookie that is not the server's",
+       [&] {
+         proto::DirSearchRequest search;
+         search.context = objects_;
+         search.cookie = {9, 0, 0};
+         proto::DirSearchReply reply;
+         return Ask(farm_, 7, search, &reply);
+       },
+       kInvalidRequest},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.run(), c.code) << c.what;
+  // Nothing refused was written.
+  EXPECT_EQ(StoredBelow(objects_), std::vector<std::u16string>{u"kept"});
+  EXPECT_EQ(StoredBelow(icons_), std::vector<std::u16string>{u"i"});
+}
+
+// Searches come back in pages that each fit one event; the directory reads them all.
+TEST_F(FarmStoreTest, SearchesPageWithinOneEventAndTheDirectoryReadsEveryPage) {
+  constexpr int kEntries = 40;
+  const std::vector<uint8_t> bulk(256 * 1024, 0x5A);  // 40 of them: 10 MiB, over two events
+  std::vector<std::u16string> made;
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string name = "entry" + std::to_string(100 + i);
+    made.emplace_back(name.begin(), name.end());
+    ZEL_DIR_BaseEntry entry(&Owner(), ZELString(made.back()), objects_);
+    entry.AddValue(u"bits", u"bin", 1, bulk.data(), static_cast<uint32_t>(bulk.size()));
+    ASSERT_EQ(entry.Add(), 0);
+  }
+  // The directory over farm: delivers every match, values whole.
+  ZEL_DIR_SearchHelper all(&Owner(), 1, ZELString(), objects_, ZELString(), u"*");
+  uint32_t count = 0;
+  ASSERT_EQ(all.Search(count), 0);
+  EXPECT_EQ(count, static_cast<uint32_t>(kEntries));
+  ZELString name;
+  ZEL_DIR_BaseEntry found(&Owner(), ZELString(), objects_);
+  ASSERT_EQ(all.GetFirstEntry(name, found), 0);
+  uint32_t valueSize = 0;
+  EXPECT_EQ(found.GetValueCount(u"bits", valueSize), 0);
+  void* bits = nullptr;
+  ASSERT_EQ(found.MapVarySizeDataFromDir(u"bits", bits, valueSize), 0);
+  EXPECT_EQ(
+      std::vector<uint8_t>(static_cast<uint8_t*>(bits), static_cast<uint8_t*>(bits) + valueSize),
+      bulk);
+  found.FreeUserMemory(bits);
+
+  // Page by page, as the server answers: each within one event, each entry once, in order.
+  for (const uint32_t asked : {0u, 7u}) {
+    SCOPED_TRACE(asked);
+    proto::DirSearchRequest search;
+    search.context = objects_;
+    search.maxEntries = asked;
+    std::vector<std::u16string> seen;
+    int pages = 0;
+    do {
+      proto::DirSearchReply reply;
+      uint32_t size = 0;
+      ASSERT_EQ(Ask(farm_, 5, search, &reply, &size), 0);
+      EXPECT_LE(size, proto::kMaxPayload);
+      if (asked != 0 && !reply.cookie.empty()) {
+        EXPECT_EQ(reply.entries.size(), asked);
+      }
+      for (const proto::DirEntry& entry : reply.entries) seen.emplace_back(entry.dn.view());
+      search.cookie = reply.cookie;
+      ASSERT_LT(++pages, 100);
+    } while (!search.cookie.empty());
+    EXPECT_EQ(seen, made);
+    EXPECT_GE(pages, asked == 0 ? 3 : (kEntries + 6) / 7);
+  }
+}
+
+// The library on a console whose store is `farm:` binds its contexts and keeps its icons in the
+// server's store, never opening it.
+TEST_F(FarmStoreTest, TheLibraryKeepsItsIconsInTheServersStore) {
+  ZEL_AdminToolSAL::s_adminToolContext = ZELString();  // process-wide: bound anew
+  ZEL_AdminToolSAL::s_cid = ZEL_AdminToolSAL::s_objCid = 0;
+  ZEL_AdminToolSAL::s_iconCid = ZEL_AdminToolSAL::s_pluginCid = 0;
+  zel::rt::FarmSubsystem& console = farm_.Farm().AddSubsystem(9);
+  console.SetPeer("unix:carol", false);
+  console.SetNeighborhoodName(u"North");
+  zel::dir::testing::StoreAt farmStore("farm:");
+  console.Plugins().Offer(kZelDirectoryStoreInterface, &farmStore);
+  ZEL_AdminToolSAL sal(console);
+  std::vector<uint8_t> bits(640);
+  for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>(i * 7 + 1);
+  void* block = nullptr;
+  ASSERT_EQ(ZEL_BUF_Allocate_Debug(640, &block, "farm_store_test", __LINE__), 0);
+  std::memcpy(block, bits.data(), 640);
+  ZEL_AdminToolIcon icon(0x0007, u"Printer", 1, 640, static_cast<uint8_t*>(block));
+  ASSERT_EQ(sal.RegisterIcon(icon), 0);
+  ZEL_AdminToolIcon byUID(icon.getUID());
+  ASSERT_EQ(sal.GetIconByUID(byUID), 0);
+  EXPECT_TRUE(byUID.matches(bits.data(), 640));
+  // The icon entry is in the server's icon context (beside the name entry that finds it).
+  std::vector<StoredEntry> entries;
+  ASSERT_EQ(
+      zel::dir::SearchPage(farm_.ServerDirectory(), icons_, u"", true, u"", u"", u"", 0, &entries),
+      0);
+  int iconEntries = 0;
+  for (const StoredEntry& entry : entries) {
+    iconEntries += entry.className == u"CLASS-AdminToolIconClass" && entry.uid == icon.getUID();
+  }
+  EXPECT_EQ(iconEntries, 1);
+}
+
+}  // namespace
+}  // namespace zel::subsystem
