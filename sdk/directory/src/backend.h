@@ -114,6 +114,8 @@ class Store {
   virtual int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) = 0;
   // A change notification that reached the service's host (the `farm:` store takes them).
   virtual int32_t deliver(const ZEL_BUF_EventBuffer& notification);
+  // How long an operation waits for the store (a busy file, a server's answer).
+  virtual int32_t setTimeout(uint32_t milliseconds);
   // Reads the subscribed contexts' changes made elsewhere (other processes, other servers)
   // since the last look and tells their listeners, each change once. kNotSupported where the
   // backend cannot look (SQLite's readers use changesSince; `farm:` is told by the server).

@@ -285,7 +285,8 @@ int32_t LdapStore::connect() {
   ldap_set_option(ld_, LDAP_OPT_PROTOCOL_VERSION, &version);
   timeval networkTimeout{5, 0};
   ldap_set_option(ld_, LDAP_OPT_NETWORK_TIMEOUT, &networkTimeout);
-  timeval requestTimeout{30, 0};
+  timeval requestTimeout{static_cast<time_t>(timeoutMs_ / 1000),
+                         static_cast<suseconds_t>(timeoutMs_ % 1000) * 1000};
   ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &requestTimeout);
   ldap_set_option(ld_, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
 
@@ -762,6 +763,16 @@ int32_t LdapStore::subscribe(uint32_t context, ChangeListener listener, uint32_t
 int32_t LdapStore::unsubscribe(uint32_t subscription) {
   std::lock_guard<std::mutex> hold(listenersLock_);
   return listeners_.erase(subscription) == 1 ? 0 : kInvalidArgument;
+}
+
+int32_t LdapStore::setTimeout(uint32_t milliseconds) {
+  if (milliseconds == 0) return kInvalidArgument;
+  timeoutMs_ = milliseconds;
+  if (ld_ == nullptr) return 0;
+  timeval requestTimeout{static_cast<time_t>(timeoutMs_ / 1000),
+                         static_cast<suseconds_t>(timeoutMs_ % 1000) * 1000};
+  return ldap_set_option(ld_, LDAP_OPT_TIMEOUT, &requestTimeout) == LDAP_OPT_SUCCESS ? 0
+                                                                                     : kStoreError;
 }
 
 int32_t LdapStore::changeStamp(ZEL_DIR_ChangeStamp* /*stamp*/) { return kNotSupported; }

@@ -98,6 +98,8 @@ class LdapStore final : public Store {
   // kNotSupported: other servers change the store behind this one's back.
   int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) override;
 
+  // The time libldap waits for each answer (30 s until set).
+  int32_t setTimeout(uint32_t milliseconds) override;
   // Reads the change log of each subscribed context after the last change its listener heard.
   int32_t poll() override;
 
@@ -129,6 +131,7 @@ class LdapStore final : public Store {
 
   LdapLocation where_;
   LDAP* ld_ = nullptr;
+  uint32_t timeoutMs_ = 30000;
   uint64_t nextSequence_ = 0;
   uint64_t endSequence_ = 0;
   uint64_t lastChange_ = 0;

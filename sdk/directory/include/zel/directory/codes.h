@@ -53,5 +53,7 @@ inline constexpr int32_t kCredentialsRefused = static_cast<int32_t>(0x80030011u)
 inline constexpr int32_t kSchemaMissing = static_cast<int32_t>(0x80030012u);
 // No entry is at the base DN of the LDAP location.
 inline constexpr int32_t kBaseMissing = static_cast<int32_t>(0x80030013u);
+// No value of the attribute equals the one to delete.
+inline constexpr int32_t kNoSuchValue = static_cast<int32_t>(0x80030014u);
 
 }  // namespace zel::dir
