@@ -2,9 +2,17 @@
 // and base checked at the first operation, a server that goes away, UIDs of several servers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
@@ -55,11 +63,51 @@ namespace {
 
 using zel::dir::testing::FreshBase;
 using zel::dir::testing::LdapDirectory;
+using zel::dir::testing::Replica;
 using zel::dir::testing::Server;
 using zel::dir::testing::Slapd;
 
+// Waits (a generous 20 s) until `done` holds; whether it did.
+bool Eventually(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 int32_t Create(const std::string& location) {
   return LdapDirectory(location).Directory().CreateDataContext(u"Notes", u"Root/Notes");
+}
+
+std::set<std::string> NamesIn(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  const std::string all = text.str();
+  std::set<std::string> names;
+  const std::regex name("NAME '([A-Za-z]+)'");
+  for (auto it = std::sregex_iterator(all.begin(), all.end(), name); it != std::sregex_iterator();
+       ++it) {
+    names.insert((*it)[1]);
+  }
+  return names;
+}
+
+// The cn=config form of the schema defines what the slapd.conf form does, and loads.
+TEST(LdapSchema, BothFormsDefineTheSameAndLoad) {
+  const std::string conf = ZEL_LDAP_SCHEMA;
+  const std::string ldif = conf.substr(0, conf.size() - std::string("schema").size()) + "ldif";
+  EXPECT_EQ(NamesIn(conf).size(), 17u);  // 13 attribute types, 4 object classes
+  EXPECT_EQ(NamesIn(conf), NamesIn(ldif));
+  zel::rt::testing::TempFolder folder("zelschema");
+  std::ofstream(folder.File("config.ldif"))
+      << "dn: cn=config\nobjectClass: olcGlobal\ncn: config\n\n"
+      << "dn: cn=schema,cn=config\nobjectClass: olcSchemaConfig\ncn: schema\n\n"
+      << "include: file:///etc/ldap/schema/core.ldif\n\ninclude: file://" << ldif << "\n";
+  const std::string command =
+      "slapadd -n0 -F " + folder.Path() + " -l " + folder.File("config.ldif") + " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 // What is wrong with a location, its credentials or its server is said at the first operation.
@@ -165,6 +213,53 @@ TEST(LdapStore, ChangesMadeElsewhereAreToldOnce) {
   EXPECT_EQ(heard[1].dn, u"theirs");
   EXPECT_EQ(heard[1].uid, theirs.GetUID());
   EXPECT_EQ(heard[1].kind, zel::dir::Change::kAdded);
+}
+
+// Two providers of one replicated directory, a directory service on each: a change made through
+// A is read, and told once, through B; with B's server stopped A keeps serving, and B, back,
+// catches up with what it missed.
+TEST(LdapReplication, AChangeThroughOneProviderReachesTheOtherAndOneStoppedCatchesUp) {
+  const int portA = Slapd::FreePort(), portB = Slapd::FreePort();
+  Slapd a(ZEL_LDAP_SCHEMA, Replica{1, portA, portB}), b(ZEL_LDAP_SCHEMA, Replica{2, portB, portA});
+  const std::string base = a.NewBase("farm");
+  LdapDirectory throughA(a.Location(base) + ",x-server-id=1"),
+      throughB(b.Location(base) + ",x-server-id=2");
+  ZEL_PS_LDAPSAL& dirA = throughA.Directory();
+  ZEL_PS_LDAPSAL& dirB = throughB.Directory();
+  ASSERT_EQ(dirA.CreateDataContext(u"Notes", u"Root/Notes"), 0);
+  uint32_t notes = 0;
+  ASSERT_TRUE(Eventually([&] { return dirB.BindLDAP(u"&Notes", notes) == 0; }));
+
+  std::vector<zel::dir::Change> heard;
+  uint32_t subscription = 0;
+  ASSERT_EQ(dirB.SubscribeToDirChangeNotification(
+                notes, [&](uint32_t, const zel::dir::Change& change) { heard.push_back(change); },
+                subscription),
+            0);
+  uint64_t uid = 0;
+  ASSERT_EQ(dirA.AddEntry(notes, u"x", u"", {}, uid), 0);
+  ASSERT_TRUE(Eventually([&] {
+    EXPECT_EQ(dirB.DirChangeNotificationHelper(nullptr), 0);
+    return !heard.empty();
+  }));
+  ASSERT_EQ(dirB.DirChangeNotificationHelper(nullptr), 0);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0].uid, uid);
+  EXPECT_EQ(heard[0].dn, u"x");
+  EXPECT_EQ(dirB.DoesEntryExist(notes, u"x", u""), 0);
+
+  b.Stop();
+  EXPECT_EQ(dirB.DoesEntryExist(notes, u"x", u""), zel::dir::kServerUnreachable);
+  ASSERT_EQ(dirA.AddEntry(notes, u"y", u"", {}, uid), 0);
+  EXPECT_EQ(dirA.DelEntry(notes, u"x", u""), 0);
+  b.Start();
+  ASSERT_TRUE(Eventually([&] {
+    dirB.DirChangeNotificationHelper(nullptr);
+    return heard.size() >= 3;
+  }));
+  EXPECT_EQ(heard.size(), 3u);
+  EXPECT_EQ(dirB.DoesEntryExist(notes, u"y", u""), 0);
+  EXPECT_EQ(dirB.DoesEntryExist(notes, u"x", u""), zel::dir::kNoSuchEntry);
 }
 
 }  // namespace

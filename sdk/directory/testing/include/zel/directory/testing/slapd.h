@@ -2,6 +2,8 @@
 // configuration with the directory's schema, an ldapi socket in that folder and a free loopback
 // port, a root entry "o=zel"; stopped and removed with the object. Never the system's slapd.
 // Each test takes a fresh base below the root (NewBase), so tests share one server per process.
+// Two servers may be providers of one replicated directory (Replica): each copies the other's
+// writes (syncrepl, refreshAndPersist, multiprovider); only the first makes the root entry.
 #pragma once
 
 #include <fcntl.h>
@@ -23,10 +25,40 @@
 
 namespace zel::dir::testing {
 
+// A provider of a two-provider directory: its server ID, its port and its peer's.
+struct Replica {
+  int serverID = 0;
+  int port = 0;
+  int peerPort = 0;
+};
+
 class Slapd {
  public:
+  // A free loopback port, for a Replica.
+  static int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+    close(s);
+    return ntohs(address.sin_port);
+  }
+
+  Slapd(const std::string& schema, const Replica& replica) : schema_(schema), replica_(replica) {
+    setenv("LDAPNOINIT", "1", 1);
+    port_ = replica.port;
+    socket_ = folder_.File("ldapi");
+    std::ofstream(folder_.File("password")) << "secret\n";
+    std::ofstream(folder_.File("wrong")) << "not the password\n";
+    Configure();
+    Start();
+  }
   // `schema`: the schema file to include ("" for none, to see a server without it).
   explicit Slapd(const std::string& schema) : schema_(schema) {
+    setenv("LDAPNOINIT", "1", 1);  // the machine's ldap.conf and ~/.ldaprc play no part
     port_ = FreePort();
     socket_ = folder_.File("ldapi");
     std::ofstream(folder_.File("password")) << "secret\n";
@@ -96,17 +128,6 @@ class Slapd {
   const std::string& Folder() const { return folder_.Path(); }
 
  private:
-  static int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-    close(s);
-    return ntohs(address.sin_port);
-  }
   static std::string Escaped(const std::string& path) {
     std::string out;
     for (char c : path) out += c == '/' ? std::string("%2F") : std::string(1, c);
@@ -129,18 +150,29 @@ class Slapd {
     if (!schema_.empty()) conf << "include " << schema_ << "\n";
     conf << "pidfile " << folder_.File("slapd.pid") << "\nargsfile " << folder_.File("slapd.args")
          << "\nloglevel none\nsizelimit unlimited\nmodulepath /usr/lib/ldap\n"
-         << "moduleload back_mdb\nmoduleload syncprov\n"
-         // SASL EXTERNAL over ldapi: this process's user is the root user.
-         << "authz-regexp \"gidNumber=" << getgid() << "[+]uidNumber=" << getuid()
-         << ",cn=peercred,cn=external,cn=auth\" \"cn=admin,o=zel\"\n"
-         << "database mdb\nmaxsize 1073741824\nsuffix \"o=zel\"\nrootdn \"cn=admin,o=zel\"\n"
-         << "rootpw secret\ndirectory " << db << "\ndbnosync\n"
-         << "index objectClass eq\n";
+         << "moduleload back_mdb\nmoduleload syncprov\n";
+    if (replica_.serverID != 0) conf << "serverID " << replica_.serverID << "\n";
+    conf
+        // SASL EXTERNAL over ldapi: this process's user is the root user.
+        << "authz-regexp \"gidNumber=" << getgid() << "[+]uidNumber=" << getuid()
+        << ",cn=peercred,cn=external,cn=auth\" \"cn=admin,o=zel\"\n"
+        << "database mdb\nmaxsize 1073741824\nsuffix \"o=zel\"\nrootdn \"cn=admin,o=zel\"\n"
+        << "rootpw secret\ndirectory " << db << "\ndbnosync\n"
+        << "index objectClass eq\n";
     if (!schema_.empty()) {
       conf << "index zelParent,zelUID,zelText,zelChange,zelContextName,zelContextDN eq\n"
-           << "overlay syncprov\n";
+           << "index entryCSN,entryUUID eq\n";
     }
+    if (replica_.serverID != 0) {
+      conf << "syncrepl rid=" << 100 + replica_.serverID
+           << " provider=ldap://127.0.0.1:" << replica_.peerPort
+           << " bindmethod=simple binddn=\"cn=admin,o=zel\" credentials=secret"
+              " searchbase=\"o=zel\" type=refreshAndPersist retry=\"1 +\" timeout=1\n"
+           << "multiprovider on\n";
+    }
+    if (!schema_.empty()) conf << "overlay syncprov\n";
     conf.close();
+    if (replica_.serverID > 1) return;  // the root entry comes from the first provider
     Start();
     Add("dn: o=zel\nobjectClass: organization\no: zel\n");
     Stop();
@@ -148,6 +180,7 @@ class Slapd {
 
   zel::rt::testing::TempFolder folder_{"zelslapd"};
   std::string schema_;
+  Replica replica_;
   std::string socket_;
   int port_ = 0;
   pid_t pid_ = -1;
