@@ -44,6 +44,14 @@ constexpr uint16_t kEvents[] = {ev::kDeleteUser,
                                 ev::kGetAdminNameByUID,
                                 ev::kGetPrivilegesByBlob,
                                 ev::kAuditQuery,
+                                ev::kLogon2,
+                                ev::kGetVoAdminAccountsForTicket,
+                                ev::kSetCredential,
+                                ev::kUnlock,
+                                ev::kIssueTicket,
+                                ev::kLogout,
+                                ev::kExportCredentials,
+                                ev::kImportCredentials,
                                 999};
 constexpr struct {
   uint16_t uid;
@@ -68,6 +76,10 @@ struct Farm {
     zel::subsystem::Options options;
     options.pwhashLimits = zel::subsystem::PwhashLimits::kMin;
     options.clock = [] { return uint64_t{1'700'000'000'000}; };
+    zel::subsystem::FarmKeys keys;  // fixed, so tickets are issued and checked
+    keys.transport.fill(0x40);
+    keys.ticket.fill(0x80);
+    options.keys = keys;
     subsystem = std::make_unique<zel::subsystem::AdminToolSubsystem>(host, options);
     subsystem->Attach(host);
     for (const auto& caller : kCallers) {

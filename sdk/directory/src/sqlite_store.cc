@@ -263,14 +263,13 @@ int32_t SqliteStore::commit() {
   std::vector<std::pair<uint32_t, Change>> committed = std::move(pending_);
   pending_.clear();
   for (const auto& [context, change] : committed) {
-    for (uint32_t next = 0;;) {
-      const auto found = listeners_.lower_bound(next);
-      if (found == listeners_.end()) break;
-      next = found->first + 1;
+    for (auto found = listeners_.begin(); found != listeners_.end();) {
+      const uint32_t id = found->first;
       if (found->second.context == context) {
         const ChangeListener listener = found->second.listener;
         listener(context, change);
       }
+      found = listeners_.upper_bound(id);
     }
   }
   return 0;

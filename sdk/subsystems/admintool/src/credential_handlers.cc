@@ -61,7 +61,9 @@ int32_t Logon2(Context& ctx, Call& call) {
   if (zel::admintool::ReadMessage(call.in, read.request) != 0) return kInternalError;
   ExpectEnd(call.in);
   const std::string name = read.name.toUtf8();
-  call.what = "logon as " + name;
+  // The name is the caller's text: the audit keeps no more of it than a name needs.
+  constexpr std::size_t kMostAudited = 256;
+  call.what = "logon as " + name.substr(0, kMostAudited);
   Administrator admin;
   const int32_t checked =
       CheckPassword(ctx, call.caller, Account::FromText(name), read.password(), &admin);

@@ -13,20 +13,6 @@
 namespace zel::subsystem {
 namespace {
 
-using zel::secrets::HashLimits;
-
-HashLimits LimitsOf(PwhashLimits limits) {
-  switch (limits) {
-    case PwhashLimits::kMin:
-      return HashLimits::kMin;
-    case PwhashLimits::kInteractive:
-      return HashLimits::kInteractive;
-    case PwhashLimits::kModerate:
-      break;
-  }
-  return HashLimits::kModerate;
-}
-
 // The throttle counts per name as the caller gave it (one form of it), so that the delay
 // behaves alike for names that are an administrator's and names that are nobody's.
 std::string ThrottleKey(const Account& name) {
@@ -36,7 +22,7 @@ std::string ThrottleKey(const Account& name) {
 }  // namespace
 
 Credentials::Credentials(const Options& options)
-    : hasher_(LimitsOf(options.pwhashLimits)),
+    : hasher_(options.pwhashLimits),
       throttle_(options.clock ? zel::secrets::LogonThrottle::Clock(options.clock)
                               : zel::secrets::LogonThrottle::SteadyClock()) {
   if (options.keys) {

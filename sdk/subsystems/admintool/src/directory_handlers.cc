@@ -18,7 +18,8 @@
 //
 // - Subscribers are kept per context; after each committed change of a library context every
 //   subscriber of that context is posted kDirChanged (from UID 22 to the subscriber's UID). A
-//   subscriber that cannot be reached any more is forgotten.
+//   subscriber that cannot be reached any more, or whose connection closed, is forgotten.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,8 +41,11 @@ namespace {
 namespace proto = zel::protocol;
 
 constexpr uint8_t kCookieVersion = 1;
-// Entries read from the store at a time while a page fills.
-constexpr uint32_t kSearchChunk = 256;
+// Entries read from the store at a time while a page fills: few at first, then as many as the
+// room left would hold at the largest size seen, so that what is read beyond the page stays
+// small whatever the entries weigh.
+constexpr uint32_t kFirstChunk = 8;
+constexpr uint32_t kLargestChunk = 256;
 constexpr uint8_t kSubtreeScope = 2;  // ZEL_DIR_SearchHelper::kSubtree
 
 // The library's contexts (its directory Parts bind them by these names) and what changing
@@ -334,11 +338,18 @@ int32_t Search(Context& ctx, Call& call) {
   proto::DirSearchReply reply;
   uint64_t size = 4 + 4 + 4;
   bool more = true;
+  uint64_t largest = 0;
   for (bool full = false; !full;) {
+    uint64_t wanted = largest == 0 ? kFirstChunk : (proto::kMaxPayload - size) / largest + 1;
+    wanted = std::clamp<uint64_t>(wanted, kFirstChunk, kLargestChunk);
+    if (request.maxEntries != 0) {  // one more than fits tells whether others follow
+      wanted = std::min<uint64_t>(wanted, request.maxEntries - reply.entries.size() + 1);
+    }
     std::vector<zel::dir::StoredEntry> chunk;
-    const int32_t searched = zel::dir::SearchPage(
-        ctx.directory, request.context, std::u16string(request.baseDN.view()),
-        request.scope == kSubtreeScope, attribute, text, after, kSearchChunk, &chunk);
+    const int32_t searched =
+        zel::dir::SearchPage(ctx.directory, request.context, std::u16string(request.baseDN.view()),
+                             request.scope == kSubtreeScope, attribute, text, after,
+                             static_cast<uint32_t>(wanted), &chunk);
     if (searched != 0) return searched;
     for (const zel::dir::StoredEntry& entry : chunk) {
       if (request.maxEntries != 0 && reply.entries.size() == request.maxEntries) {
@@ -346,7 +357,9 @@ int32_t Search(Context& ctx, Call& call) {
         break;
       }
       proto::DirEntry wire = ToWire(entry);
-      const uint64_t grown = size + proto::EncodedSize(wire);
+      const uint64_t entrySize = proto::EncodedSize(wire);
+      largest = std::max(largest, entrySize);
+      const uint64_t grown = size + entrySize;
       if (grown + 1 + 2 * entry.dn.size() > proto::kMaxPayload) {
         if (reply.entries.empty()) return kReplyTooLarge;  // one entry alone does not fit
         full = true;
@@ -356,7 +369,7 @@ int32_t Search(Context& ctx, Call& call) {
       reply.entries.push_back(std::move(wire));
       after = entry.dn;
     }
-    if (!full && chunk.size() < kSearchChunk) {
+    if (!full && chunk.size() < wanted) {
       more = false;
       break;
     }
@@ -478,6 +491,10 @@ void RegisterDirectoryHandlers(DispatchTable& table) {
             [state](Context& ctx, Call& call) { return Subscribe(state, ctx, call); });
   table.Add(ev::kDirUnsubscribe, Effect::kReads,
             [state](Context& ctx, Call& call) { return Unsubscribe(state, ctx, call); });
+  table.OnConnectionClosed([state](uint64_t connection) {
+    std::erase_if(state->subscribers,
+                  [connection](const auto& item) { return item.second.connection == connection; });
+  });
 }
 
 }  // namespace zel::subsystem

@@ -1,8 +1,10 @@
 #include "zel/subsystem/admintool.h"
 
 #include <chrono>
+#include <exception>
 #include <utility>
 
+#include "zel/admintool/exceptions.h"
 #include "zel/runtime/codes.h"
 #include "zel/subsystem/codes.h"
 
@@ -45,8 +47,8 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
       audit_(directory_),
       notifier_(host),
       credentials_(options_),
-      context_{host_,       directory_, admins_,  sessions_,   authoriser_,
-               audit_,      notifier_,  options_, credentials_} {
+      context_{host_,  directory_, admins_,  sessions_,   authoriser_,
+               audit_, notifier_,  options_, credentials_} {
   RegisterAdminHandlers(table_);
   RegisterCapabilityHandlers(table_);
   RegisterAuditHandlers(table_);
@@ -74,7 +76,9 @@ int32_t AdminToolSubsystem::Run(Call& call) {
         e.reason() == ZEL_BUF_ReadException::Reason::kNoMemory ? kInternalError : kMalformedRequest;
   } catch (const ZEL_BUF_AppendException&) {
     result = kReplyTooLarge;
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // no storage, or a failure no handler foresaw
+    result = kInternalError;
+  } catch (const ::bad_alloc&) {  // the library's records without storage
     result = kInternalError;
   }
   if (entry->effect == Effect::kChanges) {
@@ -140,6 +144,7 @@ int32_t AdminToolSubsystem::Handle(const zel::rt::Caller& caller,
 void AdminToolSubsystem::ConnectionClosed(uint64_t connection) {
   std::lock_guard<std::mutex> lock(mutex_);
   sessions_.ConnectionClosed(connection);
+  table_.ConnectionClosed(connection);
 }
 
 }  // namespace zel::subsystem

@@ -47,6 +47,7 @@ class FarmDirectory final : public zel::dir::testing::DirectoryUnderTest {
   }
 
   zel::rt::InProcessFarm& Farm() { return farm_; }
+  AdminToolSubsystem& Subsystem() { return *subsystem_; }
   // The server's own view of its store (what a local program sees).
   ZEL_PS_LDAPSAL& ServerDirectory() { return local_; }
 

@@ -242,6 +242,36 @@ TEST_F(FarmStoreTest, SearchesPageWithinOneEventAndTheDirectoryReadsEveryPage) {
     EXPECT_EQ(seen, made);
     EXPECT_GE(pages, asked == 0 ? 3 : (kEntries + 6) / 7);
   }
+  // A page that takes the last entry exactly, or finds none, ends the search.
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Owner(), u"entry100/only", objects_).Add(), 0);
+  for (const auto& [base, asked, expected] :
+       {std::tuple{u"entry100", 1u, std::size_t{1}}, std::tuple{u"nowhere", 0u, std::size_t{0}}}) {
+    proto::DirSearchRequest search;
+    search.context = objects_;
+    search.baseDN = ZELString(base);
+    search.maxEntries = asked;
+    proto::DirSearchReply reply;
+    ASSERT_EQ(Ask(farm_, 5, search, &reply), 0);
+    EXPECT_EQ(reply.entries.size(), expected);
+    EXPECT_TRUE(reply.cookie.empty());
+  }
+}
+
+// A subscriber hears changes made by any console, once each, until its connection closes (every
+// caller of the in-process farm is on connection 0).
+TEST_F(FarmStoreTest, SubscribersHearOtherConsolesChangesUntilTheirConnectionCloses) {
+  std::vector<std::u16string> heard;
+  uint32_t subscription = 0;
+  ASSERT_EQ(zel::dir::Subscribe(
+                Alice(), icons_,
+                [&](uint32_t, const Change& change) { heard.push_back(change.dn); }, &subscription),
+            0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Carol(), u"by-carol", icons_).Add(), 0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Owner(), u"elsewhere", objects_).Add(), 0);
+  EXPECT_EQ(heard, std::vector<std::u16string>{u"by-carol"});
+  farm_.Subsystem().ConnectionClosed(0);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&Carol(), u"after", icons_).Add(), 0);
+  EXPECT_EQ(heard, std::vector<std::u16string>{u"by-carol"});
 }
 
 // The library on a console whose store is `farm:` binds its contexts and keeps its icons in the

@@ -83,15 +83,5 @@ TEST(PasswordHashTest, StoredHashesAreBoundedInCost) {
   for (const auto& [hash, stored] : rows) EXPECT_EQ(IsStoredHash(hash), stored) << hash;
 }
 
-TEST(PasswordHashTest, AHashOfOtherLimitsStillVerifiesAndAsksForARehash) {
-  PasswordHasher cheap(HashLimits::kMin);
-  PasswordHasher dear(HashLimits::kInteractive);
-  SecretBytes hash;
-  ASSERT_EQ(cheap.Hash("pw", &hash), HashResult::kOk);
-  EXPECT_TRUE(dear.Verify(hash, "pw"));
-  EXPECT_TRUE(dear.NeedsRehash(hash));
-  EXPECT_FALSE(cheap.NeedsRehash(hash));
-}
-
 }  // namespace
 }  // namespace zel::secrets

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zel/directory/service.h"
 #include "zel/protocol/grammar.h"
@@ -85,8 +86,17 @@ class DispatchTable {
   // Null for an event nobody registered.
   const Entry* Find(uint16_t eventID) const;
 
+  // What an area forgets when a connection closes (its subscriptions, say); called under the
+  // subsystem's lock, in the order added.
+  using ClosedHandler = std::function<void(uint64_t connection)>;
+  void OnConnectionClosed(ClosedHandler handler) { closed_.push_back(std::move(handler)); }
+  void ConnectionClosed(uint64_t connection) const {
+    for (const ClosedHandler& handler : closed_) handler(connection);
+  }
+
  private:
   std::map<uint16_t, Entry> entries_;
+  std::vector<ClosedHandler> closed_;
 };
 
 // One per area, each in its own file.

@@ -7,11 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "secrets/password_hash.h"
+
 namespace zel::subsystem {
 
 // How much memory and time a password hash costs (libsodium's OPSLIMIT/MEMLIMIT pairs): tests
-// use kMin, a default server kInteractive.
-enum class PwhashLimits { kMin, kInteractive, kModerate };
+// use kMin, a default server kInteractive. `--pwhash-limits` text: zel::secrets::ParseHashLimits.
+using PwhashLimits = zel::secrets::HashLimits;
 
 // The farm's two keys: the transport key (key ID 0x3A, the password cipher) and the ticket key.
 struct FarmKeys {
