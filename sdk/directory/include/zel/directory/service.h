@@ -1,5 +1,6 @@
 // The directory service: data contexts of the farm's directory, kept in the store the host
-// subsystem names: an embedded SQLite file, or (for a console) the farm server's store.
+// subsystem names: an embedded SQLite file, an LDAP directory server, or (for a console) the farm
+// server's store.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,9 @@ class ZEL_DIR_StoreLocation {
   // - "sqlite:PATH", a plain path or a "file:" URI: a SQLite store file, created when missing;
   //   a URI's "?mode=ro" opens it for reading only. A store that cannot be written is read;
   //   writes to it answer kStoreReadOnly.
-  // - "ldap://", "ldaps://", "ldapi://" URLs: kNotSupported (no LDAP backend yet).
+  // - "ldap://", "ldaps://", "ldapi://" URLs (RFC 4516, the path is the base DN): an LDAP
+  //   directory server with the directory's schema (docs/LDAP.md); kNotSupported in builds
+  //   without the LDAP backend (the portable core).
   // An empty location, "sqlite:" alone or anything after "farm:" is kInvalidArgument.
   virtual std::string StorePath() = 0;
 
