@@ -17,7 +17,7 @@ if [ "${1:-}" = "--seeds" ]; then
   exit 0
 fi
 harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_directory fuzz_protocol
-  fuzz_trace_file fuzz_control_file fuzz_describe fuzz_subsystem)
+  fuzz_trace_file fuzz_control_file fuzz_describe fuzz_subsystem fuzz_transport_frames)
 if [ "${1:-}" = "--coverage" ]; then
   corpora="${2:-fuzz/corpus}"
   for harness in "${harnesses[@]}"; do

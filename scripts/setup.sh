@@ -5,9 +5,10 @@ set -euo pipefail
 
 # The portable core needs only the compilers, GoogleTest, Google Benchmark and SQLite; the server
 # side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
-# libsystemd (socket activation, readiness), and OpenLDAP (the directory's LDAP backend: the client
-# library, and the server and tools its tests start privately).
+# libsystemd (socket activation, readiness); the transport's tests make their certificates with
+# the openssl command. OpenLDAP: the directory's LDAP backend (the client library), and the
+# server and tools its tests start privately.
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  libsodium-dev libboost-dev libssl-dev libsystemd-dev slapd ldap-utils libldap-dev)
+  libsodium-dev libboost-dev libssl-dev libsystemd-dev openssl slapd ldap-utils libldap-dev)
 source "$(dirname "$0")/packages.sh"
 ensure_packages setup "${packages[@]}"

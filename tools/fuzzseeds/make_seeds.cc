@@ -13,7 +13,8 @@
 
 namespace zel::fuzzseeds {
 void WriteProtocolSeeds(const std::filesystem::path& root);
-}
+void WriteTransportSeeds(const std::filesystem::path& root);
+}  // namespace zel::fuzzseeds
 
 namespace {
 
@@ -198,5 +199,6 @@ int main(int argc, char** argv) {
   Save(root / "fuzz_control_file", "through-a-file", 1, controlFile);
 
   zel::fuzzseeds::WriteProtocolSeeds(root);
+  zel::fuzzseeds::WriteTransportSeeds(root);
   return 0;
 }

@@ -47,6 +47,11 @@ ROWS = [
      ">= 0.5x raw inserts in one transaction"),
     ("Subsystem: EnumerateKeldraAdmins2 of 10,000", "BM_SubsystemEnumerateKeldraAdmins2/10000",
      "BM_EnumerateKeldraAdmins2_RawScanBaseline/10000", "within 3x a raw scan"),
+    ("Request round trip over a Unix socket, 64-byte payload (client, server, echo subsystem)",
+     "BM_TransportRoundTrip_Unix/real_time", "BM_RawPingPong_SocketPair/real_time",
+     "within 1.2x the raw ping-pong plus the in-process round trip"),
+    ("In-process round trip through the same echo subsystem", "BM_InProcessRoundTrip/real_time",
+     None, ""),
 ]
 
 UNITS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}

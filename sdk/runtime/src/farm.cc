@@ -54,13 +54,23 @@ FarmSubsystem* InProcessFarm::FindSubsystem(uint16_t uid) {
 }
 
 int32_t InProcessFarm::Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) {
+  if (request == nullptr) {
+    *reply = nullptr;
+    return kInvalidArgument;
+  }
+  return SendAs(CallerOf(*request), request, reply);
+}
+
+int32_t InProcessFarm::SendAs(const Caller& caller, ZEL_BUF_EventBuffer* request,
+                              ZEL_BUF_EventBuffer** reply) {
   std::unique_ptr<ZEL_BUF_EventBuffer> owned(request);
   *reply = nullptr;
+  if (request == nullptr) return kInvalidArgument;
   FarmSubsystem* target = FindSubsystem(request->GetDestSubsystemUID());
   if (target == nullptr) return kNoSuchSubsystem;
   if (!target->handler_) return kNotAccepted;
   ZEL_BUF_EventBuffer* answer = nullptr;
-  const int32_t result = target->handler_(CallerOf(*request), *request, &answer);
+  const int32_t result = target->handler_(caller, *request, &answer);
   if (result < 0) {
     delete answer;  // a failing handler's reply is never handed on
     return result;
@@ -71,16 +81,27 @@ int32_t InProcessFarm::Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** 
 }
 
 int32_t InProcessFarm::Post(ZEL_BUF_EventBuffer* event) {
+  if (event == nullptr) return kInvalidArgument;
+  return PostAs(CallerOf(*event), event);
+}
+
+int32_t InProcessFarm::PostAs(const Caller& caller, ZEL_BUF_EventBuffer* event) {
   std::unique_ptr<ZEL_BUF_EventBuffer> owned(event);
   if (event == nullptr) return kInvalidArgument;
   FarmSubsystem* target = FindSubsystem(event->GetDestSubsystemUID());
   if (target == nullptr) return kNoSuchSubsystem;
   if (target->postHandler_) {
-    target->postHandler_(CallerOf(*event), std::move(owned));
+    target->postHandler_(caller, std::move(owned));
     return kOk;
   }
   target->inbox_.push_back(std::move(owned));
   return kOk;
+}
+
+void InProcessFarm::ConnectionClosed(uint64_t connection) {
+  for (auto& [uid, subsystem] : subsystems_) {
+    if (subsystem->closedHandler_) subsystem->closedHandler_(connection);
+  }
 }
 
 Caller InProcessFarm::CallerOf(const ZEL_BUF_EventBuffer& event) {

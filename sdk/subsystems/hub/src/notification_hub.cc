@@ -38,8 +38,11 @@ class Delivering {
 }  // namespace
 
 bool IsNotification(uint16_t eventID) {
+  // The tree notifications, and the consoles' report of administrator UIDs they could not
+  // resolve: the farm acts on none of them; consoles that subscribed are told.
   return eventID == zel::protocol::event::kTreeOperation ||
-         eventID == zel::protocol::event::kContainerChange;
+         eventID == zel::protocol::event::kContainerChange ||
+         eventID == zel::protocol::event::kPostAdminNameUnResolved;
 }
 
 NotificationHub::~NotificationHub() = default;

@@ -25,4 +25,19 @@ inline constexpr int32_t kNoReply = static_cast<int32_t>(0x80010007u);
 // The destination subsystem accepts no requests.
 inline constexpr int32_t kNotAccepted = static_cast<int32_t>(0x80010008u);
 
+// Failures of the transport between a console and its farm server.
+// Nothing answers at the farm's address (no such socket file, connection refused, host
+// unreachable): the server is not running there.
+inline constexpr int32_t kServerGone = static_cast<int32_t>(0x80010009u);
+// The connection broke while the call was under way; whether the server acted on the request is
+// unknown. The next call connects again.
+inline constexpr int32_t kConnectionBroken = static_cast<int32_t>(0x8001000Au);
+// No answer came within the configured timeout (connecting, or waiting for a reply).
+inline constexpr int32_t kTimeout = static_cast<int32_t>(0x8001000Bu);
+// The other end refused: too many connections or requests in flight, a certificate it does not
+// accept or map, a privilege it does not grant, an address kind it does not allow.
+inline constexpr int32_t kRefused = static_cast<int32_t>(0x8001000Cu);
+// The other end speaks a protocol whose major version differs from ours.
+inline constexpr int32_t kVersionMismatch = static_cast<int32_t>(0x8001000Du);
+
 }  // namespace zel::rt

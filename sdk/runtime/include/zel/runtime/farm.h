@@ -32,6 +32,8 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   // Takes a one-way event addressed to this subsystem (instead of the inbox).
   using PostHandler =
       std::function<void(const Caller& caller, std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
+  // Told that a connection of the farm's server closed: what was kept for its callers can go.
+  using ConnectionClosedHandler = std::function<void(uint64_t connection)>;
 
   FarmSubsystem(InProcessFarm& farm, uint16_t uid);
   FarmSubsystem(const FarmSubsystem&) = delete;
@@ -48,6 +50,9 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   void SetRequestHandler(RequestHandler handler);
   void SetCallerRequestHandler(CallerRequestHandler handler) { handler_ = std::move(handler); }
   void SetPostHandler(PostHandler handler) { postHandler_ = std::move(handler); }
+  void SetConnectionClosedHandler(ConnectionClosedHandler handler) {
+    closedHandler_ = std::move(handler);
+  }
   // The identity that events sent from this subsystem carry to their target: the peer's account
   // text ("" for none) and whether it is the farm's owner. None until set.
   void SetPeer(std::string peer, bool owner);
@@ -68,6 +73,7 @@ class ZEL_RUNTIME_API FarmSubsystem final : public ZEL_PIF_ISubSystem {
   ZELString neighborhood_;
   CallerRequestHandler handler_;
   PostHandler postHandler_;
+  ConnectionClosedHandler closedHandler_;
   std::string peer_;
   bool owner_ = false;
   PluginRegistry plugins_;
@@ -92,6 +98,14 @@ class ZEL_RUNTIME_API InProcessFarm final : public EventTransport, public ZEL_PI
   int32_t Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) override;
   int32_t Post(ZEL_BUF_EventBuffer* event) override;
   int32_t PostEvent(ZEL_BUF_EventBuffer* event) override { return Post(event); }
+
+  // The same as Send and Post for a host that vouches for the caller itself (a server hands on
+  // what came over one of its connections). Subsystems are added before such calls begin;
+  // these may then come from several threads at once, so handlers must allow that.
+  int32_t SendAs(const Caller& caller, ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply);
+  int32_t PostAs(const Caller& caller, ZEL_BUF_EventBuffer* event);
+  // Tells every subsystem that has a handler for it that `connection` closed.
+  void ConnectionClosed(uint64_t connection);
 
  private:
   // Who `event` comes from: its source subsystem's peer identity, on connection 0.

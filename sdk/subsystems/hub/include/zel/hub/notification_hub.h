@@ -34,7 +34,7 @@ using Subscriber =
 // A subscription's number; never 0.
 using SubscriptionID = uint64_t;
 
-// Whether the hub relays events with this ID: 81 and 95.
+// Whether the hub relays events with this ID: 81, 95 and 97.
 bool IsNotification(uint16_t eventID);
 
 class NotificationHub {

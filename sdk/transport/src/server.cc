@@ -1,0 +1,676 @@
+// The server: acceptors, one session per connection, the event loop's threads.
+//
+// Threads: the event loop runs on `threads` threads. Each connection has a strand: its reads,
+// writes, timer, subscriptions and write queue are touched only there. A request's handler runs
+// on any loop thread (so one connection's requests are handled side by side), and its reply
+// goes back through the strand. One-way events are handed to their subsystem on the strand, in
+// the order they came. Publish may be called from any thread; it posts to each strand.
+#include "zel/transport/server.h"
+
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "channel.h"
+#include "zel/runtime/codes.h"
+#include "zel/transport/address.h"
+
+namespace zel::transport {
+namespace {
+
+using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
+
+// How much the body of a frame may grow per read beyond what came.
+constexpr uint32_t kReadChunk = 64u << 10;
+
+// The account of a Unix peer: "unix:LOGIN" (or "unix:#UID" for a UID without a login).
+std::string UnixLogin(int fd, uid_t* uid) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return {};
+  *uid = credentials.uid;
+  passwd entry{};
+  passwd* found = nullptr;
+  char text[1024];
+  if (getpwuid_r(credentials.uid, &entry, text, sizeof text, &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return "#" + std::to_string(credentials.uid);
+}
+
+// Raises the soft limit of open files to the hard one: each connection holds one.
+void RaiseFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
+
+class Session;
+
+class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
+ public:
+  Impl(zel::rt::InProcessFarm& farm, ServerOptions options)
+      : farm_(farm), options_(std::move(options)) {}
+
+  int32_t Start(std::string* error);
+  void Stop();
+  void Publish(const ZEL_BUF_EventBuffer& event);
+  void Log(const std::string& line) {
+    if (logHook_) logHook_(line);
+  }
+  void Forget(uint64_t id) {
+    std::lock_guard lock(mu_);
+    sessions_.erase(id);
+  }
+
+  zel::rt::InProcessFarm& farm_;
+  const ServerOptions options_;
+  Server::SubscribeHook subscribeHook_;
+  Server::LogHook logHook_;
+  asio::io_context io_;
+  std::optional<asio::ssl::context> tls_;
+  mutable std::mutex mu_;
+  std::map<uint64_t, std::weak_ptr<Session>> sessions_;
+  std::vector<std::string> listening_;
+  bool stopping_ = false;  // under mu_
+
+ private:
+  struct Listener {
+    Address address;
+    std::unique_ptr<asio::local::stream_protocol::acceptor> local;
+    std::unique_ptr<asio::ip::tcp::acceptor> tcp;
+    std::unique_ptr<asio::steady_timer> backoff;
+  };
+
+  int32_t Listen(const Address& address, std::string* error);
+  void Accept(Listener& listener);
+  void Accepted(Listener& listener, const error_code& error);
+  void Begin(std::unique_ptr<Channel> channel, asio::any_io_executor strand, Address::Kind kind);
+
+  std::vector<std::unique_ptr<Listener>> listeners_;
+  std::vector<std::string> unixPaths_;
+  std::vector<std::thread> threads_;
+  std::atomic<uint64_t> nextID_{1};
+  bool started_ = false;
+};
+
+// One console's connection.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(std::shared_ptr<Server::Impl> server, std::unique_ptr<Channel> channel,
+          asio::any_io_executor strand, uint64_t id, Address::Kind kind, bool overLimit)
+      : server_(std::move(server)),
+        channel_(std::move(channel)),
+        strand_(std::move(strand)),
+        timer_(strand_),
+        kind_(kind),
+        overLimit_(overLimit) {
+    caller_.connection = id;
+  }
+  ~Session() { server_->farm_.ConnectionClosed(caller_.connection); }
+
+  void Start();
+  // On the strand: a notification for every subscription that asks for this event.
+  void Notify(const std::shared_ptr<const ZEL_BUF_EventBuffer2>& event);
+  void PostNotify(std::shared_ptr<const ZEL_BUF_EventBuffer2> event) {
+    asio::post(strand_, [self = shared_from_this(), event] { self->Notify(event); });
+  }
+  void CloseOnStrand(const std::string& why) {
+    asio::post(strand_, [self = shared_from_this(), why] { self->Close(why); });
+  }
+
+ private:
+  // Runs a subsystem's handler on a loop thread. An exception must not end the thread (and with
+  // it the server): it becomes a failed call and a log line.
+  template <class Run>
+  static int32_t Guarded(Server::Impl& server, const char* what, Run run) {
+    try {
+      return run();
+    } catch (const std::bad_alloc&) {
+      server.Log(std::string(what) + " ran out of memory");
+      return zel::rt::kNoMemory;
+    } catch (...) {
+      server.Log(std::string(what) + " threw an exception");
+      return zel::rt::kNotAccepted;
+    }
+  }
+
+  void Identify();
+  void ReadMore();
+  void Read(const error_code& error, std::size_t count);
+  void Handle(Frame& frame);
+  void Greeted(const Frame& frame);
+  void Request(Frame& frame);
+  void Subscribe(const Frame& frame);
+  void Queue(EncodedFrame frame);
+  void WriteNext();
+  void Refuse(int32_t code, const std::string& message);
+  void Close(const std::string& why);
+  void ArmTimer();
+  void Wait(Clock::time_point at);
+
+  std::shared_ptr<Server::Impl> server_;
+  std::unique_ptr<Channel> channel_;
+  asio::any_io_executor strand_;
+  asio::steady_timer timer_;
+  Clock::time_point deadline_ = Clock::time_point::max();  // when the connection is dropped
+  const char* deadlineWhy_ = "read timeout";
+  Clock::time_point timerAt_ = Clock::time_point::max();  // when the timer fires next
+  Address::Kind kind_;
+  bool overLimit_;
+  zel::rt::Caller caller_;
+  FrameAssembler assembler_;
+  bool greeted_ = false;
+  bool closed_ = false;
+  bool closeAfterWrite_ = false;
+  Clock::time_point greetBy_;
+  std::deque<EncodedFrame> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool writing_ = false;
+  std::atomic<uint32_t> inFlight_{0};
+  std::map<uint32_t, SubscriptionRequest> subscriptions_;
+};
+
+void Session::Start() {
+  greetBy_ = Clock::now() + server_->options_.readTimeout;
+  ArmTimer();
+  channel_->Handshake([self = shared_from_this()](const error_code& error) {
+    if (error) return self->Close("TLS handshake failed: " + error.message());
+    self->Identify();
+  });
+}
+
+// Who is at the other end, as the channel vouches; then the hello is awaited.
+void Session::Identify() {
+  const ServerOptions& options = server_->options_;
+  if (kind_ == Address::Kind::kUnix) {
+    uid_t uid = 0;
+    const std::string login = UnixLogin(channel_->NativeHandle(), &uid);
+    if (!login.empty()) {
+      caller_.peer = "unix:" + login;
+      caller_.owner = !options.owner.empty() && login == options.owner;
+    }
+  } else if (kind_ == Address::Kind::kTls) {
+    const std::string subject = channel_->PeerSubject();
+    const auto mapped = options.certMap.find(subject);
+    if (mapped == options.certMap.end()) {
+      return Refuse(zel::rt::kRefused,
+                    "the certificate subject \"" + subject + "\" is not mapped to an account");
+    }
+    caller_.peer = mapped->second;
+  }
+  if (overLimit_) return Refuse(zel::rt::kRefused, "the server has too many connections");
+  ReadMore();
+}
+
+void Session::ReadMore() {
+  if (closed_ || closeAfterWrite_) return;
+  uint32_t room = 0;
+  uint8_t* at = assembler_.WritePointer(kReadChunk, &room);
+  channel_->ReadSome(at, room,
+                     [self = shared_from_this()](const error_code& error, std::size_t count) {
+                       self->Read(error, count);
+                     });
+}
+
+void Session::Read(const error_code& error, std::size_t count) {
+  if (closed_) return;
+  if (error) {
+    return Close(error == asio::error::eof ? "closed by the console" : error.message());
+  }
+  assembler_.Commit(static_cast<uint32_t>(count));
+  for (;;) {
+    const uint8_t* body = nullptr;
+    uint32_t size = 0;
+    const FrameAssembler::State state = assembler_.Next(&body, &size);
+    if (state == FrameAssembler::State::kNeedMore) break;
+    if (state != FrameAssembler::State::kFrameReady) {
+      return Refuse(zel::rt::kInvalidArgument, state == FrameAssembler::State::kTooLong
+                                                   ? "a frame is longer than the maximum"
+                                                   : "a frame is empty");
+    }
+    Frame frame;
+    const int32_t decoded = DecodeFrame(body, size, &frame);
+    if (decoded != zel::rt::kOk) return Refuse(decoded, "a frame is malformed");
+    Handle(frame);
+    if (closed_ || closeAfterWrite_) return;
+  }
+  ArmTimer();
+  ReadMore();
+}
+
+void Session::Handle(Frame& frame) {
+  if (!greeted_) {
+    if (frame.kind != FrameKind::kHello) return Refuse(zel::rt::kInvalidArgument, "no hello");
+    return Greeted(frame);
+  }
+  zel::rt::Caller caller = caller_;
+  switch (frame.kind) {
+    case FrameKind::kRequest:
+      return Request(frame);
+    case FrameKind::kPost:
+      caller.sourceUID = frame.event->GetSrcSubsystemUID();
+      Guarded(*server_, "a post handler", [&] {
+        server_->farm_.PostAs(caller, frame.event.release());
+        return zel::rt::kOk;
+      });
+      return;
+    case FrameKind::kSubscribe:
+      return Subscribe(frame);
+    case FrameKind::kUnsubscribe: {
+      const bool known = subscriptions_.erase(frame.subscription) == 1;
+      int32_t code = 0;
+      Queue(EncodeReply(frame.requestID, known ? zel::rt::kOk : zel::rt::kInvalidArgument, nullptr,
+                        &code));
+      return;
+    }
+    default:
+      return Refuse(zel::rt::kInvalidArgument,
+                    std::string("a console does not send ") + FrameKindName(frame.kind));
+  }
+}
+
+void Session::Greeted(const Frame& frame) {
+  const ServerOptions& options = server_->options_;
+  int32_t code = 0;
+  if (frame.magic != kFrameMagic) return Refuse(zel::rt::kInvalidArgument, "not a farm console");
+  if (frame.major != options.protocolMajor) {
+    const std::string message = "the console speaks protocol " + std::to_string(frame.major) + "." +
+                                std::to_string(frame.minor) + "; this server speaks " +
+                                std::to_string(options.protocolMajor) + "." +
+                                std::to_string(options.protocolMinor);
+    server_->Log("connection " + std::to_string(caller_.connection) + " refused: " + message);
+    Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kVersionMismatch,
+                      message, &code));
+    closeAfterWrite_ = true;
+    return;
+  }
+  greeted_ = true;
+  Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kOk, "", &code));
+}
+
+void Session::Request(Frame& frame) {
+  int32_t code = 0;
+  if (inFlight_.load() >= server_->options_.maxInFlight) {
+    // Refused at once rather than queued: the console sees it and can try again later.
+    return Queue(EncodeReply(frame.requestID, zel::rt::kRefused, nullptr, &code));
+  }
+  ++inFlight_;
+  zel::rt::Caller caller = caller_;
+  caller.sourceUID = frame.event->GetSrcSubsystemUID();
+  // Posted work always runs (the loop ends only when none is left), so the farm always takes
+  // the request over.
+  ZEL_BUF_EventBuffer* request = frame.event.release();
+  asio::defer(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
+    ZEL_BUF_EventBuffer* answer = nullptr;
+    const int32_t result = Guarded(*self->server_, "a request handler", [&] {
+      return self->server_->farm_.SendAs(caller, request, &answer);
+    });
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
+    int32_t encoded = 0;
+    EncodedFrame out = EncodeReply(id, result, reply.get(), &encoded);
+    if (!out) out = EncodeReply(id, encoded, nullptr, &encoded);  // a reply too large to send
+    auto shared = std::make_shared<EncodedFrame>(std::move(out));
+    asio::defer(self->strand_, [self, shared] {
+      --self->inFlight_;
+      self->Queue(std::move(*shared));
+    });
+  });
+}
+
+void Session::Subscribe(const Frame& frame) {
+  SubscriptionRequest asked{frame.subscription, frame.monitor, frame.eventIDs};
+  int32_t result = zel::rt::kOk;
+  if (server_->subscribeHook_) {
+    result = server_->subscribeHook_(caller_, asked);
+  } else if (asked.monitor && !caller_.owner) {
+    result = zel::rt::kRefused;
+  }
+  if (result >= 0) subscriptions_[asked.subscription] = std::move(asked);
+  int32_t code = 0;
+  Queue(EncodeReply(frame.requestID, result, nullptr, &code));
+}
+
+void Session::Notify(const std::shared_ptr<const ZEL_BUF_EventBuffer2>& event) {
+  if (closed_ || !greeted_) return;
+  const uint32_t id = event->GetEventID();
+  for (const auto& [subscription, asked] : subscriptions_) {
+    const bool wanted = asked.monitor || std::find(asked.eventIDs.begin(), asked.eventIDs.end(),
+                                                   id) != asked.eventIDs.end();
+    int32_t code = 0;
+    if (wanted) Queue(EncodeNotify(subscription, *event, &code));
+  }
+}
+
+void Session::Queue(EncodedFrame frame) {
+  if (closed_ || !frame) return;
+  queuedBytes_ += frame->GetSize();
+  if (queuedBytes_ > server_->options_.maxQueuedBytes) {
+    return Close("the console reads too slowly");
+  }
+  queue_.push_back(std::move(frame));
+  if (!writing_) WriteNext();
+}
+
+void Session::WriteNext() {
+  if (queue_.empty()) {
+    writing_ = false;
+    if (closeAfterWrite_) Close("refused");
+    return;
+  }
+  writing_ = true;
+  const ZEL_BUF_BinBuffer& front = *queue_.front();
+  channel_->Write(front.GetData(), front.GetSize(),
+                  [self = shared_from_this()](const error_code& error, std::size_t) {
+                    if (self->closed_) return;
+                    if (error) return self->Close("write failed: " + error.message());
+                    self->queuedBytes_ -= self->queue_.front()->GetSize();
+                    self->queue_.pop_front();
+                    self->WriteNext();
+                  });
+}
+
+// A refusal frame says why, then the connection closes: only this connection.
+void Session::Refuse(int32_t code, const std::string& message) {
+  server_->Log("connection " + std::to_string(caller_.connection) + " (" +
+               (caller_.peer.empty() ? "no identity" : caller_.peer) + ") refused: " + message);
+  int32_t encoded = 0;
+  Queue(EncodeRefusal(code, message, &encoded));
+  closeAfterWrite_ = true;
+  if (!writing_) Close(message);
+  ArmTimer();
+}
+
+void Session::Close(const std::string& why) {
+  if (closed_) return;
+  closed_ = true;
+  timer_.cancel();
+  channel_->Close();
+  queue_.clear();
+  server_->Forget(caller_.connection);
+  server_->Log("connection " + std::to_string(caller_.connection) + " closed: " + why);
+}
+
+// The deadline: the greeting within the read timeout; then, while part of a frame has come, the
+// rest within the read timeout; otherwise the idle timeout (if any). Only the deadline moves with
+// each read; the timer is touched when it must fire earlier than it is set to, and when it
+// fires it compares with the deadline then in force (and waits again, or closes).
+void Session::ArmTimer() {
+  if (closed_) return;
+  const ServerOptions& options = server_->options_;
+  deadlineWhy_ = "read timeout";
+  if (!greeted_ || closeAfterWrite_) {
+    deadline_ = closeAfterWrite_ ? Clock::now() + options.readTimeout : greetBy_;
+  } else if (assembler_.InFrame()) {
+    deadline_ = Clock::now() + options.readTimeout;
+  } else if (options.idleTimeout.count() > 0) {
+    deadline_ = Clock::now() + options.idleTimeout;
+    deadlineWhy_ = "idle timeout";
+  } else {
+    deadline_ = Clock::time_point::max();
+  }
+  if (deadline_ < timerAt_) Wait(deadline_);
+}
+
+void Session::Wait(Clock::time_point at) {
+  timerAt_ = at;
+  timer_.expires_at(at);
+  timer_.async_wait([self = shared_from_this(), at](const error_code& error) {
+    if (error || self->closed_ || self->timerAt_ != at) return;  // cancelled, or set anew
+    self->timerAt_ = Clock::time_point::max();
+    if (self->deadline_ <= Clock::now()) return self->Close(self->deadlineWhy_);
+    if (self->deadline_ != Clock::time_point::max()) self->Wait(self->deadline_);
+  });
+}
+
+int32_t Server::Impl::Start(std::string* error) {
+  if (started_) {
+    *error = "the server runs already";
+    return zel::rt::kInvalidArgument;
+  }
+  RaiseFileLimit();
+  int32_t code = zel::rt::kOk;
+  std::vector<Address> addresses;
+  for (const std::string& text : options_.listen) {
+    Address address;
+    code = ParseAddress(text, &address, error);
+    if (code != zel::rt::kOk) {
+      *error = text + ": " + *error;
+      break;
+    }
+    if (address.kind == Address::Kind::kTcp && !options_.insecure) {
+      *error = text + ": plain TCP carries no identity and needs insecure mode";
+      code = zel::rt::kRefused;
+      break;
+    }
+    addresses.push_back(address);
+  }
+  for (const Address& address : addresses) {
+    if (code != zel::rt::kOk) break;
+    code = Listen(address, error);
+  }
+  if (code != zel::rt::kOk) {
+    listeners_.clear();
+    for (const std::string& path : unixPaths_) ::unlink(path.c_str());
+    unixPaths_.clear();
+    listening_.clear();
+    return code;
+  }
+  for (auto& listener : listeners_) Accept(*listener);
+  unsigned count = options_.threads != 0 ? options_.threads : std::thread::hardware_concurrency();
+  if (count == 0) count = 1;
+  for (unsigned i = 0; i < count; ++i) {
+    threads_.emplace_back([this] { io_.run(); });
+  }
+  started_ = true;
+  return zel::rt::kOk;
+}
+
+int32_t Server::Impl::Listen(const Address& address, std::string* error) {
+  auto listener = std::make_unique<Listener>();
+  listener->address = address;
+  listener->backoff = std::make_unique<asio::steady_timer>(io_);
+  error_code failure;
+  if (address.kind == Address::Kind::kUnix) {
+    // A socket file nobody answers on is what a stopped server left: it is replaced. Anything
+    // else at the path is left alone.
+    struct stat status {};
+    if (::lstat(address.path.c_str(), &status) == 0) {
+      if (!S_ISSOCK(status.st_mode)) {
+        *error = address.Text() + ": the path exists and is not a socket";
+        return zel::rt::kInvalidArgument;
+      }
+      asio::local::stream_protocol::socket probe(io_);
+      error_code refused;
+      probe.connect(asio::local::stream_protocol::endpoint(address.path), refused);
+      if (!refused) {
+        *error = address.Text() + ": another server listens there";
+        return zel::rt::kInvalidArgument;
+      }
+      ::unlink(address.path.c_str());
+    }
+    listener->local = std::make_unique<asio::local::stream_protocol::acceptor>(io_);
+    asio::local::stream_protocol::endpoint endpoint(address.path);
+    listener->local->open(endpoint.protocol(), failure);
+    if (!failure) listener->local->bind(endpoint, failure);
+    if (!failure) listener->local->listen(asio::socket_base::max_listen_connections, failure);
+    if (!failure) {
+      unixPaths_.push_back(address.path);
+      listening_.push_back(address.Text());
+    }
+  } else {
+    if (address.kind == Address::Kind::kTls && !tls_) {
+      tls_.emplace(asio::ssl::context::tls_server);
+      tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                        asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                        asio::ssl::context::no_tlsv1_1);
+      tls_->use_certificate_chain_file(options_.tlsCert, failure);
+      if (!failure) tls_->use_private_key_file(options_.tlsKey, asio::ssl::context::pem, failure);
+      if (!failure) tls_->load_verify_file(options_.tlsCA, failure);
+      if (failure) {
+        tls_.reset();
+        *error = address.Text() + ": the TLS files cannot be used: " + failure.message();
+        return zel::rt::kInvalidArgument;
+      }
+      // Mutual authentication: a console without a certificate from the authority is refused
+      // in the handshake.
+      tls_->set_verify_mode(asio::ssl::verify_peer | asio::ssl::verify_fail_if_no_peer_cert);
+    }
+    asio::ip::tcp::resolver resolver(io_);
+    auto found = resolver.resolve(address.host, std::to_string(address.port),
+                                  asio::ip::tcp::resolver::passive, failure);
+    if (!failure && found.empty()) failure = asio::error::host_not_found;
+    if (!failure) {
+      const asio::ip::tcp::endpoint endpoint = found.begin()->endpoint();
+      listener->tcp = std::make_unique<asio::ip::tcp::acceptor>(io_);
+      listener->tcp->open(endpoint.protocol(), failure);
+      if (!failure) listener->tcp->set_option(asio::socket_base::reuse_address(true), failure);
+      if (!failure) listener->tcp->bind(endpoint, failure);
+      if (!failure) listener->tcp->listen(asio::socket_base::max_listen_connections, failure);
+      if (!failure) {
+        Address bound = address;
+        bound.port = listener->tcp->local_endpoint().port();
+        listening_.push_back(bound.Text());
+      }
+    }
+  }
+  if (failure) {
+    *error = address.Text() + ": " + failure.message();
+    return zel::rt::kInvalidArgument;
+  }
+  listeners_.push_back(std::move(listener));
+  return zel::rt::kOk;
+}
+
+void Server::Impl::Accept(Listener& listener) {
+  asio::any_io_executor strand = asio::make_strand(io_);
+  auto self = shared_from_this();
+  if (listener.local) {
+    listener.local->async_accept(
+        strand, [self, &listener, strand](const error_code& error, LocalSocket socket) {
+          if (!error)
+            self->Begin(MakeLocalChannel(std::move(socket)), strand, Address::Kind::kUnix);
+          self->Accepted(listener, error);
+        });
+  } else {
+    listener.tcp->async_accept(
+        strand, [self, &listener, strand](const error_code& error, TcpSocket socket) {
+          if (!error) {
+            socket.set_option(asio::ip::tcp::no_delay(true));
+            const bool tls = listener.address.kind == Address::Kind::kTls;
+            self->Begin(tls ? MakeTlsChannel(std::move(socket), *self->tls_, true)
+                            : MakeTcpChannel(std::move(socket)),
+                        strand, listener.address.kind);
+          }
+          self->Accepted(listener, error);
+        });
+  }
+}
+
+// Accepts the next connection. After a failure (no descriptors left, say) it waits a little
+// first, so that a full file table does not make the loop spin.
+void Server::Impl::Accepted(Listener& listener, const error_code& error) {
+  if (error == asio::error::operation_aborted) return;
+  if (!error) return Accept(listener);
+  Log("accepting on " + listener.address.Text() + " failed: " + error.message());
+  listener.backoff->expires_after(std::chrono::milliseconds(100));
+  listener.backoff->async_wait([self = shared_from_this(), &listener](const error_code& waited) {
+    if (!waited) self->Accept(listener);
+  });
+}
+
+// `strand`: the executor the socket was accepted on, where all of the session's work runs.
+void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor strand,
+                         Address::Kind kind) {
+  const uint64_t id = nextID_++;
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mu_);
+    if (stopping_) return channel->Close();
+    const bool overLimit = sessions_.size() >= options_.maxConnections;
+    session = std::make_shared<Session>(shared_from_this(), std::move(channel), strand, id, kind,
+                                        overLimit);
+    if (!overLimit) sessions_[id] = session;
+  }
+  session->Start();
+}
+
+void Server::Impl::Stop() {
+  if (!started_) return;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;  // a connection accepted from now on is closed at once
+  }
+  std::promise<void> listenersClosed;
+  asio::post(io_, [this, &listenersClosed] {
+    for (auto& listener : listeners_) {
+      error_code ignored;
+      if (listener->local) listener->local->close(ignored);
+      if (listener->tcp) listener->tcp->close(ignored);
+      listener->backoff->cancel();
+    }
+    listenersClosed.set_value();
+  });
+  listenersClosed.get_future().wait();
+  std::vector<std::shared_ptr<Session>> open;
+  {
+    std::lock_guard lock(mu_);
+    for (auto& [id, weak] : sessions_) {
+      if (auto session = weak.lock()) open.push_back(session);
+    }
+  }
+  for (auto& session : open) session->CloseOnStrand("the server stops");
+  open.clear();
+  // With the listeners and connections closed the loop runs out of work and its threads end
+  // once the requests being handled have answered.
+  for (auto& thread : threads_) thread.join();
+  threads_.clear();
+  for (const std::string& path : unixPaths_) ::unlink(path.c_str());
+  unixPaths_.clear();
+  started_ = false;
+}
+
+void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {
+  std::shared_ptr<const ZEL_BUF_EventBuffer2> copy(CopyEvent(event));
+  if (!copy) return;
+  std::lock_guard lock(mu_);
+  for (auto& [id, weak] : sessions_) {
+    if (auto session = weak.lock()) {
+      session->PostNotify(copy);
+    }
+  }
+}
+
+Server::Server(zel::rt::InProcessFarm& farm, ServerOptions options)
+    : impl_(std::make_shared<Impl>(farm, std::move(options))) {}
+
+Server::~Server() { Stop(); }
+
+void Server::SetSubscribeHook(SubscribeHook hook) { impl_->subscribeHook_ = std::move(hook); }
+void Server::SetLogHook(LogHook hook) { impl_->logHook_ = std::move(hook); }
+int32_t Server::Start(std::string* error) { return impl_->Start(error); }
+void Server::Stop() { impl_->Stop(); }
+void Server::Publish(const ZEL_BUF_EventBuffer& event) { impl_->Publish(event); }
+
+std::vector<std::string> Server::ListeningAddresses() const { return impl_->listening_; }
+
+std::size_t Server::ConnectionCount() const {
+  std::lock_guard lock(impl_->mu_);
+  return impl_->sessions_.size();
+}
+
+}  // namespace zel::transport
