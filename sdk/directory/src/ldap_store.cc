@@ -23,6 +23,9 @@ using ldap::ToUtf8;
 
 constexpr uint64_t kSequenceBlock = 256;
 constexpr uint32_t kChangesAtOnce = 1000;  // as many as SQLite gives at once
+// Two minutes of change numbers: how late a change may reach this replica after a change
+// numbered later and still be told by poll.
+constexpr uint64_t kLateWindow = 120'000'000ull << 12;
 
 struct MessageFree {
   void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
@@ -544,11 +547,10 @@ void LdapStore::dropRecord(const std::string& recordDN) {
 
 void LdapStore::tell(uint32_t context, const Change& change) {
   std::lock_guard<std::mutex> hold(listenersLock_);
-  madeHere_.insert(change.number);
   for (auto& [id, listener] : listeners_) {
     if (listener.context != context) continue;
     listener.listener(context, change);
-    listener.seen = std::max(listener.seen, change.number);
+    listener.told.insert(change.number);  // poll passes over it
   }
 }
 
@@ -756,7 +758,7 @@ int32_t LdapStore::subscribe(uint32_t context, ChangeListener listener, uint32_t
   if (const int32_t read = changeNumber(context, &now)) return read;
   std::lock_guard<std::mutex> hold(listenersLock_);
   *subscription = ++lastSubscription_;
-  listeners_[*subscription] = Listener{context, std::move(listener), now};
+  listeners_[*subscription] = Listener{context, std::move(listener), now, now, {}};
   return 0;
 }
 
@@ -778,36 +780,41 @@ int32_t LdapStore::setTimeout(uint32_t milliseconds) {
 int32_t LdapStore::changeStamp(ZEL_DIR_ChangeStamp* /*stamp*/) { return kNotSupported; }
 
 int32_t LdapStore::poll() {
-  std::vector<std::pair<uint32_t, uint64_t>> wanted;  // subscription, context
+  std::vector<std::pair<uint32_t, uint32_t>> wanted;  // subscription, context
   {
     std::lock_guard<std::mutex> hold(listenersLock_);
     for (const auto& [id, listener] : listeners_) wanted.emplace_back(id, listener.context);
   }
   for (const auto& [id, context] : wanted) {
-    uint64_t seen = 0;
+    uint64_t from = 0;
     {
       std::lock_guard<std::mutex> hold(listenersLock_);
       const auto it = listeners_.find(id);
       if (it == listeners_.end()) continue;
-      seen = it->second.seen;
+      // Again from a while back: a change numbered before the last one seen may reach this
+      // replica after it.
+      from = std::max(it->second.start,
+                      it->second.seen > kLateWindow ? it->second.seen - kLateWindow : 0);
     }
     std::vector<Change> changes;
     bool more = true;
     while (more) {
-      if (const int32_t read =
-              changesSince(static_cast<uint32_t>(context), seen, 0, &changes, &more)) {
-        return read;
-      }
-      if (!changes.empty()) seen = changes.back().number;
+      const uint64_t since = changes.empty() ? from : changes.back().number;
+      if (const int32_t read = changesSince(context, since, 0, &changes, &more)) return read;
     }
     std::lock_guard<std::mutex> hold(listenersLock_);
     const auto it = listeners_.find(id);
     if (it == listeners_.end()) continue;
+    Listener& listener = it->second;
     for (const Change& change : changes) {
-      if (change.number <= it->second.seen) continue;
-      it->second.seen = change.number;
-      if (madeHere_.count(change.number) != 0) continue;  // told when it was made
-      it->second.listener(static_cast<uint32_t>(context), change);
+      listener.seen = std::max(listener.seen, change.number);
+      if (!listener.told.insert(change.number).second) continue;  // told already
+      listener.listener(context, change);
+    }
+    // Numbers older than the window are never read again.
+    if (listener.seen > kLateWindow) {
+      listener.told.erase(listener.told.begin(),
+                          listener.told.lower_bound(listener.seen - kLateWindow));
     }
   }
   return 0;

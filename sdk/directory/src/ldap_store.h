@@ -92,7 +92,8 @@ class LdapStore final : public Store {
   int32_t changesSince(uint32_t context, uint64_t since, uint32_t maxCount,
                        std::vector<Change>* changes, bool* more) override;
   // Listeners hear the changes made through this store object at once, and those others make
-  // (other processes, other replicas) when Poll reads them.
+  // (other processes, other replicas) when poll reads them: each change once, also one that
+  // reaches this replica up to two minutes after a change numbered later.
   int32_t subscribe(uint32_t context, ChangeListener listener, uint32_t* subscription) override;
   int32_t unsubscribe(uint32_t subscription) override;
   // kNotSupported: other servers change the store behind this one's back.
@@ -126,7 +127,9 @@ class LdapStore final : public Store {
   struct Listener {
     uint32_t context;
     ChangeListener listener;
-    uint64_t seen;  // the last change number it was told
+    uint64_t start;           // the context's last change number when it subscribed
+    uint64_t seen;            // the highest number poll has read for it
+    std::set<uint64_t> told;  // numbers it was told, over the last kLateWindow
   };
 
   LdapLocation where_;
@@ -138,7 +141,6 @@ class LdapStore final : public Store {
   std::mutex listenersLock_;  // listeners may be added while another thread polls
   std::map<uint32_t, Listener> listeners_;
   uint32_t lastSubscription_ = 0;
-  std::set<uint64_t> madeHere_;  // change numbers written through this object
 };
 
 }  // namespace zel::dir

@@ -190,7 +190,8 @@ TEST(LdapStore, UidsOfSeveralServersNeverMeet) {
 // Changes made through another service (another process, another server) reach a
 // subscription when the store looks for them.
 TEST(LdapStore, ChangesMadeElsewhereAreToldOnce) {
-  const std::string location = Server().Location(FreshBase());
+  const std::string base = FreshBase();
+  const std::string location = Server().Location(base);
   LdapDirectory here(location), there(location + ",x-server-id=2");
   ASSERT_EQ(here.Directory().CreateDataContext(u"Notes", u"Root/Notes"), 0);
   uint32_t notes = 0;
@@ -213,6 +214,23 @@ TEST(LdapStore, ChangesMadeElsewhereAreToldOnce) {
   EXPECT_EQ(heard[1].dn, u"theirs");
   EXPECT_EQ(heard[1].uid, theirs.GetUID());
   EXPECT_EQ(heard[1].kind, zel::dir::Change::kAdded);
+
+  // A change numbered before the last one heard (another server's clock) that replication
+  // brings only now is told too, once.
+  char late[17];
+  std::snprintf(late, sizeof late, "%016llx",
+                static_cast<unsigned long long>(heard[1].number - (1000ull << 12) + 3));
+  ASSERT_EQ(
+      Server().Add(std::string("dn: zelChange=") + late + ",zelContextID=" + std::to_string(notes) +
+                   "," + base + "\nobjectClass: zelChangeRecord\nzelChange: " + late +
+                   "\nzelChangeKind: 2\nzelContextID: " + std::to_string(notes) +
+                   "\nzelUID: 0003012100000001\nzelDN: late\n"),
+      0);
+  ASSERT_EQ(zel::dir::PollChanges(here.Directory()), 0);
+  ASSERT_EQ(zel::dir::PollChanges(here.Directory()), 0);
+  ASSERT_EQ(heard.size(), 3u);
+  EXPECT_EQ(heard[2].dn, u"late");
+  EXPECT_EQ(heard[2].uid, 0x0003012100000001u);
 }
 
 // Two providers of one replicated directory, a directory service on each: a change made through
