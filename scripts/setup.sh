@@ -7,9 +7,10 @@ set -euo pipefail
 # side adds libsodium (password hashes, MACs), Boost.Asio and OpenSSL (the transport, TLS) and
 # libsystemd (socket activation, readiness); CLI11 (the command lines of the farm server and
 # zeladmin); zeladmin adds nlohmann-json and libpng (icons). The transport's tests make their
-# certificates with the openssl command.
+# certificates with the openssl command. OpenLDAP: the directory's LDAP backend (the client
+# library), and the server and tools its tests start privately.
 packages=(cmake make g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   pkg-config libsodium-dev libboost-dev libssl-dev libsystemd-dev libcli11-dev nlohmann-json3-dev
-  libpng-dev openssl)
+  libpng-dev openssl slapd ldap-utils libldap-dev)
 source "$(dirname "$0")/packages.sh"
 ensure_packages setup "${packages[@]}"

@@ -29,6 +29,10 @@ int32_t Store::leaveScope(bool commit) {
   return kStoreError;
 }
 
+int32_t Store::setTimeout(uint32_t /*milliseconds*/) { return kNotSupported; }
+
+int32_t Store::poll() { return kNotSupported; }
+
 int32_t Store::deliver(const ZEL_BUF_EventBuffer& /*notification*/) { return kNotSupported; }
 
 }  // namespace zel::dir

@@ -3,7 +3,8 @@
 // a backend only stores and finds. One backend object per directory service, used by one
 // thread at a time; listeners may be called from another thread (see subscribe).
 //
-// Backends: SQLite (sqlite_store.h), the consoles' `farm:` store (farm_store.h). Which one a
+// Backends: SQLite (sqlite_store.h), the consoles' `farm:` store (farm_store.h), LDAP
+// (ldap_store.h, server side only). Which one a
 // service gets depends on the form of its store location (OpenBackend).
 #pragma once
 
@@ -113,6 +114,12 @@ class Store {
   virtual int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) = 0;
   // A change notification that reached the service's host (the `farm:` store takes them).
   virtual int32_t deliver(const ZEL_BUF_EventBuffer& notification);
+  // How long an operation waits for the store (a busy file, a server's answer).
+  virtual int32_t setTimeout(uint32_t milliseconds);
+  // Reads the subscribed contexts' changes made elsewhere (other processes, other servers)
+  // since the last look and tells their listeners, each change once. kNotSupported where the
+  // backend cannot look (SQLite's readers use changesSince; `farm:` is told by the server).
+  virtual int32_t poll();
 
  private:
   int scopeDepth_ = 0;
@@ -122,7 +129,7 @@ class Store {
 
 // The backend for a store location: "farm:" (the farm server's store, through `host`'s send
 // path), "sqlite:PATH", a "file:" URI or a plain path (SQLite); "ldap://", "ldaps://" and
-// "ldapi://" URLs answer kNotSupported. 0, or why there is none.
+// "ldapi://" URLs (LDAP; kNotSupported in builds without it). 0, or why there is none.
 int32_t OpenBackend(const std::string& location, ZEL_PIF_ISubSystem& host,
                     std::unique_ptr<Store>* out);
 

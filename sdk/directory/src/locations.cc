@@ -3,12 +3,16 @@
 //   location = "farm:"                      the farm server's store, through the host
 //            | "sqlite:" PATH               SQLite (PATH: a file name or a "file:" URI)
 //            | "file:" ...                  SQLite, the URI as it is
-//            | ("ldap" | "ldaps" | "ldapi") "://" ...   not supported (no LDAP backend yet)
+//            | ("ldap" | "ldaps" | "ldapi") "://" ...   LDAP (ldap_store.h; not supported in
+//                                                       builds without it)
 //            | PATH                         SQLite (anything else is a file name)
 #include <string_view>
 
 #include "backend.h"
 #include "farm_store.h"
+#if defined(ZEL_DIRECTORY_LDAP)
+#include "ldap_store.h"
+#endif
 #include "sqlite_store.h"
 #include "zel/directory/codes.h"
 
@@ -29,7 +33,12 @@ int32_t OpenBackend(const std::string& location, ZEL_PIF_ISubSystem& host,
     return 0;
   }
   for (const char* scheme : {"ldap://", "ldaps://", "ldapi://"}) {
-    if (StartsWith(location, scheme)) return kNotSupported;
+    if (!StartsWith(location, scheme)) continue;
+#if defined(ZEL_DIRECTORY_LDAP)
+    return LdapStore::Open(location, out);
+#else
+    return kNotSupported;
+#endif
   }
   // "farm:" takes nothing after it; an empty location names nothing (SQLite would make a
   // temporary store of it, which nobody else would ever see).

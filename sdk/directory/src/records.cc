@@ -73,6 +73,10 @@ int32_t Unsubscribe(ZEL_DIR_ServiceInterface& service, uint32_t subscription) {
   return OnStore(service, [&](Store& store) { return store.unsubscribe(subscription); });
 }
 
+int32_t PollChanges(ZEL_DIR_ServiceInterface& service) {
+  return OnStore(service, [](Store& store) { return store.poll(); });
+}
+
 int32_t DeliverChange(ZEL_DIR_ServiceInterface& service, const ZEL_BUF_EventBuffer& notification) {
   return OnStore(service, [&](Store& store) { return store.deliver(notification); });
 }

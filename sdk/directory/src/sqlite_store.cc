@@ -1,5 +1,6 @@
 #include "sqlite_store.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -547,6 +548,11 @@ int32_t SqliteStore::changeStamp(ZEL_DIR_ChangeStamp* stamp) {
 
 int32_t SqliteStore::unsubscribe(uint32_t subscription) {
   return listeners_.erase(subscription) != 0 ? 0 : kInvalidArgument;
+}
+
+int32_t SqliteStore::setTimeout(uint32_t milliseconds) {
+  const int capped = milliseconds > INT32_MAX ? INT32_MAX : static_cast<int>(milliseconds);
+  return sqlite3_busy_timeout(db_, capped) == SQLITE_OK ? 0 : kStoreError;
 }
 
 std::u16string TextForm(const StoredValue& value) {

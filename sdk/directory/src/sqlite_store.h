@@ -87,6 +87,9 @@ class SqliteStore final : public Store {
   // this connection changed (a rolled back change too, which only costs a reader a reload).
   int32_t changeStamp(ZEL_DIR_ChangeStamp* stamp) override;
 
+  // The busy timeout: how long a write waits for another connection's.
+  int32_t setTimeout(uint32_t milliseconds) override;
+
   sqlite3* db() const { return db_; }
   bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
   // A statement for `sql` (a string that lives for the whole process), prepared once.

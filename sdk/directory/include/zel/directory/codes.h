@@ -38,11 +38,22 @@ inline constexpr int32_t kMalformedName = static_cast<int32_t>(0x8003000Bu);
 inline constexpr int32_t kReservedName = static_cast<int32_t>(0x8003000Cu);
 // A text value ("css") holds a NUL before its end; the entry is not written.
 inline constexpr int32_t kInvalidValue = static_cast<int32_t>(0x8003000Du);
-// The store location's backend does not do this: an "ldap://", "ldaps://" or "ldapi://"
-// location (no LDAP backend yet), or a transaction scope over "farm:", where every write is a
-// request of its own.
+// The store location's backend does not do this: a transaction scope over "farm:" or LDAP, where
+// every write is a request of its own; an LDAP location in a build without the LDAP backend.
 inline constexpr int32_t kNotSupported = static_cast<int32_t>(0x8003000Eu);
 // The farm server's reply to a "farm:" operation does not read as that operation's reply.
 inline constexpr int32_t kBadReply = static_cast<int32_t>(0x8003000Fu);
+// The directory server of an LDAP location cannot be reached (not running, or it went away
+// during the request; the next operation connects again).
+inline constexpr int32_t kServerUnreachable = static_cast<int32_t>(0x80030010u);
+// The directory server refused the location's credentials (bind DN and password, or SASL
+// EXTERNAL), or the password file cannot be read.
+inline constexpr int32_t kCredentialsRefused = static_cast<int32_t>(0x80030011u);
+// The directory server lacks the directory's schema (share/ldap/zeladminsal.schema).
+inline constexpr int32_t kSchemaMissing = static_cast<int32_t>(0x80030012u);
+// No entry is at the base DN of the LDAP location.
+inline constexpr int32_t kBaseMissing = static_cast<int32_t>(0x80030013u);
+// No value of the attribute equals the one to delete.
+inline constexpr int32_t kNoSuchValue = static_cast<int32_t>(0x80030014u);
 
 }  // namespace zel::dir

@@ -62,6 +62,13 @@ ZEL_DIRECTORY_API int32_t Subscribe(ZEL_DIR_ServiceInterface& service, uint32_t 
                                     ChangeListener listener, uint32_t* subscription);
 ZEL_DIRECTORY_API int32_t Unsubscribe(ZEL_DIR_ServiceInterface& service, uint32_t subscription);
 
+// Looks for the subscribed contexts' changes made elsewhere (other processes, other servers of
+// a replicated LDAP directory) and tells each subscription's listener, each change once, on the
+// calling thread; the changes made through this service were told when they were made. A
+// server calls it when it wants to be up to date (for instance on a timer). kNotSupported on
+// SQLite (read ChangesSince) and `farm:` (the server tells).
+ZEL_DIRECTORY_API int32_t PollChanges(ZEL_DIR_ServiceInterface& service);
+
 // A change notification (event kDirChanged) that reached a console's host: the host hands it
 // to its directory service, whose `farm:` store tells the subscription's listener. The event
 // stays the caller's. kInvalidArgument for another event or an unknown subscription,

@@ -1,0 +1,166 @@
+// The library on an LDAP store beside OpenLDAP's own tools doing the same work, on one private
+// slapd in the same run: RegisterObject against ldapadd of like entries as LDIF, and
+// ReadGroupFromDirectory against ldapsearch of the same children one level down.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "bench_hosts.h"
+#include "zel/admintool/zel_admintoolsal.h"
+#include "zel/directory/testing/slapd.h"
+#include "zel/directory/testing/temp_store.h"
+
+namespace {
+
+using zel::bench::SinkHost;
+using Clock = std::chrono::steady_clock;
+
+zel::dir::testing::Slapd& Server() {
+  static zel::dir::testing::Slapd server(ZEL_LDAP_SCHEMA);
+  return server;
+}
+
+std::string FreshBase() {
+  static int made = 0;
+  return Server().NewBase("b" + std::to_string(++made));
+}
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::u16string Name(int i) {
+  const std::string text = "server-" + std::to_string(i);
+  return std::u16string(text.begin(), text.end());
+}
+
+// A SAL object on a fresh base of the server, with the context state reset.
+struct Fixture {
+  std::string base = FreshBase();
+  zel::dir::testing::StoreAt store;
+  SinkHost host;
+  ZEL_AdminToolSAL* sal = nullptr;
+  Fixture() : store(Server().Location(base)) {
+    host.plugins.Offer(kZelDirectoryStoreInterface, &store);
+    ZEL_AdminToolSAL::s_adminToolContext = ZELString();
+    ZEL_AdminToolSAL::s_cid = ZEL_AdminToolSAL::s_objCid = 0;
+    ZEL_AdminToolSAL::s_iconCid = ZEL_AdminToolSAL::s_pluginCid = 0;
+    sal = new ZEL_AdminToolSAL(host);
+    ZEL_AdminToolObject warm(u"Root", u"warm");  // the contexts, as the baseline has them
+    sal->RegisterObject(warm, false);
+  }
+  ~Fixture() { delete sal; }
+  void Register(int objects) {
+    for (int i = 0; i < objects; ++i) {
+      ZEL_AdminToolObject object(u"Root/Servers", Name(i).c_str());
+      object.setUID(static_cast<uint64_t>(i + 1));
+      if (sal->RegisterObject(object, false) != 0) std::abort();
+    }
+  }
+};
+
+void BM_RegisterObject_LDAP(benchmark::State& state) {
+  const int objects = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    Fixture fixture;
+    const Clock::time_point start = Clock::now();
+    fixture.Register(objects);
+    state.SetIterationTime(Seconds(start));
+  }
+  state.SetItemsProcessed(state.iterations() * objects);
+}
+BENCHMARK(BM_RegisterObject_LDAP)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+
+// The baseline: ldapadd of as many entries of the same layout (five values each), with (second
+// argument 1) or without (0) the change record each of the library's adds writes too; one LDIF
+// file over one connection.
+void BM_LdapAddBaseline(benchmark::State& state) {
+  const int objects = static_cast<int>(state.range(0));
+  const bool records = state.range(1) != 0;
+  for (auto _ : state) {
+    const std::string base = FreshBase();
+    const std::string context = "zelContextID=1," + base;
+    const std::string file = Server().Folder() + "/bench.ldif";
+    {
+      std::ofstream ldif(file);
+      ldif << "dn: " << context << "\nobjectClass: zelContext\nzelContextID: 1\n"
+           << "zelContextName: Objects\nzelContextDN: Root\n\n";
+      for (int i = 0; i < objects; ++i) {
+        const std::string dn = "Root/Servers/server-" + std::to_string(i);
+        ldif << "dn: zelDN=" << dn << "," << context << "\nobjectClass: zelEntry\nzelDN: " << dn
+             << "\nzelParent: Root/Servers\nzelUID: " << 1000000 + i
+             << "\nzelClass: CLASS-AdminToolObjectClass2\n";
+        for (int v = 0; v < 5; ++v) ldif << "zelValue: value-" << v << "-of-some-forty-bytes\n";
+        ldif << "\n";
+        if (!records) continue;
+        ldif << "dn: zelChange=" << 1000000 + i << "," << context
+             << "\nobjectClass: zelChangeRecord\nzelChange: " << 1000000 + i
+             << "\nzelChangeKind: 1\nzelContextID: 1\nzelUID: " << 1000000 + i << "\nzelDN: " << dn
+             << "\n\n";
+      }
+    }
+    const std::string command = "LDAPNOINIT=1 ldapadd -x -H " + Server().LdapUri() +
+                                " -D cn=admin,o=zel -w secret -f " + file + " >/dev/null";
+    const Clock::time_point start = Clock::now();
+    if (std::system(command.c_str()) != 0) state.SkipWithError("ldapadd failed");
+    state.SetIterationTime(Seconds(start));
+  }
+  state.SetItemsProcessed(state.iterations() * objects);
+}
+BENCHMARK(BM_LdapAddBaseline)
+    ->Args({10000, 1})
+    ->Args({10000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+
+void BM_ReadGroupFromDirectory_LDAP(benchmark::State& state) {
+  Fixture fixture;
+  fixture.Register(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    ZEL_AdminToolObject group(u"Root", u"Servers");
+    fixture.sal->ReadGroupFromDirectory(&group);
+    if (group.getNumChildren() != state.range(0)) state.SkipWithError("children missing");
+    group.deleteChildren();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ReadGroupFromDirectory_LDAP)
+    ->Arg(2000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// The baseline: ldapsearch of the same children, one level below their context, with every
+// attribute (the process start is in it; ldapsearch of nothing measures that alone).
+void BM_LdapSearchOneLevelBaseline(benchmark::State& state) {
+  Fixture fixture;
+  fixture.Register(static_cast<int>(state.range(0)));
+  uint32_t context = 0;
+  ZEL_PS_LDAPSAL directory(fixture.host);
+  directory.BindLDAP(u"&AdminToolObjectContext", context);
+  const std::string base = "zelContextID=" + std::to_string(context) + "," + fixture.base;
+  const std::string command = "LDAPNOINIT=1 ldapsearch -x -H " + Server().LdapUri() +
+                              " -D cn=admin,o=zel -w secret -s one -b '" + base +
+                              "' '(&(objectClass=zelEntry)(zelParent=Root/Servers))' >/dev/null";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("ldapsearch failed");
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_LdapSearchOneLevelBaseline)
+    ->Arg(2000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
