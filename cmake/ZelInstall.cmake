@@ -13,6 +13,10 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Installing (and so CPack) takes what the build made and builds nothing itself: the tests and
+# benchmarks a build may leave out are not installed anyway.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 # 0.x: every minor release may change the ABI, so the minor number is part of the SONAME
 # (libZelAdminSal.so.0.2) and of what find_package accepts (SameMinorVersion). From 1.0 on the
 # major number alone.
@@ -25,6 +29,21 @@ else()
 endif()
 
 set(ZEL_CMAKE_PACKAGE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/ZelAdminSal")
+
+# zel_install_man(page section component): a manual page of share/man, compressed (gzip -9n,
+# the same bytes every time) as Debian wants them and man reads them anywhere.
+function(zel_install_man page section component)
+  set(packed ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/share/man/${page} OUTPUT_FILE ${packed}
+                  RESULT_VARIABLE gzipped)
+  if(NOT gzipped EQUAL 0)
+    message(FATAL_ERROR "gzip of share/man/${page} failed")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                                         ${PROJECT_SOURCE_DIR}/share/man/${page})
+  install(FILES ${packed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endfunction()
 
 # zel_install_library(target EXPORT_NAME name [HEADERS dir] [EXPORT set]): installs one library
 # of the package under ZelAdminSal::<name>, with the headers of dir/include, into the export set
@@ -143,12 +162,12 @@ endif()
 
 # The tools, each where it is built (the web console once its target exists).
 install(TARGETS zeltrace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT console)
-install(FILES ${PROJECT_SOURCE_DIR}/share/man/zeltrace.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-        COMPONENT console)
+if(NOT WIN32)
+  zel_install_man(zeltrace.1 1 console)
+endif()
 if(TARGET zeladmin)
   install(TARGETS zeladmin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT console)
-  install(FILES ${PROJECT_SOURCE_DIR}/share/man/zeladmin.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT console)
+  zel_install_man(zeladmin.1 1 console)
   install(FILES ${PROJECT_SOURCE_DIR}/share/bash-completion/zeladmin
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT console)
   install(FILES ${PROJECT_SOURCE_DIR}/share/demo-farm.json
@@ -159,8 +178,7 @@ if(TARGET zelweb)
 endif()
 if(TARGET zelfarmd)
   install(TARGETS zelfarmd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
-  install(FILES ${PROJECT_SOURCE_DIR}/share/man/zelfarmd.8
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT server)
+  zel_install_man(zelfarmd.8 8 server)
   # Units live under lib/ whatever the library folder (multiarch or not).
   install(FILES ${PROJECT_SOURCE_DIR}/share/systemd/zelfarmd.service
                 ${PROJECT_SOURCE_DIR}/share/systemd/zelfarmd.socket
