@@ -47,13 +47,12 @@ build_installed() {
 
 install_prefix() {
   cmake --install "$build" --prefix "$work/prefix" >"$work/install.log"
-  local count=0
-  while IFS= read -r header; do
-    echo "#include \"$header\"" | c++ -std=c++20 -fsyntax-only -I"$work/prefix/include" -x c++ - ||
-      { echo "packaging: $header does not compile on its own" >&2; return 1; }
-    count=$((count + 1))
-  done < <(cd "$work/prefix/include" && find . -name '*.h' -printf '%P\n' | sort)
-  echo "$count installed headers compile on their own"
+  (cd "$work/prefix/include" && find . -name '*.h' -printf '%P\n' | sort) >"$work/headers"
+  # One compiler per header, as many at once as there are cores.
+  xargs -P "$(nproc)" -I{} sh -c 'echo "#include \"{}\"" |
+    c++ -std=c++20 -fsyntax-only -I"$1" -x c++ - || { echo "packaging: {} does not compile on its own" >&2; exit 255; }' \
+    _ "$work/prefix/include" <"$work/headers"
+  echo "$(wc -l <"$work/headers") installed headers compile on their own"
 }
 
 make_debs() {
