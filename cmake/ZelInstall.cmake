@@ -5,7 +5,8 @@
 #
 # Install components (each becomes one Debian package, cmake/ZelPackaging.cmake):
 #   lib      the shared libraries                         libzeladminsal<SOVERSION>
-#   dev      headers, link names, CMake and pkg-config     libzeladminsal-dev
+#   dev      headers, link names, CMake and pkg-config,    libzeladminsal-dev
+#            the transport's static archives
 #   server   zelfarmd, its units, example configuration,  zelfarmd
 #            the LDAP schema
 #   console  zeladmin, zeltrace, man page, completion,    zeladmin

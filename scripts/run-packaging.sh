@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 build="$(realpath "$1")"
 [ -f "$build/CPackConfig.cmake" ] || { echo "packaging: $build is no configured build" >&2; exit 2; }
 . scripts/packages.sh
-ensure_packages packaging abigail-tools lintian dpkg-dev fakeroot pkg-config
+ensure_packages packaging abigail-tools lintian dpkg-dev fakeroot pkg-config file
 
 work="$(mktemp -d)"
 packages=(zeladmin zelfarmd libzeladminsal-dev)
