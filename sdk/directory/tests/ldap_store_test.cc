@@ -54,7 +54,7 @@ class LdapDirectory final : public DirectoryUnderTest {
 std::vector<Backend> BackendsUnderTest() {
   return {Backend{"LDAP",
                   [] { return std::make_unique<LdapDirectory>(Server().Location(FreshBase())); },
-                  false}};
+                  Backend::Scopes::kOrdered}};
 }
 
 }  // namespace zel::dir::testing
