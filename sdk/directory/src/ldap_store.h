@@ -19,6 +19,8 @@
 //   zelContextID=N,BASE                 a context; N is a hash of its name, the same on every
 //                                       replica, so servers creating it at once meet
 //   zelDN=DN,zelContextID=N,BASE        an entry; its parent's DN is in zelParent
+//   zelDNKey=K,zelContextID=N,BASE      an entry whose DN is longer than 100 UTF-8 bytes (too
+//                                       long for an RDN of back_mdb): K hashes it, zelDN has it
 //   zelChange=HEX,zelContextID=N,BASE   one change of the context
 //   zelServerID=S,BASE                  the next free UID sequence number of server S
 //

@@ -285,12 +285,28 @@ TEST_P(StoreSuite, NamesAreGivenRefusedOrKeptExactly) {
   }
   for (int i = 0; i < 2; ++i) EXPECT_EQ(AddNote(ZELString()), 0);  // not blocked by anyone
 
-  const Names names = {u"zz\\", u"zz\\\\", u"zz", u"a/b", u"\\/", u"/"};
+  // Long names too: "Root/Notes/" and 89 or 90 letters are DNs of 100 and 101 bytes of UTF-8
+  // (where a directory server may name them otherwise), and two names of 6,000 bytes.
+  const Names names = {u"zz\\",
+                       u"zz\\\\",
+                       u"zz",
+                       u"a/b",
+                       u"\\/",
+                       u"/",
+                       std::u16string(89, u'n'),
+                       std::u16string(90, u'n'),
+                       std::u16string(3000, u'\u00e9'),
+                       std::u16string(2999, u'\u00e9') + u"\u00e8"};
   for (const std::u16string& name : names) {
     ASSERT_EQ(AddNote(ZELString(u"Root/Notes").appendDistinguishedName(ZELString(name))), 0);
   }
   const Names found = NamesBelow(u"Root/Notes");
   EXPECT_EQ(std::set(found.begin(), found.end()), std::set(names.begin(), names.end()));
+  for (const std::u16string& name : names) {
+    const ZELString dn = ZELString(u"Root/Notes").appendDistinguishedName(ZELString(name));
+    EXPECT_EQ(AddNote(dn), zel::dir::kEntryExists);
+    EXPECT_EQ(NoteEntry(&Dir(), dn, notes_).DelEntry(), 0);
+  }
 }
 
 // A text value with a NUL inside is refused whole: it is not cut to what precedes the NUL.
