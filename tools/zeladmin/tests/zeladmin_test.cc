@@ -14,11 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "zel/directory/testing/slapd.h"
 #include "zel/iconpng/icon_png.h"
 
 namespace {
@@ -76,15 +78,25 @@ Outcome Zeladmin(const std::string& farm, const std::vector<std::string>& args) 
   return run;
 }
 
-// The farm server, a process of its own on a SQLite store in the test's folder, stopped with
-// SIGTERM (it finishes the requests in flight).
+// zeladmin's JSON answer to a command that succeeds.
+json J(const std::string& farm, std::vector<std::string> args) {
+  args.insert(args.begin(), "--json");
+  const Outcome run = Zeladmin(farm, args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  return json::parse(run.out, nullptr, false);
+}
+
+// The farm server, a process of its own on `store` (a SQLite file or a directory server),
+// serving unix:DIR/SOCKET with the keys in DIR/keys, stopped with SIGTERM (it finishes the
+// requests in flight).
 class FarmProcess {
  public:
-  FarmProcess(const std::string& dir, const std::string& owner) {
-    const std::string store = "sqlite:" + dir + "/farm.db";
-    const std::string listen = "unix:" + dir + "/farm.sock";
+  FarmProcess(const std::string& dir, const std::string& owner, const std::string& store,
+              const std::string& socketName = "farm.sock", int serverID = 0) {
+    const std::string listen = "unix:" + dir + "/" + socketName;
     const std::string log = dir + "/zelfarmd.log";
     const std::string keys = dir + "/keys";
+    const std::string id = std::to_string(serverID);
     if (!fs::exists(keys)) {
       const std::string make =
           std::string(ZELFARMD_PATH) + " --init-keys " + keys + " >/dev/null 2>&1";
@@ -97,15 +109,15 @@ class FarmProcess {
       dup2(out, 2);
       execl(ZELFARMD_PATH, ZELFARMD_PATH, "--store", store.c_str(), "--listen", listen.c_str(),
             "--owner", owner.c_str(), "--pwhash-limits", "min", "--keys", keys.c_str(),
-            static_cast<char*>(nullptr));
+            "--server-id", id.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     // Ready when the socket answers.
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 250; ++i) {
       const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
       sockaddr_un name{};
       name.sun_family = AF_UNIX;
-      std::snprintf(name.sun_path, sizeof name.sun_path, "%s/farm.sock", dir.c_str());
+      std::snprintf(name.sun_path, sizeof name.sun_path, "%s/%s", dir.c_str(), socketName.c_str());
       const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&name), sizeof name) == 0;
       close(fd);
       if (answered) return;
@@ -123,34 +135,62 @@ class FarmProcess {
   pid_t pid_ = -1;
 };
 
-class ZeladminTest : public ::testing::Test {
+// One private slapd for the program's directory-server stores; each store is a fresh base.
+zel::dir::testing::Slapd& Server() {
+  static zel::dir::testing::Slapd server(ZEL_LDAP_SCHEMA);
+  return server;
+}
+
+std::string FreshLdapStore() {
+  static int made = 0;
+  return Server().Location(Server().NewBase("zeladmin" + std::to_string(++made)));
+}
+
+// A kind of store the farm server keeps: a fresh, empty one in the test's folder or on the
+// program's directory server.
+struct StoreKind {
+  std::string name;
+  std::function<std::string(const std::string& dir)> fresh;
+};
+void PrintTo(const StoreKind& kind, std::ostream* out) { *out << kind.name; }
+
+class ZeladminTest : public ::testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/zeladmin-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     farm_ = "unix:" + dir_ + "/farm.sock";
+    store_ = GetParam().fresh(dir_);
     std::ofstream(dir_ + "/pw") << "first secret\n";
     std::ofstream(dir_ + "/pw2") << "second secret\n";
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    server_.reset();
+    fs::remove_all(dir_);
+  }
 
   void StartFarm(const std::string& owner) {
     server_.reset();
-    server_ = std::make_unique<FarmProcess>(dir_, owner);
+    server_ = std::make_unique<FarmProcess>(dir_, owner, store_);
   }
   Outcome Z(std::vector<std::string> args) { return Zeladmin(farm_, args); }
-  json J(std::vector<std::string> args) {
-    args.insert(args.begin(), "--json");
-    const Outcome run = Z(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return json::parse(run.out, nullptr, false);
-  }
+  json J(std::vector<std::string> args) { return ::J(farm_, std::move(args)); }
 
-  std::string dir_, farm_;
+  std::string dir_, farm_, store_;
   std::unique_ptr<FarmProcess> server_;
 };
 
-TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
+INSTANTIATE_TEST_SUITE_P(
+    Stores, ZeladminTest,
+    ::testing::Values(StoreKind{"SQLite",
+                                [](const std::string& dir) {
+                                  static int made = 0;
+                                  return "sqlite:" + dir + "/farm" + std::to_string(++made) + ".db";
+                                }},
+                      StoreKind{"LDAP", [](const std::string&) { return FreshLdapStore(); }}),
+    [](const ::testing::TestParamInfo<StoreKind>& store) { return store.param.name; });
+
+TEST_P(ZeladminTest, AdministratorsThroughTheirCommands) {
   StartFarm(Login());
   const json first = J({"init", "--admin", "first", "--password-file", dir_ + "/pw"});
   EXPECT_EQ(first["account"], "unix:first");
@@ -208,7 +248,7 @@ TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
   EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
+TEST_P(ZeladminTest, ErrorsAndExitStatuses) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   struct Case {
@@ -244,7 +284,7 @@ TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
   EXPECT_EQ(Z({"admins", "--help"}).status, 0);
 }
 
-TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
+TEST_P(ZeladminTest, IconsRoundTripThroughPng) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   std::vector<uint8_t> bits(zel::iconpng::kIconBytes, 0);
@@ -283,7 +323,7 @@ TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
   EXPECT_EQ(J({"icons", "ls"})["icons"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
+TEST_P(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   // This process's own account becomes an administrator that may only read the farm; with
@@ -318,7 +358,7 @@ TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   EXPECT_EQ(Z({"audit", "--since", "yesterday"}).status, 2);
 }
 
-TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
+TEST_P(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   for (const char* dn : {"north", "north/rack1", "north/rack1/node7", "south"}) {
@@ -355,7 +395,7 @@ TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   EXPECT_EQ(Z({"tree", "set", "north", "colour=red"}).status, 2);
 }
 
-TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
+TEST_P(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const json first = J({"import", DEMO_FARM_PATH});
@@ -375,9 +415,7 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_EQ(exported["icons"].size(), 4u);
   EXPECT_EQ(exported["administrators"].size(), 5u);
   server_.reset();
-  for (const char* file : {"/farm.db", "/farm.db-wal", "/farm.db-shm", "/farm.db-journal"}) {
-    fs::remove(dir_ + file);
-  }
+  store_ = GetParam().fresh(dir_);
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
@@ -391,7 +429,7 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_NE(bad.err.find("not a farm document of version 1"), std::string::npos) << bad.err;
 }
 
-TEST_F(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
+TEST_P(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const std::string errFile = dir_ + "/watch.err", outFile = dir_ + "/watch.out";
@@ -423,6 +461,148 @@ TEST_F(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
   EXPECT_EQ(event["event"], 81) << line;
   EXPECT_EQ(event["parsed"], true) << line;
   EXPECT_EQ(event["fields"]["sections[0].items[0].name"], "\"east\"") << line;
+}
+
+// A farm server on a directory server it cannot use says why at start and exits 1.
+TEST(FarmOnADirectoryServer, SaysAtStartWhatIsWrong) {
+  zel::dir::testing::Slapd noSchema("");
+  const std::string base = Server().NewBase("startchecks");
+  const struct {
+    const char* name;
+    std::string store;
+    const char* says;
+  } cases[] = {
+      {"wrong password", Server().Location(base, Server().WrongPasswordFile()),
+       "0x80030011 the credentials are refused"},
+      {"no schema", noSchema.Location("o=zel"), "0x80030012 the server has no zeladminsal schema"},
+      {"no base entry", Server().Location("ou=nothing,o=zel"),
+       "0x80030013 the base entry is missing"},
+      {"no server", "ldap://127.0.0.1:1/o=zel", "0x80030010 the server cannot be reached"},
+  };
+  char pattern[] = "/tmp/zelfarmd-start-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string command = std::string(ZELFARMD_PATH) + " --store '" + c.store +
+                                "' --listen unix:" + dir + "/f.sock >" + dir + "/log 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    std::stringstream log;
+    log << std::ifstream(dir + "/log").rdbuf();
+    EXPECT_NE(log.str().find(c.says), std::string::npos) << log.str();
+  }
+  fs::remove_all(dir);
+}
+
+// A farm moves from SQLite to a directory server by export, then import: the new farm exports
+// the same document.
+TEST(MovingAFarm, FromSqliteToADirectoryServer) {
+  char pattern[] = "/tmp/zeladmin-move-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const std::string farm = "unix:" + dir + "/farm.sock";
+  std::ofstream(dir + "/pw") << "first secret\n";
+  auto run = [&](std::vector<std::string> args) {
+    const Outcome done = Zeladmin(farm, args);
+    EXPECT_EQ(done.status, 0) << args[0] << ": " << done.err;
+    return done;
+  };
+  {
+    FarmProcess server(dir, Login(), "sqlite:" + dir + "/farm.db");
+    run({"init", "--admin", "first", "--password-file", dir + "/pw"});
+    run({"import", DEMO_FARM_PATH});
+    run({"export", dir + "/sqlite.json"});
+  }
+  {
+    FarmProcess server(dir, Login(), FreshLdapStore());
+    run({"init", "--admin", "first", "--password-file", dir + "/pw"});
+    run({"import", dir + "/sqlite.json"});
+    run({"export", dir + "/ldap.json"});
+  }
+  const json before = json::parse(std::ifstream(dir + "/sqlite.json"), nullptr, false);
+  EXPECT_EQ(before["tree"].size(), 36u);
+  EXPECT_EQ(json::parse(std::ifstream(dir + "/ldap.json"), nullptr, false), before);
+  fs::remove_all(dir);
+}
+
+// Two farm servers, each on its own provider of one replicated directory, sharing the farm's
+// keys: what a console of one changes, a console of the other reads and is told once; with one
+// directory server stopped the other farm server keeps serving, and the stopped one catches up
+// when it runs again.
+TEST(ReplicatedFarm, ServersShareChangesAndSurviveALostProvider) {
+  using zel::dir::testing::Replica;
+  using zel::dir::testing::Slapd;
+  const int portA = Slapd::FreePort(), portB = Slapd::FreePort();
+  Slapd ldapA(ZEL_LDAP_SCHEMA, Replica{1, portA, portB});
+  Slapd ldapB(ZEL_LDAP_SCHEMA, Replica{2, portB, portA});
+  const std::string base = ldapA.NewBase("farm");
+  // The base reaches B by replication before B's farm server checks it at start.
+  const std::string probe = "LDAPNOINIT=1 ldapsearch -x -H " + ldapB.LdapUri() + " -b " + base +
+                            " -s base >/dev/null 2>&1";
+  for (int i = 0; i < 200 && std::system(probe.c_str()) != 0; ++i) usleep(50 * 1000);
+
+  char pattern[] = "/tmp/zeladmin-replicas-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const std::string farmA = "unix:" + dir + "/a.sock", farmB = "unix:" + dir + "/b.sock";
+  std::ofstream(dir + "/pw") << "first secret\n";
+  FarmProcess serverA(dir, Login(), ldapA.Location(base), "a.sock", 1);
+  FarmProcess serverB(dir, Login(), ldapB.Location(base), "b.sock", 2);
+  ASSERT_EQ(Zeladmin(farmA, {"init", "--admin", "first", "--password-file", dir + "/pw"}).status,
+            0);
+
+  // A console of B watches the tree while a console of A, then one of B, add a node.
+  const std::string outFile = dir + "/watch.out", errFile = dir + "/watch.err";
+  const pid_t watcher = fork();
+  if (watcher == 0) {
+    freopen(outFile.c_str(), "w", stdout);
+    freopen(errFile.c_str(), "w", stderr);
+    setenv("ZEL_FARM", farmB.c_str(), 1);
+    execl(ZELADMIN_PATH, ZELADMIN_PATH, "--json", "tree", "watch", "--timeout", "60",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  auto lines = [&](const std::string& file) {
+    std::ifstream in(file);
+    std::vector<std::string> read;
+    for (std::string line; std::getline(in, line);) read.push_back(line);
+    return read;
+  };
+  auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) usleep(50 * 1000);  // 20 s at most
+    return done();
+  };
+  ASSERT_TRUE(waitFor([&] {
+    const auto err = lines(errFile);
+    return !err.empty() && err[0].rfind("watching", 0) == 0;
+  }));
+  ASSERT_EQ(Zeladmin(farmA, {"tree", "add", "east"}).status, 0);
+  EXPECT_TRUE(waitFor([&] { return Zeladmin(farmB, {"tree", "show", "east"}).status == 0; }));
+  EXPECT_TRUE(waitFor([&] { return lines(outFile).size() >= 2; }));
+  ASSERT_EQ(Zeladmin(farmB, {"tree", "add", "south"}).status, 0);
+  EXPECT_TRUE(waitFor([&] { return lines(outFile).size() >= 4; }));
+  usleep(1500 * 1000);  // several turns of B's follower: nothing is told twice
+  kill(watcher, SIGTERM);
+  int status = 0;
+  waitpid(watcher, &status, 0);
+  // Each change is told as a change of the server's own consoles is: the node operation (81),
+  // then the change of its container (95), once.
+  std::vector<std::string> nodes;
+  int containers = 0;
+  for (const std::string& line : lines(outFile)) {
+    const json event = json::parse(line, nullptr, false);
+    if (event["event"] == 81) nodes.push_back(event["fields"]["sections[0].items[0].name"]);
+    containers += event["event"] == 95 ? 1 : 0;
+  }
+  EXPECT_EQ(nodes, (std::vector<std::string>{"\"east\"", "\"south\""}));
+  EXPECT_EQ(containers, 2);
+
+  // B's directory server stops: A keeps serving; back, B catches up and loses nothing.
+  ldapB.Stop();
+  EXPECT_EQ(Zeladmin(farmA, {"tree", "add", "west"}).status, 0);
+  EXPECT_EQ(J(farmA, {"tree", "ls"})["children"].size(), 3u);
+  ldapB.Start();
+  EXPECT_TRUE(waitFor([&] { return Zeladmin(farmB, {"tree", "show", "west"}).status == 0; }));
+  EXPECT_EQ(J(farmB, {"tree", "ls"})["children"].size(), 3u);
+  fs::remove_all(dir);
 }
 
 }  // namespace
