@@ -683,22 +683,41 @@ int32_t LdapStore::search(const SearchQuery& query, std::vector<StoredEntry>* ma
     filter += Equals("zelText", ldap::TextKey(query.attribute, query.text));
   }
   filter += ")";
-  LDAPMessage* raw = nullptr;
-  const int found = ldap_search_ext_s(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL,
-                                      filter.c_str(), const_cast<char**>(kEntryAttributes), 0,
-                                      nullptr, nullptr, nullptr, 0, &raw);
-  Message result(raw);
-  if (found == LDAP_NO_SUCH_OBJECT) return 0;  // no such context: nothing below it
-  if (found != LDAP_SUCCESS) return codeOf(found);
-
+  // Each entry is taken as it arrives and freed: a synchronous search would first chain every
+  // entry into one result, which costs libldap time that grows faster than the entries.
+  int id = 0;
+  const int sent =
+      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+                      const_cast<char**>(kEntryAttributes), 0, nullptr, nullptr, nullptr, 0, &id);
+  if (sent != LDAP_SUCCESS) return codeOf(sent);
+  timeval wait{static_cast<time_t>(timeoutMs_ / 1000),
+               static_cast<suseconds_t>(timeoutMs_ % 1000) * 1000};
   const std::string after = ToUtf8(query.after);
   std::vector<std::pair<std::string, StoredEntry>> kept;
-  for (LDAPMessage* entry = ldap_first_entry(ld_, result.get()); entry != nullptr;
-       entry = ldap_next_entry(ld_, entry)) {
+  for (;;) {
+    LDAPMessage* raw = nullptr;
+    const int type = ldap_result(ld_, id, LDAP_MSG_ONE, &wait, &raw);
+    Message message(raw);
+    if (type <= 0) {
+      ldap_abandon_ext(ld_, id, nullptr, nullptr);
+      return codeOf(type == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN);
+    }
+    if (type == LDAP_RES_SEARCH_RESULT) {
+      int code = LDAP_OTHER;
+      ldap_parse_result(ld_, message.get(), &code, nullptr, nullptr, nullptr, nullptr, 0);
+      if (code == LDAP_NO_SUCH_OBJECT) return 0;  // no such context: nothing below it
+      if (code != LDAP_SUCCESS) return codeOf(code);
+      break;
+    }
+    if (type != LDAP_RES_SEARCH_ENTRY) continue;  // a referral: none here
+    LDAPMessage* entry = message.get();
     std::string dn = Value(ld_, entry, "zelDN");
     if (!query.after.empty() && !NameBefore(after, dn)) continue;
     StoredEntry stored;
-    if (const int32_t read = ReadEntry(ld_, entry, query.context, &stored)) return read;
+    if (const int32_t read = ReadEntry(ld_, entry, query.context, &stored)) {
+      ldap_abandon_ext(ld_, id, nullptr, nullptr);
+      return read;
+    }
     if (query.subtree && !base.empty()) {
       const ZELString name{stored.dn};
       const std::string parent = ToUtf8(name.parentDistinguishedName().view());
