@@ -62,14 +62,17 @@ FarmHost::~FarmHost() {
 
 void FarmHost::FollowOtherServers() {
   constexpr auto kInterval = std::chrono::milliseconds(200);
+  // A store that cannot be reached is tried again less often: each try holds the subsystem's
+  // lock for as long as connecting takes.
+  constexpr auto kRetryInterval = std::chrono::seconds(2);
   std::unique_lock lock(followLock_);
   while (!ending_) {
     lock.unlock();
-    // A store that cannot be reached now is tried again at the next turn.
-    const bool shared = admintool_->FollowOtherServers() != zel::dir::kNotSupported;
+    const int32_t followed = admintool_->FollowOtherServers();
     lock.lock();
-    if (!shared) return;
-    followWake_.wait_for(lock, kInterval, [this] { return ending_; });
+    if (followed == zel::dir::kNotSupported) return;
+    followWake_.wait_for(lock, followed == 0 ? kInterval : kRetryInterval,
+                         [this] { return ending_; });
   }
 }
 
