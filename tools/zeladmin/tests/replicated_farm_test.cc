@@ -97,17 +97,6 @@ TEST(ReplicatedFarm, ServersShareChangesAndSurviveALostProvider) {
   ASSERT_EQ(Zeladmin(farmA, {"init", "--admin", "first", "--password-file", dir + "/pw"}).status,
             0);
 
-  // A console of B watches the tree while a console of A, then one of B, add a node.
-  const std::string outFile = dir + "/watch.out", errFile = dir + "/watch.err";
-  const pid_t watcher = fork();
-  if (watcher == 0) {
-    freopen(outFile.c_str(), "w", stdout);
-    freopen(errFile.c_str(), "w", stderr);
-    setenv("ZEL_FARM", farmB.c_str(), 1);
-    execl(ZELADMIN_PATH, ZELADMIN_PATH, "--json", "tree", "watch", "--timeout", "60",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
   auto lines = [&](const std::string& file) {
     std::ifstream in(file);
     std::vector<std::string> read;
@@ -118,38 +107,63 @@ TEST(ReplicatedFarm, ServersShareChangesAndSurviveALostProvider) {
     for (int i = 0; i < 400 && !done(); ++i) usleep(50 * 1000);  // 20 s at most
     return done();
   };
-  ASSERT_TRUE(waitFor([&] {
-    const auto err = lines(errFile);
-    return !err.empty() && err[0].rfind("watching", 0) == 0;
-  }));
+  // A console of B watching the tree, into OUT; started once it is subscribed.
+  auto watch = [&](const std::string& out) {
+    const std::string err = out + ".err";
+    const pid_t watcher = fork();
+    if (watcher == 0) {
+      freopen(out.c_str(), "w", stdout);
+      freopen(err.c_str(), "w", stderr);
+      setenv("ZEL_FARM", farmB.c_str(), 1);
+      execl(ZELADMIN_PATH, ZELADMIN_PATH, "--json", "tree", "watch", "--timeout", "60",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_TRUE(waitFor([&] {
+      const auto said = lines(err);
+      return !said.empty() && said[0].rfind("watching", 0) == 0;
+    }));
+    return watcher;
+  };
+  // Stops the watcher after several turns of B's follower (nothing is told twice) and reads
+  // the names of the nodes it was told. Each change is told as a change of the server's own
+  // consoles is: the node operation (81), then the change of its container (95), once.
+  auto told = [&](pid_t watcher, const std::string& out) {
+    usleep(1500 * 1000);
+    kill(watcher, SIGTERM);
+    int status = 0;
+    waitpid(watcher, &status, 0);
+    std::vector<std::string> nodes;
+    std::size_t containers = 0;
+    for (const std::string& line : lines(out)) {
+      const json event = json::parse(line, nullptr, false);
+      if (event["event"] == 81) nodes.push_back(event["fields"]["sections[0].items[0].name"]);
+      containers += event["event"] == 95 ? 1 : 0;
+    }
+    EXPECT_EQ(containers, nodes.size());
+    return nodes;
+  };
+
+  // A console of A, then one of B, add a node.
+  const pid_t first = watch(dir + "/first.out");
   ASSERT_EQ(Zeladmin(farmA, {"tree", "add", "east"}).status, 0);
   EXPECT_TRUE(waitFor([&] { return Zeladmin(farmB, {"tree", "show", "east"}).status == 0; }));
-  EXPECT_TRUE(waitFor([&] { return lines(outFile).size() >= 2; }));
+  EXPECT_TRUE(waitFor([&] { return lines(dir + "/first.out").size() >= 2; }));
   ASSERT_EQ(Zeladmin(farmB, {"tree", "add", "south"}).status, 0);
-  EXPECT_TRUE(waitFor([&] { return lines(outFile).size() >= 4; }));
-  usleep(1500 * 1000);  // several turns of B's follower: nothing is told twice
-  kill(watcher, SIGTERM);
-  int status = 0;
-  waitpid(watcher, &status, 0);
-  // Each change is told as a change of the server's own consoles is: the node operation (81),
-  // then the change of its container (95), once.
-  std::vector<std::string> nodes;
-  int containers = 0;
-  for (const std::string& line : lines(outFile)) {
-    const json event = json::parse(line, nullptr, false);
-    if (event["event"] == 81) nodes.push_back(event["fields"]["sections[0].items[0].name"]);
-    containers += event["event"] == 95 ? 1 : 0;
-  }
-  EXPECT_EQ(nodes, (std::vector<std::string>{"\"east\"", "\"south\""}));
-  EXPECT_EQ(containers, 2);
+  EXPECT_TRUE(waitFor([&] { return lines(dir + "/first.out").size() >= 4; }));
+  EXPECT_EQ(told(first, dir + "/first.out"), (std::vector<std::string>{"\"east\"", "\"south\""}));
 
-  // B's directory server stops: A keeps serving; back, B catches up and loses nothing.
+  // B's directory server stops: A keeps serving; back, B catches up, loses nothing, and its
+  // console is told what it missed, once.
+  const pid_t second = watch(dir + "/second.out");
   ldapB.Stop();
   EXPECT_EQ(Zeladmin(farmA, {"tree", "add", "west"}).status, 0);
   EXPECT_EQ(J(farmA, {"tree", "ls"})["children"].size(), 3u);
   ldapB.Start();
   EXPECT_TRUE(waitFor([&] { return Zeladmin(farmB, {"tree", "show", "west"}).status == 0; }));
   EXPECT_EQ(J(farmB, {"tree", "ls"})["children"].size(), 3u);
+  EXPECT_TRUE(waitFor([&] { return lines(dir + "/second.out").size() >= 2; }));
+  EXPECT_EQ(told(second, dir + "/second.out"), (std::vector<std::string>{"\"west\""}));
   fs::remove_all(dir);
 }
 
