@@ -150,6 +150,37 @@ BENCHMARK(BM_LdapSearchOneLevelBaseline)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// Lookups among 100 to 10,000 objects, each one indexed read: an object by its DN (the
+// library's GetObjectW) and an entry by its UID (the directory's ReadEntry).
+void BM_LookupByDN_LDAP(benchmark::State& state) {
+  Fixture fixture;
+  fixture.Register(static_cast<int>(state.range(0)));
+  const std::u16string name = Name(static_cast<int>(state.range(0) / 2));
+  for (auto _ : state) {
+    ZEL_AdminToolObject object(u"Root/Servers", name.c_str());
+    if (fixture.sal->GetObjectW(object) != 0) state.SkipWithError("not found");
+  }
+}
+BENCHMARK(BM_LookupByDN_LDAP)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_LookupByUID_LDAP(benchmark::State& state) {
+  Fixture fixture;
+  fixture.Register(static_cast<int>(state.range(0)));
+  ZEL_PS_LDAPSAL directory(fixture.host);
+  uint32_t context = 0;
+  directory.BindLDAP(u"&AdminToolObjectContext", context);
+  zel::dir::StoredEntry found;
+  const ZELString objects(u"CLASS-AdminToolObjectClass2");  // the class of the library's objects
+  ZELString dn(u"Root/Servers");
+  dn.appendDistinguishedName(ZELString(Name(static_cast<int>(state.range(0) / 2))));
+  if (directory.ReadEntry(context, dn, objects, found) != 0) state.SkipWithError("no entry");
+  const uint64_t uid = found.uid;
+  for (auto _ : state) {
+    if (directory.ReadEntry(uid, objects, found) != 0) state.SkipWithError("not found");
+  }
+}
+BENCHMARK(BM_LookupByUID_LDAP)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
