@@ -32,6 +32,15 @@ std::string Joined(const std::string& parent, const std::string& name) {
   return parent.empty() ? name : parent + "/" + name;
 }
 
+// The registry answers a plain failure (0x80000001) for a node that is not there; every call
+// below starts by reading its node, so that failure means "not found" here.
+Reply NodeFailure(const Request& request, const std::string& doing, int32_t code) {
+  if (static_cast<uint32_t>(code) == 0x80000001u) {
+    return ErrorReply(request, http::status::not_found, doing + ": no such node");
+  }
+  return FarmErrorReply(request, doing, code);
+}
+
 }  // namespace
 
 Reply Api::TreeChildren(Call& call) {
@@ -68,7 +77,7 @@ Reply Api::TreeNode(Call& call) {
     auto lock = farm_.Locked();
     result = call.session.seat->sal->GetObjectW(*node);
   }
-  if (result < 0) return FarmErrorReply(call.request, "reading node " + dn, result);
+  if (result < 0) return NodeFailure(call.request, "reading node " + dn, result);
   return JsonReply(call.request, http::status::ok, NodeJson(*node));
 }
 
@@ -130,7 +139,7 @@ Reply Api::TreeSet(Call& call) {
     }
     if (result >= 0) result = zel::console::ChangeNode(sal, *node);
   }
-  if (result < 0) return FarmErrorReply(call.request, "changing node " + dn, result);
+  if (result < 0) return NodeFailure(call.request, "changing node " + dn, result);
   return JsonReply(call.request, http::status::ok, NodeJson(*node));
 }
 
@@ -152,7 +161,7 @@ Reply Api::TreeRename(Call& call) {
     }
     result = zel::console::MoveSubtree(*call.session.seat->sal, dn, parent, &newDN, name);
   }
-  if (result < 0) return FarmErrorReply(call.request, "renaming node " + dn, result);
+  if (result < 0) return NodeFailure(call.request, "renaming node " + dn, result);
   return JsonReply(call.request, http::status::ok, json{{"from", dn}, {"to", newDN}});
 }
 
@@ -177,7 +186,7 @@ Reply Api::TreeMove(Call& call) {
     }
     result = zel::console::MoveSubtree(*call.session.seat->sal, dn, parent, &newDN);
   }
-  if (result < 0) return FarmErrorReply(call.request, "moving node " + dn, result);
+  if (result < 0) return NodeFailure(call.request, "moving node " + dn, result);
   return JsonReply(call.request, http::status::ok, json{{"from", dn}, {"to", newDN}});
 }
 
@@ -191,7 +200,7 @@ Reply Api::TreeDelete(Call& call) {
     auto lock = farm_.Locked();
     result = zel::console::RemoveSubtree(*call.session.seat->sal, dn);
   }
-  if (result < 0) return FarmErrorReply(call.request, "removing node " + dn, result);
+  if (result < 0) return NodeFailure(call.request, "removing node " + dn, result);
   return JsonReply(call.request, http::status::ok, json{{"removed", dn}});
 }
 
