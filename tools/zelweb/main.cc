@@ -53,7 +53,11 @@ int main(int argc, char** argv) {
   app.add_option("--key", key, "its key");
   app.add_option("--ca", ca, "the authority of the farm server's certificate");
   app.add_flag("--insecure", insecure, "allow a tcp: farm address (tests only)");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;  // --help is success; anything else a usage error
+  }
 
   zelweb::ServerOptions serverOptions;
   if (!ParseListen(listen, &serverOptions)) {

@@ -151,6 +151,8 @@ function showProps(node) {
     props.append(el('dt', { text: label }), el('dd', { text: String(value) }));
   }
   $('rename-name').value = node.name;
+  $('set-title').value = node.title;
+  $('set-icon').value = iconNames.get(node.icon) ?? '';
 }
 
 $('tree').addEventListener('keydown', async (event) => {
@@ -199,6 +201,12 @@ $('add-form').addEventListener('submit', async (event) => {
     $('add-name').value = ''; $('add-title').value = '';
     await loadTree();
   }
+});
+
+$('set-form').addEventListener('submit', async (event) => {
+  event.preventDefault();
+  if (!selectedDN) return status('select a node first');
+  if (await change(`changing ${selectedDN}`, 'POST', '/api/tree/set', { dn: selectedDN, title: $('set-title').value, icon: $('set-icon').value })) await loadTree();
 });
 
 $('rename-form').addEventListener('submit', async (event) => {
@@ -323,9 +331,14 @@ $('admin-add-form').addEventListener('submit', async (event) => {
 
 // --- icons and plug-ins --------------------------------------------------------------------
 
+const iconNames = new Map();  // icon UID -> a name of it
 async function loadIconChoices() {
   const answer = await api('GET', '/api/icons');
-  $('add-icon').replaceChildren(el('option', { value: '', text: 'none' }), ...answer.icons.map((icon) => el('option', { value: icon.name, text: icon.name })));
+  iconNames.clear();
+  for (const icon of answer.icons) if (!iconNames.has(icon.uid)) iconNames.set(icon.uid, icon.name);
+  for (const id of ['add-icon', 'set-icon']) {
+    $(id).replaceChildren(el('option', { value: '', text: 'none' }), ...answer.icons.map((icon) => el('option', { value: icon.name, text: icon.name })));
+  }
   return answer;
 }
 

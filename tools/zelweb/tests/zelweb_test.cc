@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -254,6 +255,15 @@ TEST_F(ZelwebTest, TreeChangesAndIconsRoundTrip) {
   EXPECT_EQ(got, sent);
   post("/api/icons/delete", {{"name", "halves"}});
   EXPECT_EQ(As(admin, "GET", "/api/icons/halves.png").status, 404);
+}
+
+// The farm grants its owner everything on the owner's connections: zelweb refuses to run as it.
+TEST_F(ZelwebTest, RefusesToRunAsTheFarmsOwner) {
+  const std::string command = std::string(BIN_DIR) + "/zelweb --farm unix:" + *work_ +
+                              "/farm.sock --listen 127.0.0.1:0 >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 }  // namespace
