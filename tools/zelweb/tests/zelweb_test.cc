@@ -7,13 +7,18 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <signal.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "zel/iconpng/icon_png.h"
 
@@ -264,6 +269,93 @@ TEST_F(ZelwebTest, RefusesToRunAsTheFarmsOwner) {
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+// Another zelweb on the fixture's farm with these options; its port (0 when it did not start)
+// and its process ID.
+int StartAnotherZelweb(const std::string& dir, const std::string& options,
+                       const std::string& scheme, int* pid) {
+  std::stringstream log;
+  log << std::ifstream(dir + "/../zelweb.log").rdbuf();
+  const std::string farm = log.str().substr(log.str().find("tcp:"));
+  const std::string start = std::string(BIN_DIR) + "/zelweb --farm " +
+                            farm.substr(0, farm.find_first_of(" \n")) +
+                            " --insecure --listen 127.0.0.1:0 " + options + " >" + dir +
+                            "/web.log 2>&1 & echo $! >" + dir + "/pid";
+  if (std::system(start.c_str()) != 0) return 0;
+  std::ifstream(dir + "/pid") >> *pid;
+  for (int i = 0; i < 100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::stringstream web;
+    web << std::ifstream(dir + "/web.log").rdbuf();
+    const std::string serving = "zelweb: serving " + scheme + "://127.0.0.1:";
+    const std::size_t at = web.str().find(serving);
+    if (at != std::string::npos) return std::stoi(web.str().substr(at + serving.size()));
+  }
+  return 0;
+}
+
+// A session unused for the idle timeout has ended.
+TEST_F(ZelwebTest, AnIdleSessionEnds) {
+  const std::string dir = *work_ + "/idle";
+  fs::create_directories(dir);
+  int web = 0;
+  const int port = StartAnotherZelweb(dir, "--idle-timeout 10", "http", &web);
+  ASSERT_NE(port, 0);
+  const int fixturePort = port_;
+  port_ = port;
+  const Login bob = LogOn("unix:bob");
+  EXPECT_EQ(As(bob, "GET", "/api/me").status, 200);
+  std::this_thread::sleep_for(std::chrono::seconds(11));
+  EXPECT_EQ(As(bob, "GET", "/api/me").status, 401);
+  port_ = fixturePort;
+  kill(web, SIGTERM);
+}
+
+// A logon over HTTPS, the server's certificate checked against the one the test made: the
+// cookie is marked Secure.
+TEST_F(ZelwebTest, ServesHttpsWithASecureCookie) {
+  const std::string dir = *work_ + "/tls";
+  fs::create_directories(dir);
+  ASSERT_EQ(std::system(("cd " + dir +
+                         " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1"
+                         " -nodes -keyout key.pem -out cert.pem -days 2 -subj /CN=127.0.0.1"
+                         " -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  int web = 0;
+  const int port = StartAnotherZelweb(
+      dir, "--tls-cert " + dir + "/cert.pem --tls-key " + dir + "/key.pem", "https", &web);
+  ASSERT_NE(port, 0);
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  ASSERT_EQ(SSL_CTX_load_verify_locations(context, (dir + "/cert.pem").c_str(), nullptr), 1);
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  SSL* ssl = SSL_new(context);
+  X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
+  SSL_set_fd(ssl, fd);
+  ASSERT_EQ(SSL_connect(ssl), 1);
+  const std::string body = R"({"name":"unix:bob","password":"demo password"})";
+  const std::string request =
+      "POST /api/logon HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+      "Content-Type: application/json\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n" + body;
+  SSL_write(ssl, request.data(), static_cast<int>(request.size()));
+  std::string reply;
+  char buffer[4096];
+  for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;)
+    reply.append(buffer, static_cast<std::size_t>(n));
+  SSL_free(ssl);
+  close(fd);
+  SSL_CTX_free(context);
+  kill(web, SIGTERM);
+  EXPECT_EQ(reply.substr(0, 15), "HTTP/1.1 200 OK") << reply;
+  EXPECT_NE(reply.find("HttpOnly; SameSite=Strict; Secure"), std::string::npos) << reply;
 }
 
 }  // namespace
