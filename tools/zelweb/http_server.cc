@@ -46,7 +46,9 @@ void StreamEvents(net::io_context& io, Stream& stream, beast::tcp_stream& lowest
       "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
       "Cache-Control: no-store\r\nConnection: close\r\n";
   for (const auto& field : reply.response.base()) {
-    if (field.name() == http::field::content_type) continue;
+    if (field.name() == http::field::content_type || field.name() == http::field::cache_control) {
+      continue;
+    }
     header += std::string(field.name_string()) + ": " + std::string(field.value()) + "\r\n";
   }
   header += "\r\n";

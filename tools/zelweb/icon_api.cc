@@ -138,8 +138,8 @@ Reply Api::PluginList(Call& call) {
       }
     }
   }
-  // A farm where no plug-in was ever recorded has no plug-in context yet.
-  if (result < 0 && static_cast<uint32_t>(result) != 0x8006000Du) {
+  // A farm where no plug-in was ever recorded has no plug-in context yet (kNoSuchContext).
+  if (result < 0 && static_cast<uint32_t>(result) != 0x80030003u) {
     return FarmErrorReply(call.request, "listing the plug-in records", result);
   }
   return JsonReply(call.request, http::status::ok, json{{"plugins", list}});
