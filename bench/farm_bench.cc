@@ -343,8 +343,11 @@ void BM_RawThroughput_SocketPair(benchmark::State& state) {
 }
 BENCHMARK(BM_RawThroughput_SocketPair)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
 
-// A folder made by a console of the server (UID 51).
-bool MakeFolder(zel::transport::Client& client, const std::string& name) {
+// A folder of a name not made before in this process (the server lives through every run of
+// every benchmark), by a console of the server (UID 51).
+bool MakeFolder(zel::transport::Client& client) {
+  static std::atomic<int> made{0};
+  const std::string name = "Folder" + std::to_string(++made);
   auto* request =
       new ZEL_BUF_EventBuffer(zel::protocol::CreateFolderRequest::kEventID, ZELVersion(1, 0), 0);
   request->SetSrcSubsystemUID(51);
@@ -382,8 +385,7 @@ void BM_FanOut100Consoles(benchmark::State& state) {
     if (subscribed != 0) return state.SkipWithError("a console could not subscribe");
   }
   zel::transport::Client maker(served.UnixOptions());
-  int round = 0;
-  auto makeFolder = [&] { return MakeFolder(maker, "fan-out " + std::to_string(++round)); };
+  auto makeFolder = [&] { return MakeFolder(maker); };
   // How many notifications one folder makes: counted once, then expected of every round.
   if (!makeFolder()) return state.SkipWithError("no folder");
   {
@@ -424,9 +426,8 @@ void BM_FarmCreateFolder_Unix(benchmark::State& state) {
   Served& served = Server();
   if (!served.error.empty()) return state.SkipWithError(served.error.c_str());
   zel::transport::Client console(served.UnixOptions());
-  int round = 0;
   for (auto _ : state) {
-    if (!MakeFolder(console, "alone " + std::to_string(++round))) {
+    if (!MakeFolder(console)) {
       return state.SkipWithError("no folder");
     }
   }
