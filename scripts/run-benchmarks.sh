@@ -9,7 +9,7 @@ cmake --build --preset release
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 for bench in zel_runtime_bench zel_sal_bench zel_types_bench zel_directory_bench \
-             zel_subsystem_bench zel_transport_bench; do
+             zel_subsystem_bench zel_transport_bench zel_farm_bench; do
   echo "benchmarks: $bench"
   ./build/release/bin/$bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
       --benchmark_format=json --benchmark_out="$out/$bench.json" >/dev/null
