@@ -17,12 +17,8 @@ namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
-}
-
 constexpr int32_t kBadFile = static_cast<int32_t>(0x80010005u);  // kInvalidArgument
+constexpr int32_t kNoSuchContext = static_cast<int32_t>(0x80030003u);
 
 // The icon named `name` with its bits, read by its entry's UID.
 int32_t FindIcon(Command& c, const std::string& name, std::unique_ptr<ZEL_AdminToolIcon>* out,
@@ -50,6 +46,8 @@ int32_t ListIcons(Command& c, std::vector<StoredIcon>* icons) {
   ZEL_PS_LDAPSAL directory(c.farm.Host());
   uint32_t context = 0;
   int32_t result = directory.BindLDAP(ZELString(u"&AdminToolIconContext"), context);
+  // A farm where no icon was ever registered has no icon context yet.
+  if (result == kNoSuchContext) return 0;
   if (result < 0) return result;
   ZEL_DIR_SearchHelper search(&directory, ZEL_DIR_SearchHelper::kSubtree, ZELString(), context,
                               ZELString(), ZELString(u"*"));

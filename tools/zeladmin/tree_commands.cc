@@ -14,22 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
-}
-
-int Usage(const std::string& message) {
-  std::cerr << "zeladmin: " << message << '\n';
-  return kExitUsage;
-}
-
-std::string Hex(uint64_t uid) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(uid));
-  return text;
-}
-
 std::string Utf8(const char16_t* text) { return ZELString(text).toUtf8(); }
 
 // A node named by its DN: the parent DN and the last component.
@@ -137,7 +121,8 @@ int32_t DeleteSubtree(Command& c, ZEL_AdminToolObject& node) {
 
 void Flatten(const ZEL_AdminToolObject& group, std::vector<TreeNode>* nodes) {
   for (const ZEL_AdminToolObject* child : SortedChildren(group)) {
-    nodes->push_back({Utf8(child->getDN()), Utf8(child->getTitle()), child->getIcon()});
+    nodes->push_back(
+        {Utf8(child->getDN()), Utf8(child->getTitle()), child->getIcon(), child->getUID()});
     Flatten(*child, nodes);
   }
 }
