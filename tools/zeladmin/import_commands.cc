@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -210,6 +211,10 @@ int Export(Command& c, const std::string& file, bool includeSecrets) {
     tree.push_back(std::move(item));
   }
   doc["tree"] = tree;
+  std::vector<std::string> plugins;
+  result = ListPlugins(c, &plugins);
+  if (result < 0) return Fail({"listing the plug-ins", result, ""});
+  doc["plugins"] = plugins;
   const std::string text = doc.dump(1) + "\n";
   if (file.empty()) {
     std::cout << text;
@@ -222,8 +227,8 @@ int Export(Command& c, const std::string& file, bool includeSecrets) {
     std::cerr << "exported " << admins.size() << " administrators"
               << (includeSecrets ? " (with " + std::to_string(hashes.size()) + " password hashes)"
                                  : std::string())
-              << ", " << iconList.size() << " icons, " << tree.size() << " nodes to " << file
-              << '\n';
+              << ", " << iconList.size() << " icons, " << tree.size() << " nodes, "
+              << plugins.size() << " plug-ins to " << file << '\n';
   }
   return kExitOk;
 }
@@ -238,6 +243,7 @@ int Import(Command& c, const std::string& file) {
   const json admins = doc.value("administrators", json::array());
   const json icons = doc.value("icons", json::array());
   const json tree = doc.value("tree", json::array());
+  const json plugins = doc.value("plugins", json::array());
   // A document with password hashes needs the farm's owner: asked before anything changes.
   bool withHashes = false;
   for (const json& a : admins) withHashes = withHashes || a.contains("passwordHash");
@@ -246,9 +252,9 @@ int Import(Command& c, const std::string& file) {
     const int32_t result = StoredHashes(c, &stored);
     if (result < 0) return Fail({"reading the stored password hashes", result, ""});
   }
-  const std::size_t total = 2 * admins.size() + icons.size() + tree.size();
+  const std::size_t total = 2 * admins.size() + icons.size() + tree.size() + plugins.size();
   std::size_t done = 0;
-  json changed = {{"administrators", 0}, {"icons", 0}, {"tree", 0}};
+  json changed = {{"administrators", 0}, {"icons", 0}, {"tree", 0}, {"plugins", 0}};
   json unchanged = changed;
   std::vector<bool> adminChanged(admins.size(), false);
 
@@ -314,6 +320,20 @@ int Import(Command& c, const std::string& file) {
     count["tree"] = count["tree"].get<int>() + 1;
     Progress("import", ++done, total);
   }
+  std::vector<std::string> present;
+  if (const int32_t r = ListPlugins(c, &present); r < 0)
+    return Fail({"listing the plug-ins", r, ""});
+  for (const json& p : plugins) {
+    const std::string name = p.is_string() ? p.get<std::string>() : "";
+    const bool existed = std::find(present.begin(), present.end(), name) != present.end();
+    if (!existed) {
+      const int s = Silently(false, [&] { return PluginsAdd(silent, name); });
+      if (s != kExitOk) return s;
+    }
+    json& count = existed ? unchanged : changed;
+    count["plugins"] = count["plugins"].get<int>() + 1;
+    Progress("import", ++done, total);
+  }
   // Folders, contact data and hashes: a field the document leaves out is left as it is.
   const auto dns = DNsByUID(c);
   zel::protocol::ImportCredentialsRequest credentials;
@@ -364,9 +384,9 @@ int Import(Command& c, const std::string& file) {
   } else if (!c.out.quiet) {
     std::cout << "imported " << file << ": changed " << changed["administrators"]
               << " administrators, " << changed["icons"] << " icons, " << changed["tree"]
-              << " nodes; "
+              << " nodes, " << changed["plugins"] << " plug-ins; "
               << unchanged["administrators"].get<int>() + unchanged["icons"].get<int>() +
-                     unchanged["tree"].get<int>()
+                     unchanged["tree"].get<int>() + unchanged["plugins"].get<int>()
               << " unchanged\n";
   }
   return kExitOk;

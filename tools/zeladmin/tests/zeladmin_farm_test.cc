@@ -146,7 +146,7 @@ TEST_F(ZeladminTest, ExportWithSecretsThenImportRestoresTheFarm) {
   Init();
   EXPECT_EQ(J({"import", secrets})["changed"]["administrators"], 3);  // first: another hash
   EXPECT_EQ(J({"import", secrets})["changed"],
-            json({{"administrators", 0}, {"icons", 0}, {"tree", 0}}));
+            json({{"administrators", 0}, {"icons", 0}, {"tree", 0}, {"plugins", 0}}));
   EXPECT_EQ(J({"logon", "bob", "--password-file", dir_ + "/pw2"})["values"], json({"read-farm"}));
   EXPECT_EQ(Z({"logon", "first", "--password-file", dir_ + "/pw"}).status, 0);
   ASSERT_EQ(Z({"export", dir_ + "/again.json", "--include-secrets"}).status, 0);

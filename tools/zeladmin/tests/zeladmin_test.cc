@@ -113,7 +113,56 @@ TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
   }
-  EXPECT_EQ(Z({"admins", "--help"}).status, 0);
+  // Every command answers --help (and does not reach for the farm to do so).
+  for (const std::string command : {"init",
+                                    "admins list",
+                                    "admins show",
+                                    "admins add",
+                                    "admins remove",
+                                    "admins privileges get",
+                                    "admins privileges set",
+                                    "admins folders get",
+                                    "admins folders set",
+                                    "admins contact get",
+                                    "admins contact set",
+                                    "admins default-user set",
+                                    "admins password",
+                                    "admins unlock",
+                                    "logon",
+                                    "ticket issue",
+                                    "ticket accounts",
+                                    "resolve",
+                                    "permissions",
+                                    "tree ls",
+                                    "tree show",
+                                    "tree add",
+                                    "tree rm",
+                                    "tree mv",
+                                    "tree set",
+                                    "tree watch",
+                                    "folders create",
+                                    "folders rename",
+                                    "folders rm",
+                                    "folders move",
+                                    "icons add",
+                                    "icons export",
+                                    "icons ls",
+                                    "icons rm",
+                                    "plugins add",
+                                    "plugins show",
+                                    "plugins ls",
+                                    "audit",
+                                    "import",
+                                    "export",
+                                    "monitor"}) {
+    std::vector<std::string> args{"--farm", "unix:" + dir_ + "/nothing.sock"};
+    std::istringstream words(command);
+    for (std::string word; words >> word;) args.push_back(word);
+    args.push_back("--help");
+    const Outcome run = Z(args);
+    EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+    EXPECT_NE(run.out.find("Usage:"), std::string::npos) << command << ": " << run.out;
+  }
 }
 
 TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
@@ -231,15 +280,22 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   Init();
   const json first = J({"import", DEMO_FARM_PATH});
-  EXPECT_EQ(first["changed"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  EXPECT_EQ(first["changed"],
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   const json again = J({"import", DEMO_FARM_PATH});
-  EXPECT_EQ(again["changed"], json({{"administrators", 0}, {"icons", 0}, {"tree", 0}}));
-  EXPECT_EQ(again["unchanged"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  EXPECT_EQ(again["changed"],
+            json({{"administrators", 0}, {"icons", 0}, {"tree", 0}, {"plugins", 0}}));
+  EXPECT_EQ(again["unchanged"],
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   const json node = J({"tree", "show", "north/rack1/node101"});
   EXPECT_EQ(node["title"], "north-node101");
   EXPECT_EQ(node["icon"], J({"icons", "ls"})["icons"][2]["uid"]);  // by name: network, rack, server
   EXPECT_EQ(J({"admins", "privileges", "get", "unix:bob"})["privileges"],
             json({"read-farm", "read-audit"}));
+  const json folders = J({"admins", "folders", "get", "unix:alice"})["folders"];
+  ASSERT_EQ(folders.size(), 2u) << folders.dump();
+  EXPECT_EQ(folders[1]["dn"], "south");
+  EXPECT_EQ(J({"plugins", "ls"})["plugins"], json({"Disk report", "Rack power"}));
   // Export, then import onto a second farm: the second farm exports the same document.
   ASSERT_EQ(Z({"export", dir_ + "/farm1.json"}).status, 0);
   const json exported = json::parse(std::ifstream(dir_ + "/farm1.json"), nullptr, false);
@@ -253,7 +309,7 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   Init();
   EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
-            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   ASSERT_EQ(Z({"export", dir_ + "/farm2.json"}).status, 0);
   EXPECT_EQ(json::parse(std::ifstream(dir_ + "/farm2.json"), nullptr, false), exported);
 
