@@ -1,7 +1,13 @@
 // zeladmin end to end, the farm's data beyond the administrators' records: folders, an
 // administrator's folders and contact data, the default user, plug-in records, and export with
 // the password hashes then import onto another farm.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -22,6 +28,48 @@ json FolderPairs(const json& reply) {
   json pairs = json::array();
   for (const json& f : reply["folders"]) pairs.push_back({f["dn"], f["tasks"]});
   return pairs;
+}
+
+// Runs zeladmin with its stderr on a terminal (a pseudo-terminal this test reads): what it wrote
+// there.
+std::string StderrOnATerminal(const std::string& farm, const std::vector<std::string>& args) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+  const std::string slave = ptsname(master);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int terminal = open(slave.c_str(), O_RDWR);
+    const int none = open("/dev/null", O_RDWR);
+    dup2(none, 0);
+    dup2(none, 1);
+    dup2(terminal, 2);
+    setenv("ZEL_FARM", farm.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(ZELADMIN_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ZELADMIN_PATH, argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  // Read until the child is gone and the terminal says so (EIO once no one holds its end).
+  while ((n = read(master, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  waitpid(child, nullptr, 0);
+  close(master);
+  return text;
+}
+
+TEST_F(ZeladminTest, ProgressOnATerminalOnlyAndASummary) {
+  StartFarm(Login());
+  Init();
+  const std::string onTerminal = StderrOnATerminal(farm_, {"import", DEMO_FARM_PATH});
+  EXPECT_NE(onTerminal.find("\rimport [##############################] 50/50"), std::string::npos)
+      << onTerminal;
+  const Outcome onPipe = Z({"export", dir_ + "/farm.json"});
+  EXPECT_EQ(onPipe.status, 0);
+  EXPECT_EQ(onPipe.err,
+            "exported 5 administrators, 4 icons, 36 nodes, 2 plug-ins to " + dir_ + "/farm.json\n");
 }
 
 TEST_F(ZeladminTest, FoldersPluginsAndAdministratorData) {
