@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "zel/protocol/credentials.h"
+#include "zel/protocol/privileges.h"
 #include "zel/protocol/result_reply.h"
 
 namespace zeladmin {
@@ -148,6 +149,71 @@ std::vector<std::string> FolderItems(const json& folders) {
   return items;
 }
 
+// Whether `doc` has the shape import reads (docs/ZELADMIN.md); *why names the first field that
+// does not. Checked whole before anything is changed.
+bool CheckDocument(const json& doc, std::string* why) {
+  auto listOf = [&](const json& parent, const char* key, auto each) {
+    if (!parent.contains(key)) return true;
+    if (!parent[key].is_array()) {
+      *why = std::string(key) + " is not a list";
+      return false;
+    }
+    for (std::size_t i = 0; i < parent[key].size(); ++i) {
+      if (!each(parent[key][i])) {
+        *why = std::string(key) + "[" + std::to_string(i) + "] " + *why;
+        return false;
+      }
+    }
+    return true;
+  };
+  auto text = [&](const json& item, const char* key, bool required) {
+    if (item.contains(key) ? item[key].is_string() : !required) return true;
+    *why = std::string(required && !item.contains(key) ? "has no " : "has a non-text ") + key;
+    return false;
+  };
+  auto number = [&](const json& n) {
+    *why = "is not a number from 0 to 4294967295";
+    return n.is_number_unsigned() && n.get<uint64_t>() <= 0xFFFFFFFFu;
+  };
+  auto folder = [&](const json& f) {
+    if (!f.is_object() || !text(f, "folder", true)) return false;
+    return listOf(f, "tasks", number);
+  };
+  auto admin = [&](const json& a) {
+    if (!a.is_object() || !text(a, "account", true) || !text(a, "passwordHash", false)) {
+      return false;
+    }
+    const auto privilege = [&](const json& p) {
+      if (!p.is_string()) return number(p);
+      *why = "names no privilege";
+      return zel::protocol::PrivilegeNamed(p.get<std::string>()).has_value();
+    };
+    const auto line = [&](const json& l) {
+      *why = "is not text";
+      return l.is_string();
+    };
+    if (a.contains("contact") && a["contact"].is_array() && a["contact"].size() > 3) {
+      *why = "has more than three contact lines";
+      return false;
+    }
+    return listOf(a, "privileges", privilege) && listOf(a, "folders", folder) &&
+           listOf(a, "contact", line);
+  };
+  auto icon = [&](const json& i) {
+    return i.is_object() && text(i, "name", true) && text(i, "png", true);
+  };
+  auto node = [&](const json& n) {
+    return n.is_object() && text(n, "dn", true) && text(n, "title", false) &&
+           text(n, "icon", false);
+  };
+  auto plugin = [&](const json& p) {
+    *why = "is not text";
+    return p.is_string();
+  };
+  return listOf(doc, "administrators", admin) && listOf(doc, "icons", icon) &&
+         listOf(doc, "tree", node) && listOf(doc, "plugins", plugin);
+}
+
 }  // namespace
 
 int Export(Command& c, const std::string& file, bool includeSecrets) {
@@ -240,6 +306,9 @@ int Import(Command& c, const std::string& file) {
   if (doc.is_discarded() || !doc.is_object() || doc.value("version", 0) != 1) {
     return Fail({"reading " + file, kBadDocument, "not a farm document of version 1"});
   }
+  if (std::string why; !CheckDocument(doc, &why)) {
+    return Fail({"reading " + file, kBadDocument, why});
+  }
   const json admins = doc.value("administrators", json::array());
   const json icons = doc.value("icons", json::array());
   const json tree = doc.value("tree", json::array());
@@ -268,7 +337,7 @@ int Import(Command& c, const std::string& file) {
     std::string privileges;
     for (const auto& p : a.value("privileges", json::array())) {
       privileges += (privileges.empty() ? "" : ",") +
-                    (p.is_string() ? p.get<std::string>() : std::to_string(p.get<int>()));
+                    (p.is_string() ? p.get<std::string>() : std::to_string(p.get<uint32_t>()));
     }
     const auto colon = account.find(':');
     const std::string authority = colon == std::string::npos ? "unix" : account.substr(0, colon);
