@@ -92,8 +92,26 @@ int32_t IconUID(Command& c, const std::string& name, uint64_t* uid) {
   return FindIconUID(c, name, uid);
 }
 
+// Steps of a long change, for the progress bar (a terminal only).
+struct Steps {
+  const char* what;
+  std::size_t total;
+  std::size_t done = 0;
+  void Step() { Progress(what, ++done, total); }
+};
+
+std::size_t CountSubtree(const ZEL_AdminToolObject& node) {
+  std::size_t count = 1;
+  for (const ZEL_AdminToolObject* child = node.getChild(); child != nullptr;
+       child = child->getSibling()) {
+    count += CountSubtree(*child);
+  }
+  return count;
+}
+
 // Copies `from` and its subtree below `toParentDN`, parents first, each announced.
-int32_t CopySubtree(Command& c, const ZEL_AdminToolObject& from, const ZELString& toParentDN) {
+int32_t CopySubtree(Command& c, const ZEL_AdminToolObject& from, const ZELString& toParentDN,
+                    Steps& steps) {
   ZEL_AdminToolObject copy(toParentDN.getName(), from.getName());
   copy.setTitle(from.getTitle());
   copy.setFlags(from.getFlags());
@@ -101,22 +119,25 @@ int32_t CopySubtree(Command& c, const ZEL_AdminToolObject& from, const ZELString
   copy.setIcon(from.getIcon());
   copy.setUID(from.getUID());
   int32_t result = c.farm.Sal().RegisterObject(copy, true);
+  steps.Step();
   const ZELString dn(copy.getDN());
   for (ZEL_AdminToolObject* child = from.getChild(); result >= 0 && child != nullptr;
        child = child->getSibling()) {
-    result = CopySubtree(c, *child, dn);
+    result = CopySubtree(c, *child, dn, steps);
   }
   return result;
 }
 
 // Deletes `node`'s subtree, children first, each announced.
-int32_t DeleteSubtree(Command& c, ZEL_AdminToolObject& node) {
+int32_t DeleteSubtree(Command& c, ZEL_AdminToolObject& node, Steps& steps) {
   for (ZEL_AdminToolObject* child = node.getChild(); child != nullptr;
        child = child->getSibling()) {
-    const int32_t result = DeleteSubtree(c, *child);
+    const int32_t result = DeleteSubtree(c, *child, steps);
     if (result < 0) return result;
   }
-  return c.farm.Sal().DeleteObject(node);
+  const int32_t result = c.farm.Sal().DeleteObject(node);
+  steps.Step();
+  return result;
 }
 
 void Flatten(const ZEL_AdminToolObject& group, std::vector<TreeNode>* nodes) {
@@ -222,7 +243,10 @@ int TreeRm(Command& c, const std::string& dn) {
   auto node = NodeAt(dn);
   int32_t result = c.farm.Sal().GetObjectW(*node);
   if (result >= 0) result = ReadTree(c, node.get(), 0);
-  if (result >= 0) result = DeleteSubtree(c, *node);
+  if (result >= 0) {
+    Steps steps{"remove", CountSubtree(*node)};
+    result = DeleteSubtree(c, *node, steps);
+  }
   FreeTree(node.get());
   if (result < 0) return Fail({"removing node " + dn, result, ""});
   if (c.out.json) std::cout << json{{"removed", dn}}.dump() << '\n';
@@ -235,8 +259,9 @@ int TreeMv(Command& c, const std::string& dn, const std::string& newParent) {
   if (result >= 0) result = ReadTree(c, node.get(), 0);
   // The copy first, then the old place: stopped half way, the node is in both places and
   // nothing is lost; running the move again finishes it.
-  if (result >= 0) result = CopySubtree(c, *node, ZELString::FromUtf8(newParent));
-  if (result >= 0) result = DeleteSubtree(c, *node);
+  Steps steps{"move", result >= 0 ? 2 * CountSubtree(*node) : 0};
+  if (result >= 0) result = CopySubtree(c, *node, ZELString::FromUtf8(newParent), steps);
+  if (result >= 0) result = DeleteSubtree(c, *node, steps);
   std::string newDN =
       ZELString::FromUtf8(newParent).appendDistinguishedName(ZELString(node->getName())).toUtf8();
   if (newParent.empty()) newDN = Utf8(node->getName());

@@ -66,10 +66,13 @@ TEST_F(ZeladminTest, ProgressOnATerminalOnlyAndASummary) {
   const std::string onTerminal = StderrOnATerminal(farm_, {"import", DEMO_FARM_PATH});
   EXPECT_NE(onTerminal.find("\rimport [##############################] 50/50"), std::string::npos)
       << onTerminal;
+  EXPECT_NE(StderrOnATerminal(farm_, {"tree", "rm", "north/rack1"})
+                .find("\rremove [##############################] 6/6"),
+            std::string::npos);
   const Outcome onPipe = Z({"export", dir_ + "/farm.json"});
   EXPECT_EQ(onPipe.status, 0);
   EXPECT_EQ(onPipe.err,
-            "exported 5 administrators, 4 icons, 36 nodes, 2 plug-ins to " + dir_ + "/farm.json\n");
+            "exported 5 administrators, 4 icons, 30 nodes, 2 plug-ins to " + dir_ + "/farm.json\n");
 }
 
 TEST_F(ZeladminTest, FoldersPluginsAndAdministratorData) {
