@@ -131,7 +131,7 @@ class FarmProcess {
   pid_t pid_ = -1;
 };
 
-class ZeladminTest : public ::testing::Test {
+class ZeladminFarmTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/zeladmin-test-XXXXXX";

@@ -1,28 +1,77 @@
 // zeladmin end to end: the farm server (zelfarmd) as a process on a real store, zeladmin run as a
 // process for each command, its output, JSON and exit status checked.
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "farm_processes.h"
 #include "zel/iconpng/icon_png.h"
-#include "zeladmin_fixture.h"
 
 namespace {
 
-using namespace zeladmin::testing;
-using nlohmann::json;
-namespace fs = std::filesystem;
+using namespace zeladmin_testing;
 
-TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
+// A kind of store the farm server keeps: a fresh, empty one in the test's folder or on the
+// program's directory server.
+struct StoreKind {
+  std::string name;
+  std::function<std::string(const std::string& dir)> fresh;
+};
+void PrintTo(const StoreKind& kind, std::ostream* out) { *out << kind.name; }
+
+class ZeladminTest : public ::testing::TestWithParam<StoreKind> {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zeladmin-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    farm_ = "unix:" + dir_ + "/farm.sock";
+    store_ = GetParam().fresh(dir_);
+    std::ofstream(dir_ + "/pw") << "first secret\n";
+    std::ofstream(dir_ + "/pw2") << "second secret\n";
+  }
+  void TearDown() override {
+    server_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void StartFarm(const std::string& owner) {
+    server_.reset();
+    server_ = std::make_unique<FarmProcess>(dir_, owner, store_);
+  }
+  Outcome Z(std::vector<std::string> args) { return Zeladmin(farm_, args); }
+  json J(std::vector<std::string> args) { return ::J(farm_, std::move(args)); }
+
+  std::string dir_, farm_, store_;
+  std::unique_ptr<FarmProcess> server_;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, ZeladminTest,
+    ::testing::Values(StoreKind{"SQLite",
+                                [](const std::string& dir) {
+                                  static int made = 0;
+                                  return "sqlite:" + dir + "/farm" + std::to_string(++made) + ".db";
+                                }},
+                      StoreKind{"LDAP", [](const std::string&) { return FreshLdapStore(); }}),
+    [](const ::testing::TestParamInfo<StoreKind>& store) { return store.param.name; });
+
+TEST_P(ZeladminTest, AdministratorsThroughTheirCommands) {
   StartFarm(Login());
   const json first = J({"init", "--admin", "first", "--password-file", dir_ + "/pw"});
   EXPECT_EQ(first["account"], "unix:first");
@@ -80,9 +129,9 @@ TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
   EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
+TEST_P(ZeladminTest, ErrorsAndExitStatuses) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -165,9 +214,9 @@ TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
   }
 }
 
-TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
+TEST_P(ZeladminTest, IconsRoundTripThroughPng) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   std::vector<uint8_t> bits(zel::iconpng::kIconBytes, 0);
   for (std::size_t i = 0; i < zel::iconpng::kPixelBytes; ++i) bits[i] = static_cast<uint8_t>(i * 7);
   bits[zel::iconpng::kPixelBytes] = 0xFF;  // eight pixels of the lowest row transparent...
@@ -204,9 +253,9 @@ TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
   EXPECT_EQ(J({"icons", "ls"})["icons"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
+TEST_P(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   // This process's own account becomes an administrator that may only read the farm; with
   // another owner, the console acts as that account.
   ASSERT_EQ(Z({"admins", "add", Login()}).status, 0);
@@ -239,9 +288,9 @@ TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   EXPECT_EQ(Z({"audit", "--since", "yesterday"}).status, 2);
 }
 
-TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
+TEST_P(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   for (const char* dn : {"north", "north/rack1", "north/rack1/node7", "south"}) {
     ASSERT_EQ(Z({"tree", "add", dn}).status, 0) << dn;
   }
@@ -276,9 +325,9 @@ TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   EXPECT_EQ(Z({"tree", "set", "north", "colour=red"}).status, 2);
 }
 
-TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
+TEST_P(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const json first = J({"import", DEMO_FARM_PATH});
   EXPECT_EQ(first["changed"],
             json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
@@ -303,11 +352,9 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_EQ(exported["icons"].size(), 4u);
   EXPECT_EQ(exported["administrators"].size(), 5u);
   server_.reset();
-  for (const char* file : {"/farm.db", "/farm.db-wal", "/farm.db-shm", "/farm.db-journal"}) {
-    fs::remove(dir_ + file);
-  }
+  store_ = GetParam().fresh(dir_);
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
             json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   ASSERT_EQ(Z({"export", dir_ + "/farm2.json"}).status, 0);
@@ -340,9 +387,9 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_EQ(Z({"tree", "show", "x"}).status, 1);
 }
 
-TEST_F(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
+TEST_P(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
   StartFarm(Login());
-  Init();
+  ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const std::string errFile = dir_ + "/watch.err", outFile = dir_ + "/watch.out";
   const pid_t watcher = fork();
   if (watcher == 0) {

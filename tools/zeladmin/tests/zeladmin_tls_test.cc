@@ -37,7 +37,7 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
-TEST_F(ZeladminTest, CommandsOverTlsWithAMappedCertificate) {
+TEST_F(ZeladminFarmTest, CommandsOverTlsWithAMappedCertificate) {
   Certificates certs;
   ASSERT_TRUE(zel::transport::testing::MakeCertificates(dir_, &certs));
   const std::string tls = "tls:127.0.0.1:" + std::to_string(FreePort());
@@ -89,7 +89,7 @@ TEST_F(ZeladminTest, CommandsOverTlsWithAMappedCertificate) {
   EXPECT_EQ(other.status, 3) << other.err;
 }
 
-TEST_F(ZeladminTest, MonitorShowsAnotherConsolesChangeAndEndsOnSigint) {
+TEST_F(ZeladminFarmTest, MonitorShowsAnotherConsolesChangeAndEndsOnSigint) {
   StartFarm(Login());
   Init();
   const std::string outFile = dir_ + "/monitor.out", errFile = dir_ + "/monitor.err";
