@@ -45,6 +45,8 @@ z icons ls
 since="$(date -u +%Y-%m-%dT%H:%M:%S)"
 z logon unix:alice --password-file "$work/password"
 z permissions
+z admins folders get unix:alice
+z plugins ls
 
 echo; echo "\$ zeladmin tree watch --count 2 &   (another console watches)"
 "$bin/zeladmin" tree watch --count 2 --timeout 10 >"$work/watch.out" 2>"$work/watch.err" &

@@ -9,48 +9,59 @@
 
 #include "commands.h"
 #include "zel/protocol/credentials.h"
+#include "zel/protocol/privileges.h"
 #include "zel/protocol/result_reply.h"
-#include "zel/subsystem/privileges.h"
 
 namespace zeladmin {
 namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
+int SetPassword(Command& c, uint64_t uid, const std::string& who, const std::string& password) {
+  zel::protocol::SetCredentialRequest request;
+  request.admin = uid;
+  request.newPassword = zel::protocol::SecretBytes(std::string_view(password));
+  zel::protocol::ResultReply reply;
+  const int32_t result = c.farm.Ours(request, &reply);
+  if (result < 0) return Fail({"setting the password of " + who, result, ""});
+  return kExitOk;
 }
 
-int Usage(const std::string& message) {
-  std::cerr << "zeladmin: " << message << '\n';
-  return kExitUsage;
-}
-
-// "AUTHORITY:NAME" or "NAME" (any authority), as the farm reads names.
-struct AccountName {
-  std::string authority;
-  std::string name;
-  static AccountName Parse(const std::string& text) {
-    const auto colon = text.find(':');
-    if (colon == std::string::npos) return {"", text};
-    return {text.substr(0, colon), text.substr(colon + 1)};
+// Adds one administrator with these privileges; its UID in *uid.
+int AddOne(Command& c, const std::string& account, const std::string& authority,
+           const std::vector<uint32_t>& privileges, uint64_t* uid) {
+  ZEL_ADMIN_USERINFO user;
+  if (user.Init(ZELString::FromUtf8(account), ZELString::FromUtf8(authority), 0, 0,
+                static_cast<uint32_t>(privileges.size())) < 0) {
+    return Fail({"preparing the record of " + account, static_cast<int32_t>(0x80000002u), ""});
   }
-};
+  for (std::size_t i = 0; i < privileges.size(); ++i) user.privileges[i] = privileges[i];
+  user.privilegeCount = static_cast<uint32_t>(privileges.size());
+  AllowedFolders folders;
+  ZEL_ADMIN_CONTACTINFO contact;
+  const int32_t added = c.farm.Sal().AddUsers3(1, &user, &folders, &contact);
+  const std::string text = authority + ":" + account;
+  if (added < 0) return Fail({"adding administrator " + text, added, ""});
+  Failure failure;
+  if (!FindAdmin(c, text, uid, &failure)) return Fail(failure);
+  return kExitOk;
+}
+
+}  // namespace
+
+AccountName AccountName::Parse(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return {"", text};
+  return {text.substr(0, colon), text.substr(colon + 1)};
+}
 
 std::string AccountText(const ZELString& name, const ZELString& authority) {
   const std::string a = authority.toUtf8();
   return a.empty() ? name.toUtf8() : a + ":" + name.toUtf8();
 }
 
-std::string Hex(uint64_t uid) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(uid));
-  return text;
-}
-
 std::string PrivilegeText(uint32_t id) {
-  const std::string_view name = zel::subsystem::PrivilegeNameOf(id);
+  const std::string_view name = zel::protocol::PrivilegeNameOf(id);
   return name.empty() ? std::to_string(id) : std::string(name);
 }
 
@@ -88,38 +99,6 @@ bool FindAdmin(Command& c, const std::string& who, uint64_t* uid, Failure* failu
   return false;
 }
 
-int SetPassword(Command& c, uint64_t uid, const std::string& who, const std::string& password) {
-  zel::protocol::SetCredentialRequest request;
-  request.admin = uid;
-  request.newPassword = zel::protocol::SecretBytes(std::string_view(password));
-  zel::protocol::ResultReply reply;
-  const int32_t result = c.farm.Ours(request, &reply);
-  if (result < 0) return Fail({"setting the password of " + who, result, ""});
-  return kExitOk;
-}
-
-// Adds one administrator with these privileges; its UID in *uid.
-int AddOne(Command& c, const std::string& account, const std::string& authority,
-           const std::vector<uint32_t>& privileges, uint64_t* uid) {
-  ZEL_ADMIN_USERINFO user;
-  if (user.Init(ZELString::FromUtf8(account), ZELString::FromUtf8(authority), 0, 0,
-                static_cast<uint32_t>(privileges.size())) < 0) {
-    return Fail({"preparing the record of " + account, static_cast<int32_t>(0x80000002u), ""});
-  }
-  for (std::size_t i = 0; i < privileges.size(); ++i) user.privileges[i] = privileges[i];
-  user.privilegeCount = static_cast<uint32_t>(privileges.size());
-  AllowedFolders folders;
-  ZEL_ADMIN_CONTACTINFO contact;
-  const int32_t added = c.farm.Sal().AddUsers3(1, &user, &folders, &contact);
-  const std::string text = authority + ":" + account;
-  if (added < 0) return Fail({"adding administrator " + text, added, ""});
-  Failure failure;
-  if (!FindAdmin(c, text, uid, &failure)) return Fail(failure);
-  return kExitOk;
-}
-
-}  // namespace
-
 bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
                   Failure* failure) {
   if (!file.empty()) {
@@ -154,7 +133,7 @@ int Init(Command& c, const std::string& admin, const std::string& passwordFile) 
   Failure failure;
   if (!ReadPassword(passwordFile, "Password: ", &password, &failure)) return Fail(failure);
   std::vector<uint32_t> every;
-  for (const auto& p : zel::subsystem::Privileges()) every.push_back(static_cast<uint32_t>(p.id));
+  for (const auto& p : zel::protocol::Privileges()) every.push_back(static_cast<uint32_t>(p.id));
   const AccountName account = AccountName::Parse(admin);
   const std::string authority = account.authority.empty() ? "unix" : account.authority;
   uint64_t uid = 0;
@@ -313,7 +292,7 @@ int PrivilegesSet(Command& c, const std::string& who, const std::string& list) {
     const std::size_t comma = std::min(list.find(',', start), list.size());
     const std::string item = list.substr(start, comma - start);
     if (!item.empty()) {
-      const auto privilege = zel::subsystem::PrivilegeNamed(item);
+      const auto privilege = zel::protocol::PrivilegeNamed(item);
       if (!privilege) return Usage("no privilege is named " + item);
       ids.push_back(static_cast<uint32_t>(*privilege));
     }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,24 @@ struct Command {
   FarmSession& farm;
   Output out;
 };
+
+// "AUTHORITY:NAME" or "NAME" (any authority), as the farm reads names.
+struct AccountName {
+  std::string authority;
+  std::string name;
+  static AccountName Parse(const std::string& text);
+};
+// "AUTHORITY:NAME", or NAME alone when there is no authority.
+std::string AccountText(const ZELString& name, const ZELString& authority);
+// A privilege's name, or its number when the table has none.
+std::string PrivilegeText(uint32_t id);
+nlohmann::json PrivilegeList(uint32_t count, const uint32_t* ids);
+// The names joined by commas, "-" for none.
+std::string Joined(const nlohmann::json& names);
+// A UID given as decimal or 0x hex; false when `text` is neither.
+bool ParseUID(const std::string& text, uint64_t* uid);
+// The UID of an administrator named by UID or by name.
+bool FindAdmin(Command& c, const std::string& who, uint64_t* uid, Failure* failure);
 
 // A password from a file (its first line) or, with no file, a prompt without echo.
 bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
@@ -30,6 +50,13 @@ int PrivilegesGet(Command& c, const std::string& who);
 int PrivilegesSet(Command& c, const std::string& who, const std::string& list);
 int Password(Command& c, const std::string& who, const std::string& passwordFile);
 int Unlock(Command& c, const std::string& who);
+// An administrator's allowed folders: FOLDER[=TASK,TASK...], FOLDER a DN or a 0x UID.
+int AdminFoldersGet(Command& c, const std::string& who);
+int AdminFoldersSet(Command& c, const std::string& who, const std::vector<std::string>& folders);
+// An administrator's three contact lines; lines not given become empty.
+int ContactGet(Command& c, const std::string& who);
+int ContactSet(Command& c, const std::string& who, const std::vector<std::string>& lines);
+int DefaultUserSet(Command& c, const std::string& account);
 int Logon(Command& c, const std::string& name, const std::string& passwordFile);
 int ResolveName(Command& c, const std::string& name);
 int ResolveUID(Command& c, const std::string& uid);
@@ -59,6 +86,7 @@ int TreeEnsure(Command& c, const std::string& dn, const std::string& icon,
 struct TreeNode {
   std::string dn, title;
   uint64_t icon = 0;
+  uint64_t uid = 0;
 };
 // Every node of the tree, parents before children, children in name order.
 int32_t ListTree(Command& c, std::vector<TreeNode>* nodes);
@@ -74,6 +102,24 @@ int TreeAdd(Command& c, const std::string& dn, const std::string& icon, const st
 int TreeRm(Command& c, const std::string& dn);
 int TreeMv(Command& c, const std::string& dn, const std::string& newParent);
 int TreeSet(Command& c, const std::string& dn, const std::vector<std::string>& assignments);
+// Folders: requests of ours, each one transaction of the farm, announced by the farm.
+int FoldersCreate(Command& c, const std::string& dn);
+int FoldersRename(Command& c, const std::string& dn, const std::string& newName);
+int FoldersRemove(Command& c, const std::string& dn);
+int FoldersMove(Command& c, const std::vector<std::string>& members, const std::string& to);
+// The UID of the node at `dn` ("" or "/": the root, 0), or of a 0x UID given as such.
+int32_t FolderUID(Command& c, const std::string& dn, uint64_t* uid);
+// The DN of each node by UID (the root's, "", under 0).
+std::map<uint64_t, std::string> DNsByUID(Command& c);
+// An administrator's folders as [{"folder": DN, "tasks": [N]}] (folders that are no node of the
+// tree are left out) and its three contact lines.
+int32_t ReadAdminDetails(Command& c, uint64_t uid, const std::map<uint64_t, std::string>& dns,
+                         nlohmann::json* folders, nlohmann::json* contact);
+// Plug-in records: names in the library's plug-in registry.
+int PluginsAdd(Command& c, const std::string& name);
+int PluginsShow(Command& c, const std::string& name);
+int PluginsList(Command& c);
+int32_t ListPlugins(Command& c, std::vector<std::string>* names);
 // Until `count` events came (0: no limit), `timeoutSeconds` passed (0: none) or a signal.
 int TreeWatch(Command& c, int count, int timeoutSeconds);
 int Monitor(Command& c, int count, int timeoutSeconds);

@@ -14,11 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
-}
-
 constexpr int32_t kBadFile = static_cast<int32_t>(0x80010005u);  // kInvalidArgument
 
 // The icon named `name` with its bits, read by its entry's UID.
@@ -44,6 +39,8 @@ int32_t FindIcon(Command& c, const std::string& name, std::unique_ptr<ZEL_AdminT
 int32_t ListIcons(Command& c, std::vector<StoredIcon>* icons) {
   std::vector<zel::console::StoredIcon> found;
   const int32_t result = zel::console::ListIcons(c.farm.Host(), &found);
+  // A farm where no icon was ever registered has no icon context yet: no icons.
+  if (result == static_cast<int32_t>(0x80030003u)) return 0;
   for (const auto& icon : found) icons->push_back({icon.name, icon.ssid, icon.uid});
   return result;
 }

@@ -14,7 +14,9 @@ using zeladmin::Command;
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"zeladmin: administer a farm (administrators, logons, tree, icons, audit)"};
+  CLI::App app{
+      "zeladmin: administer a farm (administrators, logons, tree, folders, icons, plug-ins, "
+      "audit)"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("zeladmin ") + ZELADMIN_VERSION);
   zeladmin::FarmOptions farmOptions;
@@ -78,6 +80,38 @@ int main(int argc, char** argv) {
   auto* unlock = admins->add_subcommand("unlock", "clear the slowing of failed logons");
   unlock->add_option("who", name, "NAME, AUTHORITY:NAME or UID")->required();
   unlock->callback([&] { run = [&](Command& c) { return zeladmin::Unlock(c, name); }; });
+
+  std::vector<std::string> items;
+  auto* adminFolders = admins->add_subcommand("folders", "an administrator's allowed folders");
+  adminFolders->require_subcommand(1);
+  auto* foldersGet = adminFolders->add_subcommand("get", "the folders and their tasks");
+  foldersGet->add_option("who", name, "NAME, AUTHORITY:NAME or UID")->required();
+  foldersGet->callback(
+      [&] { run = [&](Command& c) { return zeladmin::AdminFoldersGet(c, name); }; });
+  auto* foldersSet =
+      adminFolders->add_subcommand("set", "replace them (none given: no folder at all)");
+  foldersSet->add_option("who", name, "NAME, AUTHORITY:NAME or UID")->required();
+  foldersSet->add_option("folders", items, "FOLDER[=TASK,TASK...], FOLDER a DN or a 0x UID");
+  foldersSet->callback(
+      [&] { run = [&](Command& c) { return zeladmin::AdminFoldersSet(c, name, items); }; });
+  auto* contact = admins->add_subcommand("contact", "an administrator's contact data");
+  contact->require_subcommand(1);
+  auto* contactGet = contact->add_subcommand("get", "the three contact lines");
+  contactGet->add_option("who", name, "NAME, AUTHORITY:NAME or UID")->required();
+  contactGet->callback([&] { run = [&](Command& c) { return zeladmin::ContactGet(c, name); }; });
+  auto* contactSet =
+      contact->add_subcommand("set", "replace the lines (up to three; the rest become empty)");
+  contactSet->add_option("who", name, "NAME, AUTHORITY:NAME or UID")->required();
+  contactSet->add_option("lines", items, "LINE [LINE [LINE]]");
+  contactSet->callback(
+      [&] { run = [&](Command& c) { return zeladmin::ContactSet(c, name, items); }; });
+  auto* defaultUser = admins->add_subcommand("default-user", "the farm's default user");
+  defaultUser->require_subcommand(1);
+  auto* defaultSet = defaultUser->add_subcommand("set", "set it");
+  defaultSet->add_option("account", name, "NAME or AUTHORITY:NAME (authority unix by default)")
+      ->required();
+  defaultSet->callback(
+      [&] { run = [&](Command& c) { return zeladmin::DefaultUserSet(c, name); }; });
 
   auto* logon = app.add_subcommand("logon", "log on (resolved name, value, values, UIDs)");
   logon->add_option("name", name, "NAME or AUTHORITY:NAME")->required();
@@ -159,6 +193,38 @@ int main(int argc, char** argv) {
   monitor->add_option("--timeout", timeout, "stop after S seconds")->check(CLI::NonNegativeNumber);
   monitor->callback(
       [&] { run = [&](Command& c) { return zeladmin::Monitor(c, count, timeout); }; });
+
+  std::string newName, to;
+  auto* folders = app.add_subcommand("folders", "folders of the tree: each change one transaction");
+  folders->require_subcommand(1);
+  auto* folderCreate = folders->add_subcommand("create", "a folder at DN (its parent must exist)");
+  folderCreate->add_option("dn", dn, "DN")->required();
+  folderCreate->callback([&] { run = [&](Command& c) { return zeladmin::FoldersCreate(c, dn); }; });
+  auto* folderRename = folders->add_subcommand("rename", "rename a folder; its members move along");
+  folderRename->add_option("dn", dn, "DN")->required();
+  folderRename->add_option("new-name", newName, "the new last component")->required();
+  folderRename->callback(
+      [&] { run = [&](Command& c) { return zeladmin::FoldersRename(c, dn, newName); }; });
+  auto* folderRm = folders->add_subcommand("rm", "remove an empty folder");
+  folderRm->add_option("dn", dn, "DN")->required();
+  folderRm->callback([&] { run = [&](Command& c) { return zeladmin::FoldersRemove(c, dn); }; });
+  auto* folderMove = folders->add_subcommand("move", "move members (with their subtrees)");
+  folderMove->add_option("members", items, "the members' DNs")->required();
+  folderMove->add_option("--to", to, "the folder they go into (\"/\": the root)")->required();
+  folderMove->callback(
+      [&] { run = [&](Command& c) { return zeladmin::FoldersMove(c, items, to); }; });
+
+  auto* plugins = app.add_subcommand("plugins", "plug-in records of the consoles");
+  plugins->require_subcommand(1);
+  auto* pluginAdd = plugins->add_subcommand("add", "register a plug-in record");
+  pluginAdd->add_option("name", name, "plug-in name")->required();
+  pluginAdd->callback([&] { run = [&](Command& c) { return zeladmin::PluginsAdd(c, name); }; });
+  auto* pluginShow = plugins->add_subcommand("show", "one plug-in record");
+  pluginShow->add_option("name", name, "plug-in name")->required();
+  pluginShow->callback([&] { run = [&](Command& c) { return zeladmin::PluginsShow(c, name); }; });
+  plugins->add_subcommand("ls", "every plug-in record by name")->callback([&] {
+    run = [](Command& c) { return zeladmin::PluginsList(c); };
+  });
 
   std::string since, who;
   auto* audit = app.add_subcommand("audit", "who changed what, oldest first");

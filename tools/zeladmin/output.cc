@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include <unistd.h>
+
 namespace zeladmin {
 namespace {
 
@@ -28,6 +30,7 @@ constexpr Named kNames[] = {
     {0x8001000Bu, "kTimeout"},
     {0x8001000Cu, "kRefused"},
     {0x8001000Du, "kVersionMismatch"},
+    {0x80030003u, "kNoSuchContext"},
     {0x80070001u, "kNotSupported"},
     {0x80070002u, "kMalformedRequest"},
     {0x80070003u, "kAccessDenied"},
@@ -38,6 +41,14 @@ constexpr Named kNames[] = {
     {0x80070008u, "kNotAdministrator"},
     {0x80070009u, "kInternalError"},
     {0x80070020u, "kLogonRefused"},
+    {0x80070101u, "kNoSuchFolder"},
+    {0x80070102u, "kNameTaken"},
+    {0x80070103u, "kFolderNotEmpty"},
+    {0x80070104u, "kNoSuchMember"},
+    {0x80070105u, "kInvalidMove"},
+    {0x80070106u, "kInvalidName"},
+    {0x80070107u, "kTooManyNodes"},
+    {0x80070108u, "kTreeChanged"},
     {0x80070021u, "kLogonSlowed"},
     {0x80070022u, "kTicketInvalid"},
     {0x80070023u, "kNoFarmKeys"},
@@ -83,6 +94,31 @@ int ExitStatus(const Failure& failure) {
     default:
       return kExitFailed;
   }
+}
+
+int Fail(const Failure& failure) {
+  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
+  return ExitStatus(failure);
+}
+
+int Usage(const std::string& message) {
+  std::cerr << "zeladmin: " << message << '\n';
+  return kExitUsage;
+}
+
+std::string Hex(uint64_t uid) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(uid));
+  return text;
+}
+
+void Progress(const char* what, std::size_t done, std::size_t total) {
+  if (isatty(STDERR_FILENO) == 0 || total == 0) return;
+  constexpr std::size_t kWidth = 30;
+  const std::size_t filled = done * kWidth / total;
+  std::cerr << '\r' << what << " [" << std::string(filled, '#') << std::string(kWidth - filled, ' ')
+            << "] " << done << "/" << total << std::flush;
+  if (done == total) std::cerr << '\n';
 }
 
 void PrintTable(const std::vector<std::string>& header,

@@ -33,6 +33,15 @@ struct Output {
   bool quiet = false;
 };
 
+// Prints the failure's line on stderr and answers its exit status.
+int Fail(const Failure& failure);
+// Prints "zeladmin: MESSAGE" on stderr and answers the usage error's status.
+int Usage(const std::string& message);
+// A UID as scripts read it: "0x" and 16 lower-case hex digits.
+std::string Hex(uint64_t uid);
+// "done/total" on stderr when it is a terminal (the line rewritten in place), nothing on a pipe.
+void Progress(const char* what, std::size_t done, std::size_t total);
+
 // Prints rows under a header, each column as wide as its widest cell.
 void PrintTable(const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);

@@ -17,11 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
-}
-
 constexpr int32_t kBadFile = static_cast<int32_t>(0x80010005u);  // kInvalidArgument
 
 }  // namespace

@@ -14,17 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-int Fail(const Failure& failure) {
-  std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-  return ExitStatus(failure);
-}
-
-int Usage(const std::string& message) {
-  std::cerr << "zeladmin: " << message << '\n';
-  return kExitUsage;
-}
-
-std::string Hex(uint64_t uid) { return zel::console::HexUID(uid); }
 using zel::console::FreeTree;
 using zel::console::NodeAt;
 using zel::console::SortedChildren;
@@ -70,7 +59,8 @@ int32_t IconUID(Command& c, const std::string& name, uint64_t* uid) {
 
 void Flatten(const ZEL_AdminToolObject& group, std::vector<TreeNode>* nodes) {
   for (const ZEL_AdminToolObject* child : SortedChildren(group)) {
-    nodes->push_back({Utf8(child->getDN()), Utf8(child->getTitle()), child->getIcon()});
+    nodes->push_back(
+        {Utf8(child->getDN()), Utf8(child->getTitle()), child->getIcon(), child->getUID()});
     Flatten(*child, nodes);
   }
 }

@@ -16,6 +16,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int32_t kRefused = static_cast<int32_t>(0x8001000Cu);
+
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void OnSignal(int) { g_stop = 1; }
 
@@ -53,7 +55,9 @@ int Watch(Command& c, const std::vector<uint16_t>& events, bool monitor, int cou
   if (result < 0) {
     const Failure failure{std::string("subscribing to ") + what, result, TransportDetail()};
     std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-    return ExitStatus(failure);
+    // The farm was reached: a subscription it refuses (a privilege it does not grant) is a
+    // failed operation, not an unreachable farm.
+    return result == kRefused ? kExitFailed : ExitStatus(failure);
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

@@ -162,7 +162,56 @@ TEST_P(ZeladminTest, ErrorsAndExitStatuses) {
       EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
   }
-  EXPECT_EQ(Z({"admins", "--help"}).status, 0);
+  // Every command answers --help (and does not reach for the farm to do so).
+  for (const std::string command : {"init",
+                                    "admins list",
+                                    "admins show",
+                                    "admins add",
+                                    "admins remove",
+                                    "admins privileges get",
+                                    "admins privileges set",
+                                    "admins folders get",
+                                    "admins folders set",
+                                    "admins contact get",
+                                    "admins contact set",
+                                    "admins default-user set",
+                                    "admins password",
+                                    "admins unlock",
+                                    "logon",
+                                    "ticket issue",
+                                    "ticket accounts",
+                                    "resolve",
+                                    "permissions",
+                                    "tree ls",
+                                    "tree show",
+                                    "tree add",
+                                    "tree rm",
+                                    "tree mv",
+                                    "tree set",
+                                    "tree watch",
+                                    "folders create",
+                                    "folders rename",
+                                    "folders rm",
+                                    "folders move",
+                                    "icons add",
+                                    "icons export",
+                                    "icons ls",
+                                    "icons rm",
+                                    "plugins add",
+                                    "plugins show",
+                                    "plugins ls",
+                                    "audit",
+                                    "import",
+                                    "export",
+                                    "monitor"}) {
+    std::vector<std::string> args{"--farm", "unix:" + dir_ + "/nothing.sock"};
+    std::istringstream words(command);
+    for (std::string word; words >> word;) args.push_back(word);
+    args.push_back("--help");
+    const Outcome run = Z(args);
+    EXPECT_EQ(run.status, 0) << command << ": " << run.err;
+    EXPECT_NE(run.out.find("Usage:"), std::string::npos) << command << ": " << run.out;
+  }
 }
 
 TEST_P(ZeladminTest, IconsRoundTripThroughPng) {
@@ -280,15 +329,22 @@ TEST_P(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const json first = J({"import", DEMO_FARM_PATH});
-  EXPECT_EQ(first["changed"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  EXPECT_EQ(first["changed"],
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   const json again = J({"import", DEMO_FARM_PATH});
-  EXPECT_EQ(again["changed"], json({{"administrators", 0}, {"icons", 0}, {"tree", 0}}));
-  EXPECT_EQ(again["unchanged"], json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+  EXPECT_EQ(again["changed"],
+            json({{"administrators", 0}, {"icons", 0}, {"tree", 0}, {"plugins", 0}}));
+  EXPECT_EQ(again["unchanged"],
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   const json node = J({"tree", "show", "north/rack1/node101"});
   EXPECT_EQ(node["title"], "north-node101");
   EXPECT_EQ(node["icon"], J({"icons", "ls"})["icons"][2]["uid"]);  // by name: network, rack, server
   EXPECT_EQ(J({"admins", "privileges", "get", "unix:bob"})["privileges"],
             json({"read-farm", "read-audit"}));
+  const json folders = J({"admins", "folders", "get", "unix:alice"})["folders"];
+  ASSERT_EQ(folders.size(), 2u) << folders.dump();
+  EXPECT_EQ(folders[1]["dn"], "south");
+  EXPECT_EQ(J({"plugins", "ls"})["plugins"], json({"Disk report", "Rack power"}));
   // Export, then import onto a second farm: the second farm exports the same document.
   ASSERT_EQ(Z({"export", dir_ + "/farm1.json"}).status, 0);
   const json exported = json::parse(std::ifstream(dir_ + "/farm1.json"), nullptr, false);
@@ -300,14 +356,35 @@ TEST_P(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
-            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}}));
+            json({{"administrators", 4}, {"icons", 4}, {"tree", 36}, {"plugins", 2}}));
   ASSERT_EQ(Z({"export", dir_ + "/farm2.json"}).status, 0);
   EXPECT_EQ(json::parse(std::ifstream(dir_ + "/farm2.json"), nullptr, false), exported);
 
-  std::ofstream(dir_ + "/bad.json") << "{\"version\": 2}";
-  const Outcome bad = Z({"import", dir_ + "/bad.json"});
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("not a farm document of version 1"), std::string::npos) << bad.err;
+  // A document import cannot read whole is refused before anything changes.
+  const std::string admin = R"({"version": 1, "administrators": [{"account": "unix:zed", )";
+  struct Bad {
+    std::string document, why;
+  } bad[] = {
+      {R"({"version": 2})", "not a farm document of version 1"},
+      {admin + R"("privileges": ["read-farm", "fly"]}]})",
+       "administrators[0] privileges[1] names no privilege"},
+      {admin + R"("folders": [{"folder": "north", "tasks": [-1]}]}]})",
+       "administrators[0] folders[0] tasks[0] is not a number from 0 to 4294967295"},
+      {admin + R"("contact": ["a", "b", "c", "d"]}]})",
+       "administrators[0] has more than three contact lines"},
+      {R"({"version": 1, "administrators": [], "tree": [{"dn": "x"}, {"dn": 7}]})",
+       "tree[1] has a non-text dn"},
+      {R"({"version": 1, "plugins": "Disks"})", "plugins is not a list"},
+  };
+  for (const Bad& b : bad) {
+    std::ofstream(dir_ + "/bad.json") << b.document;
+    const Outcome run = Z({"import", dir_ + "/bad.json"});
+    EXPECT_EQ(run.status, 1) << b.document;
+    EXPECT_EQ(run.err, "zeladmin: 0x80010005 kInvalidArgument: reading " + dir_ +
+                           "/bad.json: " + b.why + "\n");
+  }
+  EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 5u);
+  EXPECT_EQ(Z({"tree", "show", "x"}).status, 1);
 }
 
 TEST_P(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {

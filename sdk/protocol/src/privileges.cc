@@ -1,9 +1,9 @@
-#include "zel/subsystem/privileges.h"
+#include "zel/protocol/privileges.h"
 
 #include <array>
 #include <charconv>
 
-namespace zel::subsystem {
+namespace zel::protocol {
 
 namespace {
 
@@ -40,4 +40,4 @@ std::optional<Privilege> PrivilegeNamed(std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace zel::subsystem
+}  // namespace zel::protocol
