@@ -10,14 +10,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 command -v clang++ >/dev/null || { echo "run-fuzz: clang++ is needed (apt-get install clang)" >&2; exit 1; }
+harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_directory fuzz_protocol
+  fuzz_trace_file fuzz_control_file fuzz_describe fuzz_subsystem fuzz_transport_frames)
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+# Only what runs here: the harnesses (and the seed writer), not the servers and tools.
 if [ "${1:-}" = "--seeds" ]; then
+  cmake --build --preset fuzz --target zel_fuzz_seeds
   rm -rf fuzz/corpus && ./build/fuzz/bin/zel_fuzz_seeds fuzz/corpus
   exit 0
 fi
-harnesses=(fuzz_reader fuzz_value_types fuzz_replies fuzz_receiving fuzz_directory fuzz_protocol
-  fuzz_trace_file fuzz_control_file fuzz_describe fuzz_subsystem fuzz_transport_frames)
+cmake --build --preset fuzz --target "${harnesses[@]}"
 if [ "${1:-}" = "--coverage" ]; then
   corpora="${2:-fuzz/corpus}"
   for harness in "${harnesses[@]}"; do
