@@ -8,8 +8,9 @@ function(zel_set_warnings target)
     endif()
     # g++ 12 with optimisation reports std::basic_string copies it inlined as overlapping
     # memcpy (-Wrestrict) where none can overlap: a fault of that version, not of the code.
+    # Debug builds keep the warning (and their compile lines).
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-      target_compile_options(${target} PRIVATE -Wno-restrict)
+      target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Wno-restrict>)
     endif()
   elseif(MSVC)
     target_compile_options(${target} PRIVATE /W4)
