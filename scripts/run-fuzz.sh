@@ -40,14 +40,18 @@ else
 fi
 run() {
   local harness="$1"
-  local extra=()
+  local extra=() timeout=10
   # A directory input costs milliseconds (it builds a store file): let it reach its full length
-  # at once instead of growing the length limit over thousands of runs.
-  if [ "$harness" = fuzz_directory ]; then extra=(-len_control=0 -max_len=512); fi
+  # at once instead of growing the length limit over thousands of runs. One that stores a value
+  # of 4 MiB costs about 3 s of CPU (every path reads it); on a loaded machine that is more than
+  # 10 s of wall time.
+  if [ "$harness" = fuzz_directory ]; then extra=(-len_control=0 -max_len=512); timeout=60; fi
   mkdir -p "$work/$harness"
   cp -r "fuzz/corpus/$harness/." "$work/$harness/" 2>/dev/null || true
+  # Inputs of past findings (kept apart: --seeds rewrites fuzz/corpus).
+  cp -r "fuzz/regressions/$harness/." "$work/$harness/" 2>/dev/null || true
   if ./build/fuzz/bin/"$harness" "$work/$harness" -dict="fuzz/dict/$harness.dict" \
-      -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=64 -timeout=10 \
+      -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=64 -timeout="$timeout" \
       -artifact_prefix="$work/$harness-" -print_final_stats=1 "${extra[@]}" >"$work/$harness.log" 2>&1; then
     local cov
     stat_of() { grep -E "^stat::$1:" "$work/$harness.log" | awk '{print $2}'; }
