@@ -138,6 +138,16 @@ class Console {
     latencies_[kind].Add(static_cast<uint64_t>(micros));
     if (result < 0) {
       ++errors_[{kind, result, duringFault}];
+      if (!duringFault) {
+        char text[160];
+        std::snprintf(
+            text, sizeof text, "unexpected %s 0x%08x at %lld s, after %lld ms", kKindNames[kind],
+            static_cast<uint32_t>(result),
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::seconds>(started - born_).count()),
+            static_cast<long long>(micros / 1000));
+        unexpected_.push_back(text);
+      }
       // A farm that is away answers at once: wait a little instead of spinning.
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -276,6 +286,7 @@ class Console {
                     static_cast<unsigned long long>(count));
       Say(text);
     }
+    for (const std::string& line : unexpected_) Say(line);
     Say("notifications " + std::to_string(notifications_.load()));
     Say("done");
   }
@@ -302,6 +313,8 @@ class Console {
   Histogram latencies_[kKinds];
   std::map<std::tuple<int, int32_t, bool>, uint64_t> errors_;
   std::vector<std::string> pending_;
+  std::vector<std::string> unexpected_;  // failures outside faults, with when and how long
+  Clock::time_point born_ = Clock::now();
   std::atomic<bool> fault_{false}, checkWanted_{false}, stopWanted_{false};
   std::atomic<int> faultsSeen_{0};
   std::atomic<uint64_t> notifications_{0};

@@ -9,6 +9,7 @@
 // Replies, one line each:
 //   check <differences> <nodes checked>, then "diff <text>" per difference
 //   kind <name> <count> <histogram>      error <kind> <code> <during fault 0|1> <count>
+//   unexpected <kind> <code> at <s>, after <ms> ms   (a failure outside a fault)
 //   notifications <count>                done
 #pragma once
 

@@ -226,6 +226,8 @@ class Consoles {
       uint64_t count = 0;
       in >> count;
       notifications_ += count;
+    } else if (word == "unexpected") {
+      differences_.push_back("console failed outside a fault: " + line.substr(11));
     } else if (word == "diff") {
       differences_.push_back(line.substr(5));
     }
