@@ -57,6 +57,9 @@ class Console {
       case 'F':
         fault_ = true;
         ++faultsSeen_;
+        // The driver waits for this before it does harm, so no failure of the fault can end
+        // before the console knows of it.
+        Say("fault");
         break;
       case 'C':
         fault_ = false;

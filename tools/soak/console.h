@@ -7,6 +7,7 @@
 //   'D' drop the connection now (calls under way break)     'V' check the folder
 //   'S' stop and report
 // Replies, one line each:
+//   fault                                 (at once, to 'F')
 //   check <differences> <nodes checked>, then "diff <text>" per difference
 //   kind <name> <count> <histogram>      error <kind> <code> <during fault 0|1> <count>
 //   unexpected <kind> <code> at <s>, after <ms> ms   (a failure outside a fault)

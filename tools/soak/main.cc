@@ -138,6 +138,16 @@ class Consoles {
     }
   }
 
+  // Tells every console that a fault begins and waits until each has taken note.
+  void BeginFault() {
+    Tell('F');
+    for (const Child& child : children_) {
+      std::string line;
+      while (ReadLine(child, &line) && line != "fault") {
+      }
+    }
+  }
+
   // Each console checks its folder; the differences join the run's.
   void Check() {
     Tell('V');
@@ -318,7 +328,7 @@ int Soak(const Options& options) {
       nextSample += 5s;
     }
     if (!running || now < nextFault) continue;
-    consoles.Tell('F');
+    consoles.BeginFault();
     switch (fault) {
       case 0:
         server.Kill();
