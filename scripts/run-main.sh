@@ -11,18 +11,20 @@ scripts/setup.sh
 
 build="${ZEL_BUILD_DIR:-}"
 if [ -n "$build" ]; then
-  echo "== using zelfarmd and zeladmin built in $build"
+  echo "== using zelfarmd, zeladmin and zelweb built in $build"
 else
-  echo "== building ($preset): zelfarmd and zeladmin"
+  echo "== building ($preset): zelfarmd, zeladmin and zelweb"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j"$(nproc)" --target zelfarmd zeladmin >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)" --target zelfarmd zeladmin zelweb >/dev/null
   build="build/$preset"
 fi
 bin="$(cd "$build" && pwd)/bin"
 
 work="$(mktemp -d)"
 server=""
+web=""
 cleanup() {
+  if [ -n "$web" ]; then kill "$web" 2>/dev/null || true; wait "$web" 2>/dev/null || true; fi
   if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
   rm -rf "$work"
 }
@@ -64,7 +66,24 @@ z tree show north/rack1/node106
 z audit --since "$since"
 
 echo
-echo "== stopping zelfarmd"
+echo "== zelweb, the web console (zelfarmd again, owned by nobody: no web session may act as the owner)"
+kill "$server"; wait "$server" 2>/dev/null || true
+"$bin/zelfarmd" --store "sqlite:$work/farm.db" --listen "unix:$work/farm.sock" \
+  --keys "$work/keys" --owner nobody --pwhash-limits min 2>>"$work/zelfarmd.log" &
+server=$!
+for _ in $(seq 100); do [ -S "$work/farm.sock" ] && break; sleep 0.1; done
+"$bin/zelweb" --farm "unix:$work/farm.sock" --listen 127.0.0.1:0 >"$work/zelweb.log" 2>&1 &
+web=$!
+for _ in $(seq 100); do grep -q '^zelweb: serving' "$work/zelweb.log" && break; sleep 0.1; done
+url="$(sed -n 's/^zelweb: serving \([^ ]*\) .*/\1/p' "$work/zelweb.log")"
+[ -n "$url" ] || { echo "zelweb did not start:"; cat "$work/zelweb.log"; exit 1; }
+echo "Open $url and log on as unix:alice with the password 'demo password'."
+echo "(ZEL_WEB_SECONDS=N keeps it running N seconds; now: ${ZEL_WEB_SECONDS:-0})"
+sleep "${ZEL_WEB_SECONDS:-0}"
+
+echo
+echo "== stopping zelweb and zelfarmd"
+kill "$web"; wait "$web" 2>/dev/null || true; web=""
 kill "$server"; wait "$server" 2>/dev/null || true; server=""
 echo "To run a farm of your own (one machine, keys, TLS certificates, backups, upgrades),"
 echo "see docs/OPERATIONS.md."

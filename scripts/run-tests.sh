@@ -44,8 +44,8 @@ stage "release build" cmake --build --preset release
 stage "system tests (release)" ctest --preset release-system
 stage "main job (release)" env ZEL_BUILD_DIR=build/release scripts/run-main.sh
 stage "soak, 2 minutes (release)" scripts/soak.sh 2m build/release
-area_stage pending "packaging (release)" scripts/run-packaging.sh build/release
-area_stage pending "browser tests (release)" scripts/run-browser-tests.sh build/release
+area_stage required "packaging (release)" scripts/run-packaging.sh build/release
+area_stage required "browser tests (release)" scripts/run-browser-tests.sh build/release
 
 stage_summary
 for name in "${not_run[@]}"; do echo "=== NOT RUN (pending): $name"; done

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "zel/console/requests.h"
+
 namespace zeladmin {
 namespace {
 
@@ -41,16 +43,7 @@ bool FarmSession::Connect(Failure* failure) {
 
 int32_t FarmSession::SendOurs(uint16_t eventID, const ZEL_BUF_BinBuffer& payload,
                               std::unique_ptr<ZEL_BUF_EventBuffer>* answer) {
-  auto* request = new ZEL_BUF_EventBuffer(eventID, ZELVersion(1, 0), 0);
-  request->SetSrcSubsystemUID(kConsoleUID);
-  request->SetDestSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
-  if (payload.GetSize() > 0) request->AppendBytes(payload.GetData(), payload.GetSize());
-  ZEL_BUF_EventBuffer* reply = nullptr;
-  const int32_t sent = client_->Send(request, &reply);
-  if (sent < 0) return sent;
-  answer->reset(reply);
-  if (reply == nullptr || reply->GetSize() < 4) return static_cast<int32_t>(0x80060008u);
-  return 0;
+  return zel::console::SendOurs(*client_, kConsoleUID, eventID, payload, answer);
 }
 
 std::string TransportDetail() { return zel::transport::Client::LastError(); }

@@ -3,14 +3,11 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <map>
 
 #include "commands.h"
 #include "zel/admintool/zel_admintoolobject.h"
-#include "zel/directory/entry.h"
-#include "zel/directory/service.h"
+#include "zel/console/icons.h"
 #include "zel/iconpng/icon_png.h"
-#include "zel/runtime/alloc.h"
 
 namespace zeladmin {
 namespace {
@@ -43,52 +40,16 @@ int32_t FindIcon(Command& c, const std::string& name, std::unique_ptr<ZEL_AdminT
 
 }  // namespace
 
-// Every icon's name: the registry keeps each icon as an entry with its bits and, below it, one
-// name entry per name ("%04x" of the SSID, then the name). Found by a search of the icon
-// context through the farm: store.
+// Every icon's name (zel/console/icons.h says where the names are kept).
 int32_t ListIcons(Command& c, std::vector<StoredIcon>* icons) {
-  ZEL_PS_LDAPSAL directory(c.farm.Host());
-  uint32_t context = 0;
-  int32_t result = directory.BindLDAP(ZELString(u"&AdminToolIconContext"), context);
-  if (result < 0) return result;
-  ZEL_DIR_SearchHelper search(&directory, ZEL_DIR_SearchHelper::kSubtree, ZELString(), context,
-                              ZELString(), ZELString(u"*"));
-  uint32_t count = 0;
-  result = search.Search(count);
-  if (result < 0) return result;
-  std::map<std::string, uint64_t> uidOfDN;
-  std::vector<std::pair<std::string, std::string>> names;  // (parent DN, component)
-  ZELString name;
-  ZEL_DIR_BaseEntry entry(&directory, ZELString(), context);
-  for (int32_t at = search.GetFirstEntry(name, entry); at >= 0;
-       at = search.GetNextEntry(name, entry)) {
-    const ZELString& dn = entry.GetDN();
-    uidOfDN[dn.toUtf8()] = entry.GetUID();
-    const ZELString parent = dn.parentDistinguishedName();
-    if (!parent.toUtf8().empty()) names.emplace_back(parent.toUtf8(), name.toUtf8());
-  }
-  for (const auto& [parent, component] : names) {
-    const auto icon = uidOfDN.find(parent);
-    if (icon == uidOfDN.end() || component.size() < 4) continue;
-    StoredIcon stored;
-    stored.ssid = static_cast<uint16_t>(std::stoul(component.substr(0, 4), nullptr, 16));
-    stored.name = component.substr(4);
-    stored.uid = icon->second;
-    icons->push_back(stored);
-  }
-  return 0;
+  std::vector<zel::console::StoredIcon> found;
+  const int32_t result = zel::console::ListIcons(c.farm.Host(), &found);
+  for (const auto& icon : found) icons->push_back({icon.name, icon.ssid, icon.uid});
+  return result;
 }
 
 int32_t IconPng(Command& c, uint64_t uid, std::vector<uint8_t>* png) {
-  ZEL_AdminToolIcon icon(uid);
-  const int32_t result = c.farm.Sal().GetIconByUID(icon);
-  if (result < 0) return result;
-  std::string error;
-  if (!zel::iconpng::IconToPng(icon.getData(), static_cast<std::size_t>(icon.getSize()), png,
-                               &error)) {
-    return static_cast<int32_t>(0x80000001u);
-  }
-  return 0;
+  return zel::console::IconPng(c.farm.Sal(), uid, png);
 }
 
 int IconsAdd(Command& c, const std::string& name, const std::string& file) {
@@ -96,23 +57,13 @@ int IconsAdd(Command& c, const std::string& name, const std::string& file) {
   if (!in) return Fail({"reading " + file, kBadFile, "cannot open it"});
   const std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)),
                                  std::istreambuf_iterator<char>());
-  std::vector<uint8_t> bits;
   std::string error;
-  if (!zel::iconpng::PngToIcon(png.data(), png.size(), zel::iconpng::Colours::kNearest, &bits,
-                               &error)) {
-    return Fail({"reading " + file, kBadFile, error});
-  }
-  void* block = nullptr;
-  if (ZEL_BUF_Allocate_Debug(static_cast<uint32_t>(bits.size()), &block, ZEL_AdminToolIcon::kTag,
-                             __LINE__) < 0) {
-    return Fail({"adding icon " + name, static_cast<int32_t>(0x80010001u), ""});
-  }
-  std::memcpy(block, bits.data(), bits.size());
-  const ZELString text = ZELString::FromUtf8(name);
-  ZEL_AdminToolIcon icon(0, text.getName(), 0, static_cast<int32_t>(bits.size()),
-                         static_cast<uint8_t*>(block));
-  const int32_t result = c.farm.Sal().RegisterIcon(icon);
+  uint64_t added = 0;
+  const int32_t result = zel::console::AddIconPng(c.farm.Sal(), name, png, &added, &error);
+  if (result < 0 && !error.empty()) return Fail({"reading " + file, kBadFile, error});
   if (result < 0) return Fail({"adding icon " + name, result, ""});
+  ZEL_AdminToolIcon icon(added);
+  if (c.farm.Sal().GetIconByUID(icon) < 0) icon.setUID(added);
   char uid[24];
   std::snprintf(uid, sizeof uid, "0x%016llx", static_cast<unsigned long long>(icon.getUID()));
   if (c.out.json) {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <iostream>
+#include <string>
 
 #include "commands.h"
 
@@ -15,6 +16,7 @@ using zeladmin::Command;
 int main(int argc, char** argv) {
   CLI::App app{"zeladmin: administer a farm (administrators, logons, tree, icons, audit)"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("zeladmin ") + ZELADMIN_VERSION);
   zeladmin::FarmOptions farmOptions;
   zeladmin::Output out;
   app.add_option("--farm", farmOptions.address,

@@ -2,11 +2,11 @@
 // operations' notifications for every change, and the notifications themselves for `watch`.
 #include <csignal>
 #include <iostream>
-#include <random>
 #include <thread>
 
 #include "commands.h"
 #include "zel/admintool/zel_admintoolobject.h"
+#include "zel/console/tree.h"
 #include "zel/protocol/events.h"
 
 namespace zeladmin {
@@ -24,20 +24,14 @@ int Usage(const std::string& message) {
   return kExitUsage;
 }
 
-std::string Hex(uint64_t uid) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(uid));
-  return text;
-}
+std::string Hex(uint64_t uid) { return zel::console::HexUID(uid); }
+using zel::console::FreeTree;
+using zel::console::NodeAt;
+using zel::console::SortedChildren;
+using zel::console::Utf8;
 
-std::string Utf8(const char16_t* text) { return ZELString(text).toUtf8(); }
-
-// A node named by its DN: the parent DN and the last component.
-std::unique_ptr<ZEL_AdminToolObject> NodeAt(const std::string& dn) {
-  const ZELString full = ZELString::FromUtf8(dn);
-  const ZELString parent = full.parentDistinguishedName();
-  const ZELString name = full.lastDistinguishedNameComponent();
-  return std::make_unique<ZEL_AdminToolObject>(parent.getName(), name.getName());
+int32_t ReadTree(Command& c, ZEL_AdminToolObject* group, int depth) {
+  return zel::console::ReadTree(c.farm.Sal(), group, depth);
 }
 
 json NodeJson(const ZEL_AdminToolObject& node) {
@@ -45,31 +39,6 @@ json NodeJson(const ZEL_AdminToolObject& node) {
           {"title", Utf8(node.getTitle())}, {"flags", node.getFlags()},
           {"ssid", node.getSSID()},         {"icon", Hex(node.getIcon())},
           {"uid", Hex(node.getUID())}};
-}
-
-// Reads the children of `group` (and theirs, `depth` levels in all; 0: no limit) into it.
-int32_t ReadTree(Command& c, ZEL_AdminToolObject* group, int depth) {
-  const int32_t result = c.farm.Sal().ReadGroupFromDirectory(group);
-  if (result < 0 || depth == 1) return result;
-  for (ZEL_AdminToolObject* child = group->getChild(); child != nullptr;
-       child = child->getSibling()) {
-    const int32_t deeper = ReadTree(c, child, depth == 0 ? 0 : depth - 1);
-    if (deeper < 0) return deeper;
-  }
-  return 0;
-}
-
-// Children in name order, so that listings do not depend on the library's link order.
-std::vector<ZEL_AdminToolObject*> SortedChildren(const ZEL_AdminToolObject& group) {
-  std::vector<ZEL_AdminToolObject*> out;
-  for (ZEL_AdminToolObject* child = group.getChild(); child != nullptr;
-       child = child->getSibling()) {
-    out.push_back(child);
-  }
-  std::sort(out.begin(), out.end(), [](const ZEL_AdminToolObject* a, const ZEL_AdminToolObject* b) {
-    return std::u16string_view(a->getName()) < std::u16string_view(b->getName());
-  });
-  return out;
 }
 
 json TreeJson(const ZEL_AdminToolObject& group) {
@@ -95,44 +64,8 @@ void DrawTree(const ZEL_AdminToolObject& group, const std::string& indent) {
   }
 }
 
-// Frees the nodes below `group` (the library leaves deeper levels to the caller).
-void FreeTree(ZEL_AdminToolObject* group) {
-  for (ZEL_AdminToolObject* child = group->getChild(); child != nullptr;
-       child = child->getSibling()) {
-    FreeTree(child);
-  }
-  group->deleteChildren();
-}
-
 int32_t IconUID(Command& c, const std::string& name, uint64_t* uid) {
   return FindIconUID(c, name, uid);
-}
-
-// Copies `from` and its subtree below `toParentDN`, parents first, each announced.
-int32_t CopySubtree(Command& c, const ZEL_AdminToolObject& from, const ZELString& toParentDN) {
-  ZEL_AdminToolObject copy(toParentDN.getName(), from.getName());
-  copy.setTitle(from.getTitle());
-  copy.setFlags(from.getFlags());
-  copy.setSSID(from.getSSID());
-  copy.setIcon(from.getIcon());
-  copy.setUID(from.getUID());
-  int32_t result = c.farm.Sal().RegisterObject(copy, true);
-  const ZELString dn(copy.getDN());
-  for (ZEL_AdminToolObject* child = from.getChild(); result >= 0 && child != nullptr;
-       child = child->getSibling()) {
-    result = CopySubtree(c, *child, dn);
-  }
-  return result;
-}
-
-// Deletes `node`'s subtree, children first, each announced.
-int32_t DeleteSubtree(Command& c, ZEL_AdminToolObject& node) {
-  for (ZEL_AdminToolObject* child = node.getChild(); child != nullptr;
-       child = child->getSibling()) {
-    const int32_t result = DeleteSubtree(c, *child);
-    if (result < 0) return result;
-  }
-  return c.farm.Sal().DeleteObject(node);
 }
 
 void Flatten(const ZEL_AdminToolObject& group, std::vector<TreeNode>* nodes) {
@@ -196,9 +129,7 @@ int TreeAdd(Command& c, const std::string& dn, const std::string& icon, const st
     if (found < 0) return Fail({"finding icon " + icon, found, ""});
     node->setIcon(iconUID);
   }
-  // A node's UID is its own: 63 random bits (the top one clear, never the no-UID value).
-  std::random_device random;
-  node->setUID(((static_cast<uint64_t>(random()) << 32) | random()) & 0x7FFFFFFFFFFFFFFFull);
+  node->setUID(zel::console::NewNodeUID());
   const int32_t result = c.farm.Sal().RegisterObject(*node, true);
   if (result < 0) return Fail({"adding node " + dn, result, ""});
   if (c.out.json) {
@@ -223,39 +154,21 @@ int TreeEnsure(Command& c, const std::string& dn, const std::string& icon,
   if (!existed) return TreeAdd(c, dn, icon, title) == kExitOk ? 1 : -kExitFailed;
   node->setTitle(ZELString::FromUtf8(wantTitle).getName());
   node->setIcon(iconUID);
-  int32_t result = c.farm.Sal().RegisterObject(*node, false);
-  if (result >= 0) {
-    ZELString parent(node->getParentDN());
-    ZELString name(node->getName());
-    result = c.farm.Sal().ChangeNodeAttr(parent, name, *node);
-  }
+  const int32_t result = zel::console::ChangeNode(c.farm.Sal(), *node);
   if (result < 0) return -Fail({"changing node " + dn, result, ""});
   return 1;
 }
 
 int TreeRm(Command& c, const std::string& dn) {
-  auto node = NodeAt(dn);
-  int32_t result = c.farm.Sal().GetObjectW(*node);
-  if (result >= 0) result = ReadTree(c, node.get(), 0);
-  if (result >= 0) result = DeleteSubtree(c, *node);
-  FreeTree(node.get());
+  const int32_t result = zel::console::RemoveSubtree(c.farm.Sal(), dn);
   if (result < 0) return Fail({"removing node " + dn, result, ""});
   if (c.out.json) std::cout << json{{"removed", dn}}.dump() << '\n';
   return kExitOk;
 }
 
 int TreeMv(Command& c, const std::string& dn, const std::string& newParent) {
-  auto node = NodeAt(dn);
-  int32_t result = c.farm.Sal().GetObjectW(*node);
-  if (result >= 0) result = ReadTree(c, node.get(), 0);
-  // The copy first, then the old place: stopped half way, the node is in both places and
-  // nothing is lost; running the move again finishes it.
-  if (result >= 0) result = CopySubtree(c, *node, ZELString::FromUtf8(newParent));
-  if (result >= 0) result = DeleteSubtree(c, *node);
-  std::string newDN =
-      ZELString::FromUtf8(newParent).appendDistinguishedName(ZELString(node->getName())).toUtf8();
-  if (newParent.empty()) newDN = Utf8(node->getName());
-  FreeTree(node.get());
+  std::string newDN;
+  const int32_t result = zel::console::MoveSubtree(c.farm.Sal(), dn, newParent, &newDN);
   if (result < 0) return Fail({"moving node " + dn + " below \"" + newParent + "\"", result, ""});
   if (c.out.json) {
     std::cout << json{{"from", dn}, {"to", newDN}}.dump() << '\n';
@@ -292,12 +205,7 @@ int TreeSet(Command& c, const std::string& dn, const std::vector<std::string>& a
       return Usage("not a number: " + a);
     }
   }
-  result = c.farm.Sal().RegisterObject(*node, false);
-  if (result >= 0) {
-    ZELString parent(node->getParentDN());
-    ZELString name(node->getName());
-    result = c.farm.Sal().ChangeNodeAttr(parent, name, *node);
-  }
+  result = zel::console::ChangeNode(c.farm.Sal(), *node);
   if (result < 0) return Fail({"changing node " + dn, result, ""});
   if (c.out.json) std::cout << NodeJson(*node).dump() << '\n';
   return kExitOk;

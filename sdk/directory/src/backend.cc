@@ -7,7 +7,7 @@ namespace zel::dir {
 Store::~Store() = default;
 
 int32_t Store::enterScope() {
-  if (!holdsScopes()) return kNotSupported;
+  if (scopes() == Scopes::kRefused) return kNotSupported;
   if (scopeDepth_ == 0) {
     if (const int32_t begun = begin()) return begun;
     scopeFailure_ = 0;

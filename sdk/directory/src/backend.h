@@ -64,11 +64,17 @@ class Store {
   virtual int32_t begin() = 0;
   virtual int32_t commit() = 0;
   virtual void rollback() = 0;
-  // Whether several writes can be held in one transaction scope (ZEL_DIR_Transaction).
-  virtual bool holdsScopes() const { return true; }
+  // What a transaction scope (ZEL_DIR_Transaction) is on this backend: writes that succeed or
+  // fail together (kAtomic); writes that stand one by one, in the order made, while the scope
+  // gathers the first failure for its Commit (kOrdered: a server without transactions over
+  // several entries, whose callers order their writes so that any prefix is consistent); or
+  // no scope at all (kRefused).
+  enum class Scopes { kAtomic, kOrdered, kRefused };
+  virtual Scopes scopes() const { return Scopes::kAtomic; }
 
   // Transaction scopes: the outermost begins; writes inside join it and report failures to it;
-  // the outermost commits or rolls back. kNotSupported where the backend holds no scopes.
+  // the outermost commits or rolls back (an ordered scope has nothing to roll back).
+  // kNotSupported where the backend refuses scopes.
   int32_t enterScope();
   // Ends one level; the outermost commits (when `commit` and nothing failed) or rolls back.
   // Answers 0, the first failure seen, or kStoreError.

@@ -38,7 +38,7 @@ class FarmStore final : public Store {
   int32_t begin() override { return 0; }
   int32_t commit() override { return 0; }
   void rollback() override {}
-  bool holdsScopes() const override { return false; }
+  Scopes scopes() const override { return Scopes::kRefused; }
 
   int32_t findByDN(uint32_t context, std::u16string_view dn, EntryHead* head) override;
   int32_t findByUID(uint64_t uid, EntryHead* head) override;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <utility>
@@ -110,6 +111,21 @@ uint32_t ContextID(std::u16string_view name) {
   }
   hash &= 0x7FFFFFFFu;
   return hash == 0 ? 1 : hash;
+}
+
+// back_mdb keeps each RDN in a key of at most 511 bytes (the RDN twice, as given and
+// normalised, an octet string as BER hex): a DN longer than this many UTF-8 bytes is named by
+// its key (zelDNKey) instead, and keeps its whole text in zelDN as every entry does.
+constexpr std::size_t kLongestNamingDN = 100;
+
+// The key of a long DN: FNV-1a 64 of its UTF-8 and its length, in hex. A lookup compares the
+// stored zelDN as well, so two DNs of one key are never taken for each other.
+std::string LongDNKey(const std::string& utf8) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : utf8) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  char key[40];
+  std::snprintf(key, sizeof key, "%016llx-%zx", static_cast<unsigned long long>(hash), utf8.size());
+  return key;
 }
 
 // Attributes to add or replace, owning their values.
@@ -344,7 +360,9 @@ std::string LdapStore::contextDN(uint32_t id) const {
 }
 
 std::string LdapStore::entryDN(uint32_t id, std::u16string_view dn) const {
-  const std::string rdn = Rdn("zelDN", ToUtf8(dn));
+  const std::string text = ToUtf8(dn);
+  const std::string rdn =
+      text.size() <= kLongestNamingDN ? Rdn("zelDN", text) : Rdn("zelDNKey", LongDNKey(text));
   return rdn.empty() ? rdn : rdn + "," + contextDN(id);
 }
 
@@ -415,7 +433,7 @@ int32_t LdapStore::findByDN(uint32_t context, std::u16string_view dn, EntryHead*
   if (const int32_t up = ready()) return up;
   const std::string target = entryDN(context, dn);
   if (target.empty()) return kMalformedName;
-  const char* attributes[] = {"zelUID", "zelClass", nullptr};
+  const char* attributes[] = {"zelUID", "zelClass", "zelDN", nullptr};
   LDAPMessage* raw = nullptr;
   const int found =
       ldap_search_ext_s(ld_, target.c_str(), LDAP_SCOPE_BASE, "(objectClass=zelEntry)",
@@ -423,7 +441,7 @@ int32_t LdapStore::findByDN(uint32_t context, std::u16string_view dn, EntryHead*
   Message result(raw);
   if (found != LDAP_SUCCESS) return codeOf(found);
   LDAPMessage* entry = ldap_first_entry(ld_, result.get());
-  if (entry == nullptr) return kNoSuchEntry;
+  if (entry == nullptr || Value(ld_, entry, "zelDN") != ToUtf8(dn)) return kNoSuchEntry;
   head->context = context;
   if (!ldap::ParseHex(Value(ld_, entry, "zelUID"), &head->uid) ||
       !FromUtf8(Value(ld_, entry, "zelClass"), &head->className)) {
@@ -584,6 +602,8 @@ int32_t LdapStore::insert(uint32_t context, std::u16string_view dn, std::u16stri
       .add("zelClass", {ToUtf8(className)});
   if (!records.empty()) mods.add("zelValue", std::move(records));
   if (!texts.empty()) mods.add("zelText", std::move(texts));
+  const std::string text = ToUtf8(*madeDN);
+  if (text.size() > kLongestNamingDN) mods.add("zelDNKey", {LongDNKey(text)});
 
   Change change{0, Change::kAdded, *uid, *madeDN};
   std::string recordDN;
@@ -663,22 +683,41 @@ int32_t LdapStore::search(const SearchQuery& query, std::vector<StoredEntry>* ma
     filter += Equals("zelText", ldap::TextKey(query.attribute, query.text));
   }
   filter += ")";
-  LDAPMessage* raw = nullptr;
-  const int found = ldap_search_ext_s(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL,
-                                      filter.c_str(), const_cast<char**>(kEntryAttributes), 0,
-                                      nullptr, nullptr, nullptr, 0, &raw);
-  Message result(raw);
-  if (found == LDAP_NO_SUCH_OBJECT) return 0;  // no such context: nothing below it
-  if (found != LDAP_SUCCESS) return codeOf(found);
-
+  // Each entry is taken as it arrives and freed: a synchronous search would first chain every
+  // entry into one result, which costs libldap time that grows faster than the entries.
+  int id = 0;
+  const int sent =
+      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+                      const_cast<char**>(kEntryAttributes), 0, nullptr, nullptr, nullptr, 0, &id);
+  if (sent != LDAP_SUCCESS) return codeOf(sent);
+  timeval wait{static_cast<time_t>(timeoutMs_ / 1000),
+               static_cast<suseconds_t>(timeoutMs_ % 1000) * 1000};
   const std::string after = ToUtf8(query.after);
   std::vector<std::pair<std::string, StoredEntry>> kept;
-  for (LDAPMessage* entry = ldap_first_entry(ld_, result.get()); entry != nullptr;
-       entry = ldap_next_entry(ld_, entry)) {
+  for (;;) {
+    LDAPMessage* raw = nullptr;
+    const int type = ldap_result(ld_, id, LDAP_MSG_ONE, &wait, &raw);
+    Message message(raw);
+    if (type <= 0) {
+      ldap_abandon_ext(ld_, id, nullptr, nullptr);
+      return codeOf(type == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN);
+    }
+    if (type == LDAP_RES_SEARCH_RESULT) {
+      int code = LDAP_OTHER;
+      ldap_parse_result(ld_, message.get(), &code, nullptr, nullptr, nullptr, nullptr, 0);
+      if (code == LDAP_NO_SUCH_OBJECT) return 0;  // no such context: nothing below it
+      if (code != LDAP_SUCCESS) return codeOf(code);
+      break;
+    }
+    if (type != LDAP_RES_SEARCH_ENTRY) continue;  // a referral: none here
+    LDAPMessage* entry = message.get();
     std::string dn = Value(ld_, entry, "zelDN");
     if (!query.after.empty() && !NameBefore(after, dn)) continue;
     StoredEntry stored;
-    if (const int32_t read = ReadEntry(ld_, entry, query.context, &stored)) return read;
+    if (const int32_t read = ReadEntry(ld_, entry, query.context, &stored)) {
+      ldap_abandon_ext(ld_, id, nullptr, nullptr);
+      return read;
+    }
     if (query.subtree && !base.empty()) {
       const ZELString name{stored.dn};
       const std::string parent = ToUtf8(name.parentDistinguishedName().view());

@@ -19,6 +19,8 @@
 //   zelContextID=N,BASE                 a context; N is a hash of its name, the same on every
 //                                       replica, so servers creating it at once meet
 //   zelDN=DN,zelContextID=N,BASE        an entry; its parent's DN is in zelParent
+//   zelDNKey=K,zelContextID=N,BASE      an entry whose DN is longer than 100 UTF-8 bytes (too
+//                                       long for an RDN of back_mdb): K hashes it, zelDN has it
 //   zelChange=HEX,zelContextID=N,BASE   one change of the context
 //   zelServerID=S,BASE                  the next free UID sequence number of server S
 //
@@ -27,7 +29,8 @@
 // Change numbers: the microseconds of the clock in bits 12-63 and S below, growing within a
 // process.
 //
-// Every write is one LDAP operation, atomic by itself; scopes answer kNotSupported. A write
+// Every write is one LDAP operation, atomic by itself; a scope keeps the order of its writes and
+// answers the first failure at its Commit, but cannot undo the writes before it. A write
 // first adds its change record, then changes the entry, and takes the record back when the
 // change failed: stopped half way, a record may tell of a change that did not happen (a reader
 // reloads the entry and finds nothing new), never the reverse.
@@ -74,7 +77,8 @@ class LdapStore final : public Store {
   int32_t begin() override { return 0; }
   int32_t commit() override { return 0; }
   void rollback() override {}
-  bool holdsScopes() const override { return false; }
+  // Writes stand one by one: a scope only gathers the first failure.
+  Scopes scopes() const override { return Scopes::kOrdered; }
 
   int32_t findByDN(uint32_t context, std::u16string_view dn, EntryHead* head) override;
   int32_t findByUID(uint64_t uid, EntryHead* head) override;

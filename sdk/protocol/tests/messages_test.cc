@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <new>
@@ -34,8 +35,10 @@ void* operator new(std::size_t size) {
 }
 void operator delete(void* block) noexcept {
   if (block == nullptr) return;
-  auto* start =
-      reinterpret_cast<std::size_t*>(static_cast<char*>(block) - sizeof(std::max_align_t));
+  // The header sits before the block handed out. Reached through the integer address, so that
+  // the optimiser does not take it for a read before the start of the caller's object.
+  auto header = reinterpret_cast<std::uintptr_t>(block) - sizeof(std::max_align_t);
+  auto* start = reinterpret_cast<std::size_t*>(header);
   g_liveBytes -= *start;
   std::free(start);
 }

@@ -14,143 +14,64 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "farm_processes.h"
 #include "zel/iconpng/icon_png.h"
 
 namespace {
 
-using nlohmann::json;
-namespace fs = std::filesystem;
+using namespace zeladmin_testing;
 
-std::string Login() { return getpwuid(geteuid())->pw_name; }
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
+// A kind of store the farm server keeps: a fresh, empty one in the test's folder or on the
+// program's directory server.
+struct StoreKind {
+  std::string name;
+  std::function<std::string(const std::string& dir)> fresh;
 };
+void PrintTo(const StoreKind& kind, std::ostream* out) { *out << kind.name; }
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
-
-// Runs zeladmin with these arguments against `farm`.
-Outcome Zeladmin(const std::string& farm, const std::vector<std::string>& args) {
-  fs::path dir = fs::temp_directory_path();
-  const std::string outFile = dir / ("zeladmin-out-" + std::to_string(getpid()));
-  const std::string errFile = dir / ("zeladmin-err-" + std::to_string(getpid()));
-  const pid_t child = fork();
-  if (child == 0) {
-    const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int none = open("/dev/null", O_RDONLY);
-    dup2(out, 1);
-    dup2(err, 2);
-    dup2(none, 0);
-    setenv("ZEL_FARM", farm.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(ZELADMIN_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ZELADMIN_PATH, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  Outcome run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const int out = open(outFile.c_str(), O_RDONLY);
-  run.out = ReadAll(out);
-  close(out);
-  const int err = open(errFile.c_str(), O_RDONLY);
-  run.err = ReadAll(err);
-  close(err);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return run;
-}
-
-// The farm server, a process of its own on a SQLite store in the test's folder, stopped with
-// SIGTERM (it finishes the requests in flight).
-class FarmProcess {
- public:
-  FarmProcess(const std::string& dir, const std::string& owner) {
-    const std::string store = "sqlite:" + dir + "/farm.db";
-    const std::string listen = "unix:" + dir + "/farm.sock";
-    const std::string log = dir + "/zelfarmd.log";
-    const std::string keys = dir + "/keys";
-    if (!fs::exists(keys)) {
-      const std::string make =
-          std::string(ZELFARMD_PATH) + " --init-keys " + keys + " >/dev/null 2>&1";
-      EXPECT_EQ(std::system(make.c_str()), 0);
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-      dup2(out, 1);
-      dup2(out, 2);
-      execl(ZELFARMD_PATH, ZELFARMD_PATH, "--store", store.c_str(), "--listen", listen.c_str(),
-            "--owner", owner.c_str(), "--pwhash-limits", "min", "--keys", keys.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // Ready when the socket answers.
-    for (int i = 0; i < 200; ++i) {
-      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un name{};
-      name.sun_family = AF_UNIX;
-      std::snprintf(name.sun_path, sizeof name.sun_path, "%s/farm.sock", dir.c_str());
-      const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&name), sizeof name) == 0;
-      close(fd);
-      if (answered) return;
-      usleep(20 * 1000);
-    }
-    ADD_FAILURE() << "zelfarmd did not answer on " << listen;
-  }
-  ~FarmProcess() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-class ZeladminTest : public ::testing::Test {
+class ZeladminTest : public ::testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/zeladmin-test-XXXXXX";
     dir_ = mkdtemp(pattern);
     farm_ = "unix:" + dir_ + "/farm.sock";
+    store_ = GetParam().fresh(dir_);
     std::ofstream(dir_ + "/pw") << "first secret\n";
     std::ofstream(dir_ + "/pw2") << "second secret\n";
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    server_.reset();
+    fs::remove_all(dir_);
+  }
 
   void StartFarm(const std::string& owner) {
     server_.reset();
-    server_ = std::make_unique<FarmProcess>(dir_, owner);
+    server_ = std::make_unique<FarmProcess>(dir_, owner, store_);
   }
   Outcome Z(std::vector<std::string> args) { return Zeladmin(farm_, args); }
-  json J(std::vector<std::string> args) {
-    args.insert(args.begin(), "--json");
-    const Outcome run = Z(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return json::parse(run.out, nullptr, false);
-  }
+  json J(std::vector<std::string> args) { return ::J(farm_, std::move(args)); }
 
-  std::string dir_, farm_;
+  std::string dir_, farm_, store_;
   std::unique_ptr<FarmProcess> server_;
 };
 
-TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
+INSTANTIATE_TEST_SUITE_P(
+    Stores, ZeladminTest,
+    ::testing::Values(StoreKind{"SQLite",
+                                [](const std::string& dir) {
+                                  static int made = 0;
+                                  return "sqlite:" + dir + "/farm" + std::to_string(++made) + ".db";
+                                }},
+                      StoreKind{"LDAP", [](const std::string&) { return FreshLdapStore(); }}),
+    [](const ::testing::TestParamInfo<StoreKind>& store) { return store.param.name; });
+
+TEST_P(ZeladminTest, AdministratorsThroughTheirCommands) {
   StartFarm(Login());
   const json first = J({"init", "--admin", "first", "--password-file", dir_ + "/pw"});
   EXPECT_EQ(first["account"], "unix:first");
@@ -208,7 +129,7 @@ TEST_F(ZeladminTest, AdministratorsThroughTheirCommands) {
   EXPECT_EQ(J({"admins", "list"})["administrators"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
+TEST_P(ZeladminTest, ErrorsAndExitStatuses) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   struct Case {
@@ -244,7 +165,7 @@ TEST_F(ZeladminTest, ErrorsAndExitStatuses) {
   EXPECT_EQ(Z({"admins", "--help"}).status, 0);
 }
 
-TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
+TEST_P(ZeladminTest, IconsRoundTripThroughPng) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   std::vector<uint8_t> bits(zel::iconpng::kIconBytes, 0);
@@ -283,7 +204,7 @@ TEST_F(ZeladminTest, IconsRoundTripThroughPng) {
   EXPECT_EQ(J({"icons", "ls"})["icons"].size(), 1u);
 }
 
-TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
+TEST_P(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   // This process's own account becomes an administrator that may only read the farm; with
@@ -318,7 +239,7 @@ TEST_F(ZeladminTest, AnAdministratorWithoutThePrivilegeIsRefused) {
   EXPECT_EQ(Z({"audit", "--since", "yesterday"}).status, 2);
 }
 
-TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
+TEST_P(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   for (const char* dn : {"north", "north/rack1", "north/rack1/node7", "south"}) {
@@ -355,7 +276,7 @@ TEST_F(ZeladminTest, TreeCommandsKeepTheTreeAndDrawIt) {
   EXPECT_EQ(Z({"tree", "set", "north", "colour=red"}).status, 2);
 }
 
-TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
+TEST_P(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const json first = J({"import", DEMO_FARM_PATH});
@@ -375,9 +296,7 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_EQ(exported["icons"].size(), 4u);
   EXPECT_EQ(exported["administrators"].size(), 5u);
   server_.reset();
-  for (const char* file : {"/farm.db", "/farm.db-wal", "/farm.db-shm", "/farm.db-journal"}) {
-    fs::remove(dir_ + file);
-  }
+  store_ = GetParam().fresh(dir_);
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   EXPECT_EQ(J({"import", dir_ + "/farm1.json"})["changed"],
@@ -391,7 +310,7 @@ TEST_F(ZeladminTest, ImportIsIdempotentAndSaysWhatChanged) {
   EXPECT_NE(bad.err.find("not a farm document of version 1"), std::string::npos) << bad.err;
 }
 
-TEST_F(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
+TEST_P(ZeladminTest, WatchSeesAChangeMadeByAnotherConsole) {
   StartFarm(Login());
   ASSERT_EQ(Z({"init", "--admin", "first", "--password-file", dir_ + "/pw"}).status, 0);
   const std::string errFile = dir_ + "/watch.err", outFile = dir_ + "/watch.out";

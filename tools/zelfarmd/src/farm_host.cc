@@ -4,7 +4,9 @@
 #include <sys/un.h>
 
 #include <algorithm>
+#include <chrono>
 
+#include "zel/directory/codes.h"
 #include "zel/protocol/events.h"
 
 namespace zel::farm {
@@ -29,6 +31,7 @@ FarmHost::FarmHost(std::string store, zel::subsystem::Options options, LogHook l
     : store_(std::move(store)), log_(std::move(log)) {
   hub_.Attach(farm_.AddSubsystem(zel::protocol::kNotificationHubUID));
   zel::rt::FarmSubsystem& host = farm_.AddSubsystem(zel::protocol::kAdminToolSubsystemUID);
+  admintoolHost_ = &host;
   host.Plugins().Offer(kZelDirectoryStoreInterface, &store_);
   admintool_ = std::make_unique<zel::subsystem::AdminToolSubsystem>(host, std::move(options));
   admintool_->Attach(host);
@@ -39,11 +42,38 @@ FarmHost::FarmHost(std::string store, zel::subsystem::Options options, LogHook l
   relay_ = hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
     if (auto server = Current()) server->Publish(event);
   });
+  // Only a directory server is shared by several farm servers; a SQLite file is one server's.
+  const std::string& location = store_.Path();
+  for (const char* scheme : {"ldap://", "ldaps://", "ldapi://"}) {
+    if (location.rfind(scheme, 0) == 0) follower_ = std::thread([this] { FollowOtherServers(); });
+  }
 }
 
 FarmHost::~FarmHost() {
+  {
+    std::lock_guard lock(followLock_);
+    ending_ = true;
+  }
+  followWake_.notify_all();
+  if (follower_.joinable()) follower_.join();
   Stop();
   hub_.Unsubscribe(relay_);
+}
+
+void FarmHost::FollowOtherServers() {
+  constexpr auto kInterval = std::chrono::milliseconds(200);
+  // A store that cannot be reached is tried again less often: each try holds the subsystem's
+  // lock for as long as connecting takes.
+  constexpr auto kRetryInterval = std::chrono::seconds(2);
+  std::unique_lock lock(followLock_);
+  while (!ending_) {
+    lock.unlock();
+    const int32_t followed = admintool_->FollowOtherServers();
+    lock.lock();
+    if (followed == zel::dir::kNotSupported) return;
+    followWake_.wait_for(lock, followed == 0 ? kInterval : kRetryInterval,
+                         [this] { return ending_; });
+  }
 }
 
 std::shared_ptr<zel::transport::Server> FarmHost::Current() const {
@@ -89,6 +119,11 @@ void FarmHost::Stop() {
     server = std::move(server_);
   }
   if (server) server->Stop();
+}
+
+int32_t FarmHost::CheckStore() {
+  ZEL_PS_LDAPSAL directory(*admintoolHost_);
+  return directory.InstallLDAP();
 }
 
 std::vector<std::string> FarmHost::ListeningAddresses() const {

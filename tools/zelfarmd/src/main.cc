@@ -18,6 +18,7 @@
 #include <string>
 
 #include "secrets/farm_keys.h"
+#include "zel/directory/codes.h"
 #include "zel/farm/farm_host.h"
 #include "zel/farm/settings.h"
 
@@ -52,6 +53,26 @@ struct CommandLine {
   zel::farm::SettingValues given;
 };
 
+// Why a directory server's store cannot be used, for the log.
+std::string StoreProblem(int32_t code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<uint32_t>(code));
+  switch (code) {
+    case zel::dir::kServerUnreachable:
+      return std::string(hex) + " the server cannot be reached";
+    case zel::dir::kCredentialsRefused:
+      return std::string(hex) + " the credentials are refused";
+    case zel::dir::kSchemaMissing:
+      return std::string(hex) + " the server has no zeladminsal schema loaded";
+    case zel::dir::kBaseMissing:
+      return std::string(hex) + " the base entry is missing";
+    case zel::dir::kInvalidArgument:
+      return std::string(hex) + " the location does not read";
+    default:
+      return hex;
+  }
+}
+
 // Reads the configuration (file, then command line over it) into *settings.
 bool Load(const CommandLine& line, zel::farm::Settings* settings, std::string* error) {
   zel::farm::SettingValues file;
@@ -71,9 +92,18 @@ int Serve(const CommandLine& line, const zel::farm::Settings& first) {
   zel::subsystem::Options options;
   options.pwhashLimits = first.pwhashLimits;
   options.keysFolder = first.keys;
+  options.serverID = static_cast<uint16_t>(first.serverID);
   const std::vector<int> inherited = InheritedSockets();
-  zel::farm::FarmHost farm(first.store, std::move(options),
+  const std::string store = zel::farm::StoreLocationFor(first);
+  zel::farm::FarmHost farm(store, std::move(options),
                            [](std::string_view text) { Log("info", text); });
+  // A directory server says at once what is wrong with it, rather than at the first request.
+  if (zel::farm::IsDirectoryServer(store)) {
+    if (const int32_t code = farm.CheckStore()) {
+      Log("error", "cannot use the store " + first.store + ": " + StoreProblem(code));
+      return 1;
+    }
+  }
   zel::transport::ServerOptions serverOptions = zel::farm::ServerOptionsFor(first);
   serverOptions.inheritedUnixSockets = inherited;
   std::string error;
@@ -148,7 +178,7 @@ int main(int argc, char** argv) {
   bool insecure = false;
   app.add_option("--config", line.config, "configuration file of key = value lines");
   for (const auto& [key, help] :
-       {std::pair{"store", "the store: sqlite:PATH or PATH"},
+       {std::pair{"store", "the store: sqlite:PATH, PATH, or an ldap://, ldaps://, ldapi:// URL"},
         std::pair{"tls-cert", "the server's certificate chain (PEM)"},
         std::pair{"tls-key", "the server's private key (PEM)"},
         std::pair{"tls-ca", "the authority that signs console certificates (PEM)"},

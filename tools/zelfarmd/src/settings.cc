@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 
 #include "secrets/farm_keys.h"
@@ -11,6 +13,9 @@
 namespace zel::farm {
 
 namespace {
+
+// The store URL's extension that names the server ID.
+constexpr const char* kServerIDExtension = "x-server-id=";
 
 constexpr const char* kKeys[] = {"store",    "listen",        "tls-cert", "tls-key",
                                  "tls-ca",   "insecure",      "keys",     "owner",
@@ -141,6 +146,24 @@ bool CheckSettings(const Settings& settings, bool haveInheritedSockets, std::str
     *error = "store: farm: is the consoles' location; a server needs its own store";
     return false;
   }
+  if (IsDirectoryServer(settings.store)) {
+    if (settings.serverID > 4095) {
+      *error = "server-id: a directory server's store takes 0 to 4095, not " +
+               std::to_string(settings.serverID);
+      return false;
+    }
+    const std::size_t at = settings.store.find(kServerIDExtension);
+    if (at != std::string::npos) {
+      const std::string given = settings.store.substr(
+          at + std::strlen(kServerIDExtension),
+          settings.store.find(',', at) - at - std::strlen(kServerIDExtension));
+      if (given != std::to_string(settings.serverID)) {
+        *error = "store: x-server-id=" + given + " differs from server-id " +
+                 std::to_string(settings.serverID) + "; give the server ID once, as server-id";
+        return false;
+      }
+    }
+  }
   if (settings.listen.empty() && !haveInheritedSockets) {
     *error = "listen: no address given";
     return false;
@@ -179,6 +202,28 @@ bool CheckSettings(const Settings& settings, bool haveInheritedSockets, std::str
     }
   }
   return true;
+}
+
+bool IsDirectoryServer(const std::string& store) {
+  for (const char* scheme : {"ldap://", "ldaps://", "ldapi://"}) {
+    if (store.rfind(scheme, 0) == 0) return true;
+  }
+  return false;
+}
+
+std::string StoreLocationFor(const Settings& settings) {
+  std::string location = settings.store;
+  if (!IsDirectoryServer(location) || location.find(kServerIDExtension) != std::string::npos) {
+    return location;
+  }
+  // Extensions follow the fourth '?' (scheme://host/base?attributes?scope?filter?extensions).
+  const auto marks = static_cast<std::size_t>(std::count(location.begin(), location.end(), '?'));
+  if (marks < 4) {
+    location.append(4 - marks, '?');
+  } else if (location.back() != '?') {
+    location += ',';
+  }
+  return location + kServerIDExtension + std::to_string(settings.serverID);
 }
 
 zel::transport::ServerOptions ServerOptionsFor(const Settings& settings) {

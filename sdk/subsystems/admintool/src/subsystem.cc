@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "src/store_follower.h"
 #include "zel/admintool/exceptions.h"
 #include "zel/runtime/codes.h"
 #include "zel/subsystem/codes.h"
@@ -68,6 +69,12 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
 }
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
+
+int32_t AdminToolSubsystem::FollowOtherServers() {
+  std::lock_guard lock(mutex_);
+  if (!follower_) follower_ = std::make_unique<StoreFollower>(host_, options_.serverID);
+  return follower_->Follow();
+}
 
 void AdminToolSubsystem::Attach(zel::rt::FarmSubsystem& host) {
   host.SetCallerRequestHandler(

@@ -69,6 +69,12 @@ ZEL_DIRECTORY_API int32_t Unsubscribe(ZEL_DIR_ServiceInterface& service, uint32_
 // SQLite (read ChangesSince) and `farm:` (the server tells).
 ZEL_DIRECTORY_API int32_t PollChanges(ZEL_DIR_ServiceInterface& service);
 
+// The ID of the server that made a change, where change numbers carry it (a store that
+// PollChanges follows: the low 12 bits, the store location's server ID).
+inline uint16_t ChangeServerID(uint64_t changeNumber) {
+  return static_cast<uint16_t>(changeNumber & 0xFFFu);
+}
+
 // A change notification (event kDirChanged) that reached a console's host: the host hands it
 // to its directory service, whose `farm:` store tells the subscription's listener. The event
 // stays the caller's. kInvalidArgument for another event or an unknown subscription,

@@ -64,7 +64,7 @@ class FarmDirectory final : public zel::dir::testing::DirectoryUnderTest {
 
 inline zel::dir::testing::Backend FarmBackend() {
   return zel::dir::testing::Backend{"Farm", [] { return std::make_unique<FarmDirectory>(); },
-                                    false};
+                                    zel::dir::testing::Backend::Scopes::kRefused};
 }
 
 }  // namespace zel::subsystem::testing

@@ -8,14 +8,18 @@
 //
 // Threads: the server's loop threads run every request (the subsystem lets one in at a time)
 // and relay the hub's notifications. Start, Reconfigure and Stop are called from one thread.
+// On a store that other servers share (LDAP), one more thread reads their changes every
+// 200 ms and hands them to the hub as notifications (none on SQLite, one server's file).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "zel/directory/service.h"
 #include "zel/hub/notification_hub.h"
@@ -44,6 +48,10 @@ class FarmHost {
   // Stops accepting, finishes the requests in flight, closes every connection.
   void Stop();
 
+  // Opens the store now and checks it (on a directory server: reached, credentials taken,
+  // schema loaded, base entry there): 0, or the directory's code.
+  int32_t CheckStore();
+
   std::vector<std::string> ListeningAddresses() const;
   zel::rt::InProcessFarm& Farm() { return farm_; }
 
@@ -52,22 +60,30 @@ class FarmHost {
    public:
     explicit Store(std::string path) : path_(std::move(path)) {}
     std::string StorePath() override { return path_; }
+    const std::string& Path() const { return path_; }
 
    private:
     std::string path_;
   };
 
   std::shared_ptr<zel::transport::Server> Current() const;
+  // The follower thread: other servers' changes until the host ends.
+  void FollowOtherServers();
 
   Store store_;
   LogHook log_;
   zel::rt::InProcessFarm farm_;
+  zel::rt::FarmSubsystem* admintoolHost_ = nullptr;
   zel::hub::NotificationHub hub_;
   std::unique_ptr<zel::subsystem::AdminToolSubsystem> admintool_;
   zel::hub::SubscriptionID relay_ = 0;
   mutable std::mutex mu_;  // guards server_ and options_
   std::shared_ptr<zel::transport::Server> server_;
   zel::transport::ServerOptions options_;
+  std::mutex followLock_;  // guards ending_
+  std::condition_variable followWake_;
+  bool ending_ = false;
+  std::thread follower_;
 };
 
 }  // namespace zel::farm

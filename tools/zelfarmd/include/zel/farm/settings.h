@@ -22,7 +22,7 @@
 namespace zel::farm {
 
 struct Settings {
-  std::string store;                // sqlite:PATH or PATH
+  std::string store;                // sqlite:PATH, PATH, or an ldap://, ldaps://, ldapi:// URL
   std::vector<std::string> listen;  // farm addresses
   std::string tlsCert, tlsKey, tlsCA;
   bool insecure = false;
@@ -47,10 +47,18 @@ bool ReadConfigFile(const std::string& path, SettingValues* values, std::string*
 bool MergeSettings(const SettingValues& file, const SettingValues& commandLine, Settings* settings,
                    std::string* error);
 
-// What has to hold before a server starts: a store, at least one address (or sockets handed
+// What has to hold before a server starts: a store (on a directory server, a server ID of 0 to
+// 4095, the URL's own x-server-id equal to it), at least one address (or sockets handed
 // over), every address readable, tcp: only with insecure, TLS files for tls: addresses and
 // readable, the key folder's keys readable. False with why in *error.
 bool CheckSettings(const Settings& settings, bool haveInheritedSockets, std::string* error);
+
+// Whether a store location names a directory server (ldap://, ldaps://, ldapi://).
+bool IsDirectoryServer(const std::string& store);
+
+// The store location the server opens: a directory server's URL carries the server ID
+// (x-server-id), added from server-id when the URL has none.
+std::string StoreLocationFor(const Settings& settings);
 
 // The transport's options for these settings.
 zel::transport::ServerOptions ServerOptionsFor(const Settings& settings);

@@ -25,6 +25,8 @@
 
 namespace zel::subsystem {
 
+class StoreFollower;
+
 class AdminToolSubsystem {
  public:
   // Built on `host`, whose plug-in table names the store (kZelDirectoryStoreInterface), as for
@@ -47,6 +49,12 @@ class AdminToolSubsystem {
   // Ends the logons of the connection.
   void ConnectionClosed(uint64_t connection);
 
+  // Reads the store's changes made by other servers sharing it (a replicated LDAP directory)
+  // and announces their tree changes to the notification hub (src/store_follower.h). A server
+  // calls it on a timer. 0; kNotSupported where the store has no such feed (SQLite); or the
+  // store's code.
+  int32_t FollowOtherServers();
+
   // For hosts and tests that add handlers of their own (under the same rules).
   DispatchTable& Table() { return table_; }
 
@@ -68,6 +76,7 @@ class AdminToolSubsystem {
   Credentials credentials_;
   Context context_;
   DispatchTable table_;
+  std::unique_ptr<StoreFollower> follower_;  // made at the first FollowOtherServers
 };
 
 }  // namespace zel::subsystem

@@ -26,6 +26,9 @@ struct Options {
   // The folder that holds the key files, read when `keys` is not given ("" for none).
   std::string keysFolder;
   std::optional<FarmKeys> keys;
+  // This server's number in the farm: what its writes to a shared store carry (the store
+  // location's server ID), so that it tells its consoles only the changes of other servers.
+  uint16_t serverID = 0;
   // Milliseconds since 1970-01-01 UTC; the system clock when empty. Tests set their own.
   std::function<uint64_t()> clock;
 };

@@ -25,9 +25,10 @@ class DirectoryUnderTest {
 struct Backend {
   std::string name;  // the suite's instance name: letters and digits
   std::function<std::unique_ptr<DirectoryUnderTest>()> make;
-  // Whether several writes can be held in one transaction scope (else a scope answers
-  // kNotSupported).
-  bool holdsScopes = true;
+  // What a transaction scope is: writes that succeed or fail together; writes that stand one
+  // by one while the scope answers the first failure; or refused (kNotSupported).
+  enum class Scopes { kAtomic, kOrdered, kRefused };
+  Scopes scopes = Scopes::kAtomic;
 };
 inline void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 
@@ -44,7 +45,8 @@ class SqliteDirectory final : public DirectoryUnderTest {
 };
 
 inline Backend SqliteBackend() {
-  return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); }, true};
+  return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); },
+                 Backend::Scopes::kAtomic};
 }
 
 // The backends the store suite runs on: defined once by each test program that runs it.
