@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "ping_pong.h"
 #include "zel/runtime/farm.h"
 #include "zel/transport/client.h"
 #include "zel/transport/frame.h"
@@ -92,29 +93,8 @@ void BM_RawPingPong_SocketPair(benchmark::State& state) {
     state.SkipWithError("no socket pair");
     return;
   }
-  auto exact = [](int fd, uint8_t* bytes, std::size_t size, bool write) {
-    for (std::size_t done = 0; done < size;) {
-      const ssize_t moved =
-          write ? ::write(fd, bytes + done, size - done) : ::read(fd, bytes + done, size - done);
-      if (moved <= 0) return false;
-      done += static_cast<std::size_t>(moved);
-    }
-    return true;
-  };
-  std::thread answerer([&, out = out, back = back] {
-    std::vector<uint8_t> in(out), reply(back, 1);
-    while (exact(ends[1], in.data(), out, false) && exact(ends[1], reply.data(), back, true)) {
-    }
-  });
-  std::vector<uint8_t> request(out, 2), reply(back);
-  for (auto _ : state) {
-    exact(ends[0], request.data(), out, true);
-    exact(ends[0], reply.data(), back, false);
-  }
-  ::shutdown(ends[0], SHUT_RDWR);
-  answerer.join();
-  ::close(ends[0]);
-  ::close(ends[1]);
+  zel::bench::PingPong pair(ends[0], ends[1], out, back);
+  for (auto _ : state) pair.RoundTrip();
 }
 BENCHMARK(BM_RawPingPong_SocketPair)->UseRealTime();
 

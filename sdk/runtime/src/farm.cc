@@ -98,6 +98,14 @@ int32_t InProcessFarm::PostAs(const Caller& caller, ZEL_BUF_EventBuffer* event) 
   return kOk;
 }
 
+int32_t InProcessFarm::PostTo(uint64_t connection, ZEL_BUF_EventBuffer* event) {
+  if (connection == 0) return Post(event);
+  std::unique_ptr<ZEL_BUF_EventBuffer> owned(event);
+  if (event == nullptr) return kInvalidArgument;
+  if (!connectionPostHandler_) return kNoSuchSubsystem;
+  return connectionPostHandler_(connection, std::move(owned));
+}
+
 void InProcessFarm::ConnectionClosed(uint64_t connection) {
   for (auto& [uid, subsystem] : subsystems_) {
     if (subsystem->closedHandler_) subsystem->closedHandler_(connection);

@@ -92,6 +92,7 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
   void WriteDirect(const std::shared_ptr<Link>& link, const ZEL_BUF_BinBuffer& frame,
                    Clock::time_point deadline);
   void Stop();
+  void SetPostHandler(uint16_t uid, PostHandler handler);
   // Ends the connection (and an attempt under way), from any thread.
   void Drop(const std::string& why);
   // Under mu_ (thread_ is started under it).
@@ -107,8 +108,11 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
     bool monitor = false;
     std::shared_ptr<NotificationHandler> handler;
   };
-  std::map<uint32_t, Subscription> subscriptions_;  // under mu_
-  uint32_t nextSubscription_ = 1;                   // under mu_
+  std::map<uint32_t, Subscription> subscriptions_;                 // under mu_
+  std::map<uint16_t, std::shared_ptr<PostHandler>> postHandlers_;  // under mu_, by host UID
+  std::optional<uint16_t> delivering_;  // under mu_: the host whose post handler runs now
+  std::condition_variable delivered_;
+  uint32_t nextSubscription_ = 1;  // under mu_
 
  private:
   // A call waiting for its reply; each has its own condition, so a reply wakes only its caller.
@@ -363,6 +367,26 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
       } catch (...) {
         // A handler's exception must not end the client's thread: the notification is lost.
       }
+      return;
+    }
+    case FrameKind::kPost: {
+      const uint16_t uid = frame.event->GetDestSubsystemUID();
+      std::shared_ptr<PostHandler> handler;
+      {
+        std::lock_guard lock(mu_);
+        auto found = postHandlers_.find(uid);
+        if (found == postHandlers_.end()) return;  // no host of that UID takes it
+        handler = found->second;
+        delivering_ = uid;
+      }
+      try {
+        (*handler)(std::move(frame.event));
+      } catch (...) {
+        // As for notifications: the event is lost, the client's thread goes on.
+      }
+      std::lock_guard lock(mu_);
+      delivering_.reset();
+      delivered_.notify_all();
       return;
     }
     case FrameKind::kRefusal:
@@ -660,6 +684,21 @@ int32_t Client::Unsubscribe(uint32_t subscription) {
   std::unique_ptr<ZEL_BUF_EventBuffer> none;
   const int32_t result = impl_->Call(std::move(frame), requestID, deadline, link, &none);
   return result < 0 ? result : zel::rt::kOk;
+}
+
+void Client::Impl::SetPostHandler(uint16_t uid, PostHandler handler) {
+  std::unique_lock lock(mu_);
+  if (handler) {
+    postHandlers_[uid] = std::make_shared<PostHandler>(std::move(handler));
+  } else {
+    postHandlers_.erase(uid);
+  }
+  if (OnOwnThread()) return;  // a handler that changes handlers would wait for itself
+  delivered_.wait(lock, [&] { return delivering_ != uid; });
+}
+
+void Client::SetPostHandler(uint16_t uid, PostHandler handler) {
+  impl_->SetPostHandler(uid, std::move(handler));
 }
 
 std::string Client::LastError() { return lastError; }

@@ -4,7 +4,8 @@
 // writes, timer, subscriptions and write queue are touched only there. A request's handler runs
 // on any loop thread (so one connection's requests are handled side by side), and its reply
 // goes back through the strand. One-way events are handed to their subsystem on the strand, in
-// the order they came. Publish may be called from any thread; it posts to each strand.
+// the order they came. Publish and PostTo may be called from any thread; they post to the
+// strands.
 #include "zel/transport/server.h"
 
 #include <fcntl.h>
@@ -52,6 +53,10 @@ std::string UnixLogin(int fd, uid_t* uid) {
   return "#" + std::to_string(credentials.uid);
 }
 
+// Connection IDs are unique in the process, not only per server: a subsystem may still hold
+// what it kept for a connection of a server that a reload replaced.
+std::atomic<uint64_t> nextConnection{1};
+
 // Raises the soft limit of open files to the hard one: each connection holds one.
 void RaiseFileLimit() {
   rlimit limit{};
@@ -73,6 +78,7 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   int32_t Start(std::string* error);
   void Stop();
   void Publish(const ZEL_BUF_EventBuffer& event);
+  int32_t PostTo(uint64_t connection, const ZEL_BUF_EventBuffer& event);
   void Log(const std::string& line) {
     if (logHook_) logHook_(line);
   }
@@ -109,7 +115,6 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   std::vector<std::unique_ptr<Listener>> listeners_;
   std::vector<std::string> unixPaths_;
   std::vector<std::thread> threads_;
-  std::atomic<uint64_t> nextID_{1};
   bool started_ = false;
 };
 
@@ -133,6 +138,13 @@ class Session : public std::enable_shared_from_this<Session> {
   void Notify(const std::shared_ptr<const ZEL_BUF_EventBuffer2>& event);
   void PostNotify(std::shared_ptr<const ZEL_BUF_EventBuffer2> event) {
     asio::post(strand_, [self = shared_from_this(), event] { self->Notify(event); });
+  }
+  // A one-way event of a subsystem for this console, once greeted.
+  void PostFrame(EncodedFrame frame) {
+    auto shared = std::make_shared<EncodedFrame>(std::move(frame));
+    asio::post(strand_, [self = shared_from_this(), shared] {
+      if (self->greeted_) self->Queue(std::move(*shared));
+    });
   }
   void CloseOnStrand(const std::string& why) {
     asio::post(strand_, [self = shared_from_this(), why] { self->Close(why); });
@@ -641,7 +653,7 @@ void Server::Impl::Accepted(Listener& listener, const error_code& error) {
 // `strand`: the executor the socket was accepted on, where all of the session's work runs.
 void Server::Impl::Begin(std::unique_ptr<Channel> channel, asio::any_io_executor strand,
                          Address::Kind kind) {
-  const uint64_t id = nextID_++;
+  const uint64_t id = nextConnection++;
   std::shared_ptr<Session> session;
   {
     std::lock_guard lock(mu_);
@@ -700,6 +712,21 @@ void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {
   }
 }
 
+int32_t Server::Impl::PostTo(uint64_t connection, const ZEL_BUF_EventBuffer& event) {
+  int32_t code = zel::rt::kOk;
+  EncodedFrame frame = EncodePost(event, &code);
+  if (!frame) return code;
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mu_);
+    auto found = sessions_.find(connection);
+    if (found != sessions_.end()) session = found->second.lock();
+  }
+  if (!session) return zel::rt::kNoSuchSubsystem;
+  session->PostFrame(std::move(frame));
+  return zel::rt::kOk;
+}
+
 Server::Server(zel::rt::InProcessFarm& farm, ServerOptions options)
     : impl_(std::make_shared<Impl>(farm, std::move(options))) {}
 
@@ -710,6 +737,9 @@ void Server::SetLogHook(LogHook hook) { impl_->logHook_ = std::move(hook); }
 int32_t Server::Start(std::string* error) { return impl_->Start(error); }
 void Server::Stop() { impl_->Stop(); }
 void Server::Publish(const ZEL_BUF_EventBuffer& event) { impl_->Publish(event); }
+int32_t Server::PostTo(uint64_t connection, const ZEL_BUF_EventBuffer& event) {
+  return impl_->PostTo(connection, event);
+}
 
 std::vector<std::string> Server::ListeningAddresses() const { return impl_->listening_; }
 

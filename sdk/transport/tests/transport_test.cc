@@ -12,10 +12,13 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "test_farm.h"
 #include "zel/runtime/codes.h"
@@ -423,6 +426,55 @@ TEST(TransportTest, ClosingAConnectionTellsTheSubsystem) {
     ASSERT_TRUE(ReadEcho(*reply, &again));
     EXPECT_NE(again.connection, echoed.connection);
   }
+}
+
+// A subsystem's post for one connection reaches the console-side host it names there, and
+// only that host; a connection that is gone is told apart.
+TEST(TransportTest, PostsToAConnectionReachTheHostTheyName) {
+  zel::rt::testing::TempFolder folder("zel_transport");
+  TestFarm farm(OptionsFor("unix", folder.Path()));
+  ASSERT_EQ(farm.Start(), 0) << farm.Error();
+  Client client(ClientFor("unix", farm.Address()));
+  ConsoleHost named(client, kHostUID), other(client, kHostUID + 1);
+  std::mutex mu;
+  std::condition_variable arrived;
+  std::vector<std::pair<uint16_t, Bytes>> heard;  // (host, payload)
+  for (ConsoleHost* host : {&named, &other}) {
+    host->SetPostHandler(
+        [&, uid = host->GetSubsystemUID()](std::unique_ptr<ZEL_BUF_EventBuffer> e) {
+          std::lock_guard lock(mu);
+          heard.emplace_back(uid, Bytes(e->GetData(), e->GetData() + e->GetSize()));
+          arrived.notify_all();
+        });
+  }
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+  ASSERT_EQ(Call(named, kEcho, {}, &reply), 0);
+  EchoedCaller echoed;
+  ASSERT_TRUE(ReadEcho(*reply, &echoed));
+
+  const struct {
+    const char* what;
+    uint64_t connection;
+    uint16_t host;
+    int32_t code;
+  } cases[] = {
+      {"to a host without a handler: dropped", echoed.connection, kHostUID + 7, zel::rt::kOk},
+      {"to the named host", echoed.connection, kHostUID, zel::rt::kOk},
+      {"to a connection that is not open", echoed.connection + 1000, kHostUID,
+       zel::rt::kNoSuchSubsystem},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    auto event = MakeRequest(0x4243, kTestUID, {static_cast<uint8_t>(i)});
+    event->SetDestSubsystemUID(cases[i].host);
+    EXPECT_EQ(farm.server().PostTo(cases[i].connection, *event), cases[i].code) << cases[i].what;
+  }
+  {
+    std::unique_lock lock(mu);
+    arrived.wait_for(lock, std::chrono::seconds(3), [&] { return !heard.empty(); });
+  }
+  std::this_thread::sleep_for(milliseconds(100));  // anything else would have come by now
+  std::lock_guard lock(mu);
+  EXPECT_EQ(heard, (std::vector<std::pair<uint16_t, Bytes>>{{kHostUID, Bytes{1}}}));
 }
 
 // Bytes a hostile or broken console sends; each closes its own connection only.

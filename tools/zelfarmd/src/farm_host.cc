@@ -8,6 +8,7 @@
 
 #include "zel/directory/codes.h"
 #include "zel/protocol/events.h"
+#include "zel/runtime/codes.h"
 
 namespace zel::farm {
 
@@ -39,6 +40,13 @@ FarmHost::FarmHost(std::string store, zel::subsystem::Options options, LogHook l
       [this](uint64_t connection) { admintool_->ConnectionClosed(connection); });
   // One subscriber for every console: the server sends each notification to the connections
   // that asked for its event.
+  // A subsystem's one-way event for a console (the store's change notifications) goes to the
+  // connection it names, on whichever server runs now.
+  farm_.SetConnectionPostHandler(
+      [this](uint64_t connection, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+        auto server = Current();
+        return server ? server->PostTo(connection, *event) : zel::rt::kNoSuchSubsystem;
+      });
   relay_ = hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
     if (auto server = Current()) server->Publish(event);
   });

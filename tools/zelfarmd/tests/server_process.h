@@ -41,6 +41,8 @@ class ServerProcess {
   // Waits for the exit (at most `timeout`); the exit code, 128+signal, or -1 on timeout.
   int Wait(std::chrono::milliseconds timeout);
   std::string Log() const;
+  // The running process's ID, or -1.
+  pid_t Pid() const { return pid_; }
 
  private:
   std::string folder_;

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "../../../sdk/transport/tests/test_farm.h"
 #include "gtest/gtest.h"
@@ -395,6 +397,53 @@ TEST(ZelfarmdTest, ConsoleKilledMidRequestDisturbsNothing) {
   zel::transport::Client client(UnixClient(socket));
   uint64_t folder = 0;
   EXPECT_EQ(CreateFolder(client, 71, u"AfterTheKill", &folder), 0);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10s), 0) << server.Log();
+}
+
+// The resident memory of process `pid` in bytes (0 when it cannot be read).
+std::size_t ResidentBytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// Thousands of connections opened at once that never greet: the server refuses those past its
+// limit, keeps serving the console it had, stays within bounded memory, refuses a new console
+// clearly while full and serves new consoles once the crowd is gone.
+TEST(ZelfarmdTest, ThousandsOfConnectionsAtOnce) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(), {"--store", dir.Path() + "/s.db", "--listen", "unix:" + socket,
+                                    "--owner", CurrentLogin(), "--pwhash-limits", "min"});
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  zel::transport::Client early(UnixClient(socket));
+  uint64_t folder = 0;
+  ASSERT_EQ(CreateFolder(early, 50, u"Before", &folder), 0);
+  const std::size_t before = ResidentBytes(server.Pid());
+
+  constexpr int kCrowd = 3000;  // past the server's default limit of 1,024
+  std::vector<int> crowd;
+  for (int i = 0; i < kCrowd; ++i) {
+    const int fd = zel::transport::testing::ConnectRaw("unix:" + socket);
+    if (fd >= 0) crowd.push_back(fd);
+  }
+  EXPECT_EQ(crowd.size(), static_cast<std::size_t>(kCrowd));
+  EXPECT_EQ(CreateFolder(early, 50, u"During", &folder), 0);
+  zel::transport::Client late(UnixClient(socket));
+  EXPECT_EQ(CreateFolder(late, 51, u"Late", &folder), zel::rt::kRefused);
+  const std::size_t during = ResidentBytes(server.Pid());
+  EXPECT_LT(during, before + (64u << 20)) << before << " bytes before, " << during << " during";
+
+  for (const int fd : crowd) ::close(fd);
+  int32_t after = zel::rt::kRefused;
+  for (int i = 0; i < 50 && after != 0; ++i) {
+    after = CreateFolder(late, 51, u"After", &folder);
+    if (after != 0) std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(after, 0);
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(10s), 0) << server.Log();
 }

@@ -17,8 +17,9 @@
 //   cookie = version:u8 (1) lastDN:UTF-16LE units (no length, no terminator)
 //
 // - Subscribers are kept per context; after each committed change of a library context every
-//   subscriber of that context is posted kDirChanged (from UID 22 to the subscriber's UID). A
-//   subscriber that cannot be reached any more, or whose connection closed, is forgotten.
+//   subscriber of that context is posted kDirChanged (from UID 22 to the subscriber's UID, on
+//   the connection it subscribed over). A subscriber that cannot be reached any more, or whose
+//   connection closed, is forgotten.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -187,7 +188,8 @@ struct Subscriptions {
         delete event;
         continue;
       }
-      if (transport->Post(event) == zel::rt::kNoSuchSubsystem) gone.push_back(id);
+      if (transport->PostTo(subscriber.connection, event) == zel::rt::kNoSuchSubsystem)
+        gone.push_back(id);
     }
     for (const uint32_t id : gone) subscribers.erase(id);
   }

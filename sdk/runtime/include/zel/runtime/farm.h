@@ -107,11 +107,23 @@ class ZEL_RUNTIME_API InProcessFarm final : public EventTransport, public ZEL_PI
   // Tells every subsystem that has a handler for it that `connection` closed.
   void ConnectionClosed(uint64_t connection);
 
+  // Takes one-way events for connections other than 0 (a server's): the event, taken over,
+  // for the subsystem it names on that connection; kNoSuchSubsystem when the connection is
+  // gone. Set before such posts begin.
+  using ConnectionPostHandler =
+      std::function<int32_t(uint64_t connection, std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
+  void SetConnectionPostHandler(ConnectionPostHandler handler) {
+    connectionPostHandler_ = std::move(handler);
+  }
+  // Connection 0: Post; another: the connection post handler (kNoSuchSubsystem without one).
+  int32_t PostTo(uint64_t connection, ZEL_BUF_EventBuffer* event) override;
+
  private:
   // Who `event` comes from: its source subsystem's peer identity, on connection 0.
   Caller CallerOf(const ZEL_BUF_EventBuffer& event);
 
   std::map<uint16_t, std::unique_ptr<FarmSubsystem>> subsystems_;
+  ConnectionPostHandler connectionPostHandler_;
 };
 
 }  // namespace zel::rt

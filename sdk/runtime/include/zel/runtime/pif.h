@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "zel/runtime/buffers.h"
+#include "zel/runtime/codes.h"
 #include "zel/runtime/export.h"
 #include "zel/runtime/plugins.h"
 #include "zel/runtime/strings.h"
@@ -32,6 +33,16 @@ class EventTransport {
   virtual int32_t Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) = 0;
   // Delivers a one-way event (taken over whatever the result).
   virtual int32_t Post(ZEL_BUF_EventBuffer* event) = 0;
+  // Delivers a one-way event to the subsystem it names on `connection`, the connection a
+  // caller came in on (zel::rt::Caller): how a subsystem reaches a console later, with a
+  // change notification say. Connection 0 is this transport's own subsystems (Post); a
+  // transport that has no other connections answers kNoSuchSubsystem for the rest. Takes the event
+  // over whatever the result.
+  virtual int32_t PostTo(uint64_t connection, ZEL_BUF_EventBuffer* event) {
+    if (connection == 0) return Post(event);
+    delete event;
+    return kNoSuchSubsystem;
+  }
 
  protected:
   ~EventTransport() = default;

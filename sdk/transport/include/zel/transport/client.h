@@ -50,6 +50,11 @@ class Client final : public zel::rt::EventTransport, public ZEL_PIF_EventDispatc
   using NotificationHandler =
       std::function<void(uint32_t subscription, std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
 
+  // Called on the client's own thread for each one-way event the server posts to a
+  // console-side host of this process (a change notification of the `farm:` store, say), under
+  // the same rules as notification handlers.
+  using PostHandler = std::function<void(std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
+
   explicit Client(ClientOptions options);
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -72,6 +77,11 @@ class Client final : public zel::rt::EventTransport, public ZEL_PIF_EventDispatc
   int32_t Subscribe(const std::vector<uint16_t>& eventIDs, bool monitor,
                     NotificationHandler handler, uint32_t* subscription);
   int32_t Unsubscribe(uint32_t subscription);
+
+  // Takes the events the server posts to the host `uid`; an empty handler stops that. Once it
+  // returns (when not called from a handler) no delivery to the previous handler is under way.
+  // Events for a UID without a handler are dropped.
+  void SetPostHandler(uint16_t uid, PostHandler handler);
 
   // Why this thread's last call failed, in words (the server's message when it gave one).
   static std::string LastError();

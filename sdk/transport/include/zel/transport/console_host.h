@@ -33,6 +33,15 @@ class ConsoleHost final : public ZEL_PIF_ISubSystem, private ZEL_DIR_StoreLocati
   zel::rt::EventTransport* GetEventTransport() override { return &client_; }
 
   void SetNeighborhoodName(const ZELString& name) { neighborhood_ = name; }
+  // Takes the one-way events the server posts to this host, on the client's thread. A console
+  // that subscribes to changes of the `farm:` store hands them to its directory:
+  //   host.SetPostHandler([&directory](std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+  //     zel::dir::DeliverChange(directory, *event);
+  //   });
+  // An empty handler stops the deliveries (as the host's destructor does).
+  void SetPostHandler(Client::PostHandler handler) {
+    client_.SetPostHandler(uid_, std::move(handler));
+  }
   // The host's plug-in table, where further interfaces can be offered by number.
   zel::rt::PluginRegistry& Plugins() { return plugins_; }
 

@@ -10,7 +10,8 @@
 //                       closes. Either end refuses a peer whose major version differs.
 //   kind 2 request      requestID:u64 event
 //   kind 3 reply        requestID:u64 result:i32 hasEvent:u8 [event when hasEvent is 1]
-//   kind 4 post         event                          (one-way, no reply)
+//   kind 4 post         event                          (one-way, no reply; from the server:
+//                       a subsystem's event for the console-side host it names)
 //   kind 5 subscribe    requestID:u64 subscription:u32 monitor:u8 eventIDs:u32s
 //                       answered by a reply without event (result 0, or why it was refused);
 //                       monitor 1: every event, whatever eventIDs holds

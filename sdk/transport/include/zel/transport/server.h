@@ -91,6 +91,10 @@ class Server {
 
   // Sends `event` to every subscription that asked for its ID, and to every monitor. Any thread.
   void Publish(const ZEL_BUF_EventBuffer& event);
+  // Posts `event` (a copy; it stays the caller's) to the console-side host it names on
+  // connection `connection` (zel::rt::Caller::connection). 0 once queued, kNoSuchSubsystem when
+  // the connection is not open, or the encoder's code. Any thread.
+  int32_t PostTo(uint64_t connection, const ZEL_BUF_EventBuffer& event);
 
   // The addresses really listened on (a tcp: or tls: port 0 becomes the port given).
   std::vector<std::string> ListeningAddresses() const;

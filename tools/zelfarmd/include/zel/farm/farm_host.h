@@ -1,7 +1,8 @@
 // A farm server in one object: an in-process farm with the AdminTool subsystem (UID 22) on the
 // store, the notification hub (UID 1), and the transport's server in front of them. The hub's
-// notifications go to every console that subscribed to them; a connection that closes ends
-// the logons made over it.
+// notifications go to every console that subscribed to them, the store's change notifications
+// to the connection of the console that subscribed; a connection that closes ends the logons
+// and the change subscriptions made over it.
 //
 // zelfarmd is this object, a command line and signals; console developers start one in their
 // own tests (zel/farm/testing/test_farm_server.h).

@@ -1,0 +1,136 @@
+// Changes reach the consoles of one zelfarmd that subscribed to them, whichever console made
+// them: the hub's tree notifications and the `farm:` store's change notifications. The console
+// that makes the changes is a process of its own.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../../../sdk/transport/tests/test_farm.h"
+#include "gtest/gtest.h"
+#include "server_process.h"
+#include "zel/directory/entry.h"
+#include "zel/directory/records.h"
+#include "zel/directory/service.h"
+#include "zel/protocol/folders.h"
+#include "zel/transport/console_host.h"
+
+namespace zel::farm::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+zel::transport::ClientOptions UnixClient(const std::string& socket) {
+  zel::transport::ClientOptions options;
+  options.address = "unix:" + socket;
+  options.timeout = 3000ms;
+  options.offerDispatcher = false;
+  return options;
+}
+
+// What the watching console heard, by the thread that delivers it.
+struct Heard {
+  std::mutex mu;
+  std::condition_variable arrived;
+  std::vector<std::u16string> entries;  // the store's changes: the entries' names
+  std::vector<uint16_t> events;         // the hub's notifications: their event IDs
+
+  bool WaitFor(const std::function<bool()>& done) {
+    std::unique_lock lock(mu);
+    return arrived.wait_for(lock, 5s, done);
+  }
+};
+
+// The other console: once told to go, it makes its changes through the server and exits with
+// the number of them that failed.
+[[noreturn]] void OtherConsole(const std::string& socket, int go) {
+  char byte = 0;
+  int failed = ::read(go, &byte, 1) == 1 ? 0 : 100;
+  zel::transport::Client client(UnixClient(socket));
+  zel::transport::ConsoleHost host(client, 51);
+  ZEL_PS_LDAPSAL directory(host);
+  uint32_t objects = 0;
+  failed += directory.BindLDAP(u"&AdminToolObjectContext", objects) != 0;
+  failed += ZEL_DIR_BaseEntry(&directory, u"by-another", objects).Add() != 0;
+  failed += Call(client, 51, zel::protocol::CreateFolderRequest{0, u"Printers"}) != 0;
+  ::_exit(failed);
+}
+
+TEST(ZelfarmdNotificationsTest, ConsolesHearChangesMadeByAnotherConsole) {
+  TempFolder dir;
+  const std::string socket = dir.Path() + "/f.sock";
+  ServerProcess server(dir.Path(),
+                       {"--store", dir.Path() + "/s.db", "--listen", "unix:" + socket, "--owner",
+                        zel::transport::testing::CurrentLogin(), "--pwhash-limits", "min"});
+  ASSERT_TRUE(server.Start(socket)) << server.Log();
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const pid_t other = ::fork();  // before this process has threads of its own
+  if (other == 0) {
+    ::close(pipe[1]);
+    OtherConsole(socket, pipe[0]);
+  }
+  ::close(pipe[0]);
+
+  zel::transport::Client client(UnixClient(socket));
+  zel::transport::ConsoleHost host(client, 50);
+  ZEL_PS_LDAPSAL directory(host);
+  Heard heard;
+  host.SetPostHandler([&](std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+    zel::dir::DeliverChange(directory, *event);
+  });
+  ASSERT_EQ(directory.CreateDataContext(u"AdminToolObjectContext", u"N/AdminTool/Objects"), 0);
+  uint32_t objects = 0, changes = 0, tree = 0;
+  ASSERT_EQ(directory.BindLDAP(u"&AdminToolObjectContext", objects), 0);
+  ASSERT_EQ(zel::dir::Subscribe(
+                directory, objects,
+                [&](uint32_t, const zel::dir::Change& change) {
+                  std::lock_guard lock(heard.mu);
+                  heard.entries.push_back(change.dn);
+                  heard.arrived.notify_all();
+                },
+                &changes),
+            0);
+  ASSERT_EQ(client.Subscribe(
+                {81, 95}, false,
+                [&](uint32_t, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+                  std::lock_guard lock(heard.mu);
+                  heard.events.push_back(event->GetEventID());
+                  heard.arrived.notify_all();
+                },
+                &tree),
+            0);
+  ASSERT_EQ(::write(pipe[1], "g", 1), 1);
+  ::close(pipe[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(other, &status, 0), other);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "changes of the other console failed";
+
+  const struct {
+    const char* what;
+    std::function<bool()> heardIt;
+  } cases[] = {
+      {"the store's change of an entry",
+       [&] { return heard.entries == std::vector<std::u16string>{u"by-another"}; }},
+      {"the hub's notification of a folder",
+       [&] { return !heard.events.empty() && (heard.events[0] == 81 || heard.events[0] == 95); }},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(heard.WaitFor(c.heardIt)) << c.what;
+  // Once its handler is gone, the console takes no more of the store's changes.
+  host.SetPostHandler(nullptr);
+  ASSERT_EQ(ZEL_DIR_BaseEntry(&directory, u"unheard", objects).Add(), 0);
+  std::this_thread::sleep_for(200ms);
+  std::lock_guard lock(heard.mu);
+  EXPECT_EQ(heard.entries, std::vector<std::u16string>{u"by-another"});
+}
+
+}  // namespace
+}  // namespace zel::farm::testing
