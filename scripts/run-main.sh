@@ -2,16 +2,23 @@
 # The main job: builds the release configuration, starts a farm server on a SQLite store in a
 # temporary folder, fills it with the demo farm (share/demo-farm.json) and takes a short tour
 # with zeladmin. Everything it makes is removed at the end. ZEL_PRESET=dev builds the debug
-# configuration instead.
+# configuration instead; ZEL_BUILD_DIR=build/release builds nothing and uses the programs already
+# built there (CI, after its one release build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${ZEL_PRESET:-release}"
 scripts/setup.sh
 
-echo "== building ($preset): zelfarmd and zeladmin"
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j"$(nproc)" --target zelfarmd zeladmin zelweb >/dev/null
-bin="$PWD/build/$preset/bin"
+build="${ZEL_BUILD_DIR:-}"
+if [ -n "$build" ]; then
+  echo "== using zelfarmd, zeladmin and zelweb built in $build"
+else
+  echo "== building ($preset): zelfarmd, zeladmin and zelweb"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)" --target zelfarmd zeladmin zelweb >/dev/null
+  build="build/$preset"
+fi
+bin="$(cd "$build" && pwd)/bin"
 
 work="$(mktemp -d)"
 server=""
