@@ -90,8 +90,10 @@ inline json J(const std::string& farm, std::vector<std::string> args) {
 // requests in flight).
 class FarmProcess {
  public:
+  // `extra`: more options of zelfarmd (another listener, its certificates, ...).
   FarmProcess(const std::string& dir, const std::string& owner, const std::string& store,
-              const std::string& socketName = "farm.sock", int serverID = 0) {
+              const std::string& socketName = "farm.sock", int serverID = 0,
+              const std::vector<std::string>& extra = {}) {
     const std::string listen = "unix:" + dir + "/" + socketName;
     const std::string log = dir + "/zelfarmd.log";
     const std::string keys = dir + "/keys";
@@ -106,9 +108,14 @@ class FarmProcess {
       const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       dup2(out, 1);
       dup2(out, 2);
-      execl(ZELFARMD_PATH, ZELFARMD_PATH, "--store", store.c_str(), "--listen", listen.c_str(),
-            "--owner", owner.c_str(), "--pwhash-limits", "min", "--keys", keys.c_str(),
-            "--server-id", id.c_str(), static_cast<char*>(nullptr));
+      std::vector<std::string> args{
+          ZELFARMD_PATH,     "--store", store,    "--listen", listen,        "--owner", owner,
+          "--pwhash-limits", "min",     "--keys", keys,       "--server-id", id};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(ZELFARMD_PATH, argv.data());
       _exit(127);
     }
     // Ready when the socket answers.

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace zeladmin::testing;
+using namespace zeladmin_testing;
 using nlohmann::json;
 namespace fs = std::filesystem;
 

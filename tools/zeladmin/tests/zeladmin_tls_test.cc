@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace zeladmin::testing;
+using namespace zeladmin_testing;
 using nlohmann::json;
 using zel::transport::testing::Certificates;
 
