@@ -7,9 +7,6 @@
 namespace zeladmin {
 namespace {
 
-// This console's subsystem UID; one host per zeladmin process.
-constexpr uint16_t kConsoleUID = 200;
-
 zel::transport::ClientOptions ClientOptionsOf(const FarmOptions& options) {
   zel::transport::ClientOptions out;
   if (!options.address.empty()) out.address = options.address;
@@ -39,11 +36,6 @@ bool FarmSession::Connect(Failure* failure) {
   if (connected >= 0) return true;
   *failure = Failure{"connecting to the farm", connected, TransportDetail()};
   return false;
-}
-
-int32_t FarmSession::SendOurs(uint16_t eventID, const ZEL_BUF_BinBuffer& payload,
-                              std::unique_ptr<ZEL_BUF_EventBuffer>* answer) {
-  return zel::console::SendOurs(*client_, kConsoleUID, eventID, payload, answer);
 }
 
 std::string TransportDetail() { return zel::transport::Client::LastError(); }

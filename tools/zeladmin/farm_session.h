@@ -8,6 +8,7 @@
 
 #include "output.h"
 #include "zel/admintool/zel_admintoolsal5.h"
+#include "zel/console/requests.h"
 #include "zel/protocol/events.h"
 #include "zel/protocol/grammar.h"
 #include "zel/runtime/buffers.h"
@@ -15,6 +16,9 @@
 #include "zel/transport/console_host.h"
 
 namespace zeladmin {
+
+// The subsystem UID of zeladmin's console-side host; one host per zeladmin process.
+inline constexpr uint16_t kConsoleUID = 200;
 
 struct FarmOptions {
   std::string address;  // empty: $ZEL_FARM, then the server's usual socket
@@ -38,24 +42,10 @@ class FarmSession {
   // negative; a reply that does not read answers ZEL_E_SHORT_REPLY.
   template <class Request, class Reply>
   int32_t Ours(const Request& request, Reply* reply) {
-    ZEL_BUF_BinBuffer payload;
-    zel::protocol::Encode(request, payload);
-    std::unique_ptr<ZEL_BUF_EventBuffer> answer;
-    const int32_t sent = SendOurs(Request::kEventID, payload, &answer);
-    if (sent < 0) return sent;
-    ZEL_BUF_BufferReader in(answer->GetData(), answer->GetSize());
-    try {
-      zel::protocol::Decode(in, *reply);
-    } catch (...) {
-      return static_cast<int32_t>(0x80060008u);
-    }
-    return reply->result;
+    return zel::console::Ours(*client_, kConsoleUID, request, reply);
   }
 
  private:
-  int32_t SendOurs(uint16_t eventID, const ZEL_BUF_BinBuffer& payload,
-                   std::unique_ptr<ZEL_BUF_EventBuffer>* answer);
-
   std::unique_ptr<zel::transport::Client> client_;
   std::unique_ptr<zel::transport::ConsoleHost> host_;
   std::unique_ptr<ZEL_AdminToolSAL6> sal_;
