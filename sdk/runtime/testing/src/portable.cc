@@ -9,6 +9,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 #endif
 
@@ -69,8 +70,36 @@ void SetEnvironment(const char* name, const char* value) {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
 
+namespace {
+
+// The path of the loaded object named libNAME.so or libNAME.so.VERSION (a versioned library is
+// loaded under its SONAME, which dlopen of the bare name does not match), or empty.
+std::string LoadedPath(const std::string& library) {
+  struct Search {
+    std::string prefix;
+    std::string path;
+  } search{"lib" + library + ".so", {}};
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto* wanted = static_cast<Search*>(data);
+        const std::string path = info->dlpi_name == nullptr ? "" : info->dlpi_name;
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        const std::string& prefix = wanted->prefix;
+        if (name == prefix || name.rfind(prefix + ".", 0) == 0) {
+          wanted->path = path;
+          return 1;
+        }
+        return 0;
+      },
+      &search);
+  return search.path;
+}
+
+}  // namespace
+
 bool ExportsSymbol(const std::string& library, const char* symbol, bool* loaded) {
-  void* handle = ::dlopen(("lib" + library + ".so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  const std::string path = LoadedPath(library);
+  void* handle = path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
   *loaded = handle != nullptr;
   if (handle == nullptr) return false;
   const bool found = ::dlsym(handle, symbol) != nullptr;
