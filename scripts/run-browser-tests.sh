@@ -23,6 +23,6 @@ echo "== npm ci (playwright-core)"
 echo "== browser tests: logon, tree with icons, live updates, privileges, CSRF"
 (cd tools/zelweb/tests/browser &&
   ZELWEB_BIN_DIR="$build/bin" ZELWEB_SCREENSHOTS="$shots" CHROMIUM=/usr/bin/chromium \
-    node --test --test-reporter=spec browser.test.mjs)
+    node --test browser.test.mjs)
 echo "== screenshots: $shots"
 ls "$shots"

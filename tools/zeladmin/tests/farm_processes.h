@@ -42,6 +42,17 @@ inline std::string ReadAll(int fd) {
   return text;
 }
 
+// In a child process: becomes zeladmin with `args`, reaching `farm` through $ZEL_FARM.
+[[noreturn]] inline void ExecZeladmin(const std::string& farm,
+                                      const std::vector<std::string>& args) {
+  setenv("ZEL_FARM", farm.c_str(), 1);
+  std::vector<char*> argv{const_cast<char*>(ZELADMIN_PATH)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(ZELADMIN_PATH, argv.data());
+  _exit(127);
+}
+
 // Runs zeladmin with these arguments against `farm`.
 inline Outcome Zeladmin(const std::string& farm, const std::vector<std::string>& args) {
   fs::path dir = fs::temp_directory_path();
@@ -55,12 +66,7 @@ inline Outcome Zeladmin(const std::string& farm, const std::vector<std::string>&
     dup2(out, 1);
     dup2(err, 2);
     dup2(none, 0);
-    setenv("ZEL_FARM", farm.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(ZELADMIN_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ZELADMIN_PATH, argv.data());
-    _exit(127);
+    ExecZeladmin(farm, args);
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -43,12 +43,7 @@ std::string StderrOnATerminal(const std::string& farm, const std::vector<std::st
     dup2(none, 0);
     dup2(none, 1);
     dup2(terminal, 2);
-    setenv("ZEL_FARM", farm.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(ZELADMIN_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(ZELADMIN_PATH, argv.data());
-    _exit(127);
+    ExecZeladmin(farm, args);
   }
   std::string text;
   char buffer[4096];
