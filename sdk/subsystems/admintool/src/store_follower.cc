@@ -85,7 +85,7 @@ class StoreFollower::Impl {
  private:
   struct Pending {
     zel::dir::Change change;
-    Clock::time_point since;  // first read from the log
+    Clock::time_point since;  // first read from the log, or last found unreadable
   };
   enum class Arrival { kArrived, kWaiting, kSuperseded, kUnreadable };
 
@@ -99,18 +99,26 @@ class StoreFollower::Impl {
     const Clock::time_point now = Clock::now();
     for (std::size_t i = 0; i < looked.size(); ++i) {
       const Pending& next = looked[i];
-      const Arrival arrival =
-          held.count(next.change.dn) != 0 ? Arrival::kWaiting : Arrived(store, looked, i, &failed);
+      // Once the store has not answered, the rest are not asked this time.
+      const Arrival arrival = failed != 0 ? Arrival::kUnreadable
+                              : held.count(next.change.dn) != 0
+                                  ? Arrival::kWaiting
+                                  : Arrived(store, looked, i, &failed);
       if (arrival == Arrival::kArrived) {
         Announce(next.change);
         continue;
       }
       if (arrival == Arrival::kSuperseded) continue;
+      held.insert(next.change.dn);
+      if (arrival == Arrival::kUnreadable) {
+        // The store did not answer: its time to arrive starts again once it can be looked at.
+        waiting.push_back(Pending{next.change, now});
+        continue;
+      }
       if (now - next.since >= giveUpAfter_) {
         if (log_) log_(GaveUp(next.change));
         continue;
       }
-      held.insert(next.change.dn);
       waiting.push_back(next);
     }
     waiting.insert(waiting.end(), pending_.begin(), pending_.end());  // told meanwhile
@@ -128,7 +136,7 @@ class StoreFollower::Impl {
     if (read == zel::dir::kNotSupported) return Arrival::kArrived;  // committed with its entry
     if (read != 0 && read != zel::dir::kNoSuchEntry) {
       *failed = read;
-      return Arrival::kWaiting;
+      return Arrival::kUnreadable;
     }
     if (change.kind == zel::dir::Change::kDeleted) {
       return read == zel::dir::kNoSuchEntry || uid != change.uid ? Arrival::kArrived
