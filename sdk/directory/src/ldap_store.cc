@@ -715,9 +715,13 @@ int32_t LdapStore::search(const SearchQuery& query, std::vector<StoredEntry>* ma
   filter += ")";
   // Each entry is taken as it arrives and freed: a synchronous search would first chain every
   // entry into one result, which costs libldap time that grows faster than the entries.
+  // The whole subtree of the context (its entries are all directly below it, and the filter
+  // leaves out the context and the change records): slapd takes a subtree search's candidates
+  // from the filter's indexes, while a one-level search first lists every child of the base,
+  // so a lookup by an indexed text would grow with the context.
   int id = 0;
   const int sent =
-      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(),
                       const_cast<char**>(kEntryAttributes), 0, nullptr, nullptr, nullptr, 0, &id);
   if (sent != LDAP_SUCCESS) return codeOf(sent);
   timeval wait{static_cast<time_t>(timeoutMs_ / 1000),
