@@ -69,6 +69,8 @@ ROWS = [
      "BM_LookupByUID_LDAP/100", "flat in the number stored"),
     ("LDAP: RegisterIcon of stored bits (by CRC), 10,000 icons stored (beside 100)",
      "BM_LookupByCRC_LDAP/10000", "BM_LookupByCRC_LDAP/100", "flat in the number stored"),
+    ("LDAP: a poll of the change log that finds nothing, 10,000 changes logged (beside 100)",
+     "BM_PollChanges_LDAP/10000", "BM_PollChanges_LDAP/100", "flat in the log's length"),
     ("Replication: a folder made through server A until a console of server B hears it (beside "
      "a console of A)", "BM_ReplicationDelay_AToConsoleOfB/iterations:10/real_time",
      "BM_ReplicationDelay_AToConsoleOfA_Baseline/real_time",
@@ -124,6 +126,7 @@ CHECKS = {
     "BM_LookupByDN_LDAP/10000": ("ratio", 1.5),
     "BM_LookupByUID_LDAP/10000": ("ratio", 1.5),
     "BM_LookupByCRC_LDAP/10000": ("ratio", 1.5),
+    "BM_PollChanges_LDAP/10000": ("ratio", 1.5),
     "BM_ReadGroupFromDirectory_LDAP/2000/iterations:3": ("ratio", 1.5),
     "BM_ReadGroupFromDirectory_LDAP/10000/iterations:3": ("ratio", 1.5),
     "BM_ZeladminFirstAnswer/real_time": ("time", 100e6),
