@@ -54,7 +54,7 @@ constexpr uint16_t kProbe = 11;   // unix:probe, no administrator: tries passwor
 constexpr uint64_t kNoSuchUID = 0x0121000000009999;
 constexpr uint64_t kHour = 60 * 60 * 1000;
 
-class CredentialsTest : public ::testing::Test {
+class CredentialsTest : public testing::FarmTest {
  protected:
   void SetUp() override {
     for (auto [uid, peer] : {std::pair<uint16_t, const char*>{kAlice, "unix:alice"},
@@ -170,13 +170,12 @@ class CredentialsTest : public ::testing::Test {
     return out;
   }
 
-  testing::SubsystemFarm farm_;
   ZEL_PS_LDAPSAL directory_{farm_.Host()};  // the test's own connection to the store
   AdministratorStore store_{directory_};
   uint64_t alice_ = 0, bob_ = 0, carol_ = 0, dave_ = 0;
 };
 
-TEST_F(CredentialsTest, WhoMaySetAPassword) {
+TEST_P(CredentialsTest, WhoMaySetAPassword) {
   struct Row {
     const char* what;
     uint16_t by;
@@ -212,7 +211,7 @@ TEST_F(CredentialsTest, WhoMaySetAPassword) {
   EXPECT_EQ(SetPassword(kBob, kNoSuchUID, "", "x"), kNoSuchAdministrator);
 }
 
-TEST_F(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
+TEST_P(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   struct Row {
@@ -264,7 +263,7 @@ TEST_F(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
   EXPECT_EQ(Unlock(kBob, kNoSuchUID), kNoSuchAdministrator);
 }
 
-TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
+TEST_P(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   farm_.Console(12, "unix:mallory");  // a second console of the same peer
   Ticket ticket;
@@ -296,7 +295,7 @@ TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "c-pw"), kOk);
 }
 
-TEST_F(CredentialsTest, TicketsEndToEnd) {
+TEST_P(CredentialsTest, TicketsEndToEnd) {
   const uint64_t issued = farm_.now;
   Ticket ticket;
   ASSERT_EQ(Issue(kAlice, 600, &ticket), kOk);
@@ -340,7 +339,7 @@ TEST_F(CredentialsTest, TicketsEndToEnd) {
 // Event 82 as the tree handlers receive it: ParseEnumerateGroupEvent deciphers the password
 // with the transport key, CheckGroupCredentials checks it. A handler of the test's own stands
 // in for the tree handler and answers the administrator's UID.
-TEST_F(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
+TEST_P(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "p\xc3\xa4ss\xf0\x9f\x98\x80"), kOk);
   farm_.Subsystem().Table().Add(
@@ -403,7 +402,7 @@ TEST_F(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
   EXPECT_EQ(Check(kMallory, "NORTH\\carol", "c-pw"), kLogonSlowed) << "one count with Logon2";
 }
 
-TEST_F(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
+TEST_P(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   zel::protocol::ExportCredentialsReply exported;
@@ -446,7 +445,7 @@ TEST_F(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
   }
 }
 
-TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
+TEST_P(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   ASSERT_TRUE(kTracesInstalled);
   Traces().records.clear();
   Traces().EnableAll();
@@ -477,7 +476,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
     const char* what;  // the start of it
   };
   const Row rows[] = {
-      {ev::kSetCredential, kOk, "unix:root", "set the password of "},
+      {ev::kSetCredential, kOk, farm_.OwnerPeer().c_str(), "set the password of "},
       {ev::kSetCredential, kOk, "unix:alice", "set the password of "},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as unix:alice"},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as nnn"},
@@ -486,8 +485,9 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
       {ev::kGetVoAdminAccountsForTicket, kOk, "unix:probe", "check a ticket of "},
       {ev::kGetVoAdminAccountsForTicket, kTicketInvalid, "unix:probe", "check a ticket: altered"},
       {ev::kUnlock, kOk, "unix:bob", "unlock "},
-      {ev::kExportCredentials, kOk, "unix:root", "export the password hashes of 1 "},
-      {ev::kImportCredentials, kOk, "unix:root", "import 1 password hashes, 0 changed"},
+      {ev::kExportCredentials, kOk, farm_.OwnerPeer().c_str(), "export the password hashes of 1 "},
+      {ev::kImportCredentials, kOk, farm_.OwnerPeer().c_str(),
+       "import 1 password hashes, 0 changed"},
       {ev::kLogout, kOk, "unix:mallory", "logout of "},
   };
   zel::protocol::AuditQueryReply audit;
@@ -518,7 +518,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   Traces().records.clear();
 }
 
-TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
+TEST_P(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   auto bytes = [](auto... fields) {
     ZEL_BUF_BinBuffer out;
@@ -545,6 +545,8 @@ TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
   }
   EXPECT_EQ(Check(kProbe, "unix:alice", "a-pw"), kOk);
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(CredentialsTest);
 
 }  // namespace
 }  // namespace zel::subsystem

@@ -78,7 +78,7 @@ Request R(const M& message, uint16_t from = kAlice) {
   return {M::kEventID, Encoded(message), from};
 }
 
-class ConsoleTreeTest : public ::testing::Test {
+class ConsoleTreeTest : public testing::FarmTest {
  protected:
   ConsoleTreeTest() {
     owner_ = &farm_.Owner();
@@ -157,14 +157,13 @@ class ConsoleTreeTest : public ::testing::Test {
     ASSERT_EQ(owner_->RegisterObject(node, false), 0);
   }
 
-  testing::SubsystemFarm farm_;
   ZEL_AdminToolSAL6* owner_ = nullptr;
   uint64_t alice_ = 0;
   zel::hub::NotificationHub hub_;
   std::vector<Bytes> posted_;
 };
 
-TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
+TEST_P(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   ZEL_AdminToolObject web(u"Farm", u"web01");
   web.setTitle(u"Web one");
   web.setSSID(7);
@@ -195,7 +194,7 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
 }
 
 // A group whose members do not fit in one event is refused whole, never cut short.
-TEST_F(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
+TEST_P(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
   const std::u16string title(100000, u't');  // 200 KB a member: 22 pass 4 MiB
   for (int i = 0; i < 22; ++i) {
     ZEL_AdminToolObject node(u"Big", ZELString::FromUtf8("n" + std::to_string(i)).getName());
@@ -207,7 +206,7 @@ TEST_F(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
 
 // Event 82 is answered for an administrator's name and password (checked as a logon is), with
 // the caller itself no administrator; credentials that cannot be read are malformed.
-TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
+TEST_P(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
   Register(u"", u"Farm", 1);
   zel::protocol::SetCredentialRequest password{alice_, {}, SecretBytes(std::string_view("pa55"))};
   ASSERT_EQ(Result(Send(password.kEventID, Encoded(password), 5)), 0);  // the owner sets it
@@ -235,7 +234,7 @@ TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministrator
   }
 }
 
-TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
+TEST_P(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
   // Create: every console enumerates the new folder, also after a restart.
   const uint64_t printers = Create(0, u"Printers");
   farm_.Restart();
@@ -296,7 +295,7 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
                                          ContainerChange({u""})}));
 }
 
-TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
+TEST_P(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
   const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), inner = Create(a, u"Inner");
   Create(b, u"Inner");
   const uint64_t unknown = 0x1234;
@@ -339,7 +338,7 @@ TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
 
 // A move that fails below its first member (a stray entry where a member's member would go) is
 // one transaction: nothing of it stays.
-TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
+TEST_P(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
   const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), x = Create(a, u"x");
   Create(x, u"y");
   Register(u"B/x", u"y", 99);  // below a DN without an entry of its own
@@ -352,7 +351,7 @@ TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
 
 // Every request cut short or with a byte after its fields, a null name, and a move whose count
 // its bytes cannot hold, are answered with kMalformedRequest and change nothing.
-TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
+TEST_P(ConsoleTreeTest, MalformedRequestsChangeNothing) {
   const uint64_t a = Create(0, u"A");
   const std::string before = Tree();
   posted_.clear();
@@ -381,6 +380,8 @@ TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
   EXPECT_EQ(Tree(), before);
   EXPECT_TRUE(posted_.empty());
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(ConsoleTreeTest);
 
 }  // namespace
 }  // namespace zel::subsystem
