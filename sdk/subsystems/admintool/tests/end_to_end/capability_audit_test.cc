@@ -4,8 +4,6 @@
 #include "console_views.h"
 #include "subsystem_farm.h"
 #include "zel/protocol/audit.h"
-#include "zel/protocol/grammar.h"
-#include "zel/runtime/reader.h"
 #include "zel/subsystem/codes.h"
 
 namespace zel::subsystem {
@@ -72,22 +70,6 @@ TEST_P(Capabilities, GroupMembersAreReadAndDeletedOnlyWithThePrivilege) {
   EXPECT_EQ(GroupCapabilities(owner, u"Root/web", &result), (Seen{{13, {}}}));
 }
 
-// One audit page as an administrator with the privilege to read it asks for it.
-int32_t ReadAudit(testing::SubsystemFarm& farm, uint16_t console,
-                  zel::protocol::AuditQueryRequest q, zel::protocol::AuditQueryReply* reply) {
-  ZEL_BUF_BinBuffer payload;
-  zel::protocol::Encode(q, payload);
-  std::unique_ptr<ZEL_BUF_EventBuffer> answer;
-  const int32_t result = farm.Raw(
-      console, zel::protocol::event::kAuditQuery,
-      std::vector<uint8_t>(payload.GetData(), payload.GetData() + payload.GetSize()), &answer);
-  if (answer) {
-    ZEL_BUF_BufferReader in(answer.get(), 0);
-    zel::protocol::Decode(in, *reply);
-  }
-  return result;
-}
-
 using AuditLog = testing::FarmTest;
 
 TEST_P(AuditLog, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
@@ -119,7 +101,7 @@ TEST_P(AuditLog, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
       {1'700'000'002'000, ownerPeer, ownerPeer, 83, 0, "default user unix:guest option 2"},
   };
   zel::protocol::AuditQueryReply all;
-  ASSERT_EQ(ReadAudit(farm, 6, {}, &all), 0);
+  ASSERT_EQ(farm.Ask(6, zel::protocol::AuditQueryRequest{}, &all), 0);
   ASSERT_EQ(all.records.size(), std::size(expected));
   EXPECT_TRUE(all.cookie.empty());
   for (size_t i = 0; i < all.records.size(); ++i) {
@@ -151,7 +133,7 @@ TEST_P(AuditLog, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
     std::vector<uint16_t> events;
     for (int page = 0; page < 5; ++page) {
       zel::protocol::AuditQueryReply reply;
-      ASSERT_EQ(ReadAudit(farm, 6, request, &reply), 0) << q.name;
+      ASSERT_EQ(farm.Ask(6, request, &reply), 0) << q.name;
       for (const auto& r : reply.records) events.push_back(r.eventID);
       if (reply.cookie.empty()) break;
       request.cookie = reply.cookie;
@@ -161,10 +143,10 @@ TEST_P(AuditLog, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
 
   zel::protocol::AuditQueryReply refused;
   farm.Console(7, "unix:eve");
-  EXPECT_EQ(ReadAudit(farm, 7, {}, &refused), kAccessDenied);
+  EXPECT_EQ(farm.Ask(7, zel::protocol::AuditQueryRequest{}, &refused), kAccessDenied);
   zel::protocol::AuditQueryRequest forged;
   forged.cookie = {1, 2, 3};
-  EXPECT_EQ(ReadAudit(farm, 6, forged, &refused), kMalformedRequest);
+  EXPECT_EQ(farm.Ask(6, forged, &refused), kMalformedRequest);
 }
 
 ZEL_TABLES_OVER_TRANSPORTS(Capabilities);

@@ -20,7 +20,9 @@
 #include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/directory/testing/temp_store.h"
 #include "zel/protocol/events.h"
+#include "zel/protocol/result_reply.h"
 #include "zel/runtime/farm.h"
+#include "zel/runtime/reader.h"
 #include "zel/subsystem/admintool.h"
 
 namespace zel::subsystem::testing {
@@ -66,6 +68,24 @@ class SubsystemFarm {
   // result; *reply (when given) takes the reply.
   int32_t Raw(uint16_t uid, uint16_t eventID, const std::vector<uint8_t>& payload,
               std::unique_ptr<ZEL_BUF_EventBuffer>* reply = nullptr);
+
+  // A request of ours (a protocol message) from console `uid`: the reply's result, and its
+  // fields in *reply (when given) when the result is not negative.
+  template <class Request, class Reply = zel::protocol::ResultReply>
+  int32_t Ask(uint16_t uid, const Request& request, Reply* reply = nullptr) {
+    ZEL_BUF_BinBuffer payload;
+    zel::protocol::Encode(request, payload);
+    std::unique_ptr<ZEL_BUF_EventBuffer> answer;
+    const int32_t result = Raw(
+        uid, Request::kEventID,
+        std::vector<uint8_t>(payload.GetData(), payload.GetData() + payload.GetSize()), &answer);
+    if (result >= 0 && reply != nullptr) {
+      ZEL_BUF_BufferReader in(answer->GetData(), answer->GetSize());
+      zel::protocol::Decode(in, *reply);
+      EXPECT_EQ(in.GetRemaining(), 0u);
+    }
+    return result;
+  }
 
   AdminToolSubsystem& Subsystem() { return *subsystem_; }
   zel::rt::InProcessFarm& Farm() { return farm_; }
