@@ -271,6 +271,10 @@ TEST_P(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   ASSERT_EQ(store_.Find(carol_, &stored), 0);
   EXPECT_FALSE(secrets::PasswordHasher(secrets::HashLimits::kMin)
                    .NeedsRehash(SecretBytes(std::string_view(stored.credential))));
+  // A logon is its connection's: it ends when that closes.
+  ASSERT_EQ(Issue(kMallory, 0, &ticket), kOk);
+  farm_.Reconnect(kMallory);
+  EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
   // Adding carol again keeps her password; passwords live in the store; logons do not outlive
   // the subsystem.
   ZEL_ADMIN_USERINFO again[] = {testing::Record("NT:NORTH\\carol", {1, 6})};

@@ -100,6 +100,7 @@ class SocketConsoles {
     clientOf_[uid] = &client;
     return *host;
   }
+  void Disconnect(uint16_t uid) { clientOf_.at(uid)->Disconnect(); }
   int32_t Send(uint16_t uid, ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) {
     return clientOf_.at(uid)->Send(request, reply);
   }
@@ -186,6 +187,14 @@ void SubsystemFarm::Restart() {
   subsystem_.reset();
   Start();
   if (sockets_) sockets_->Start();
+}
+
+void SubsystemFarm::Reconnect(uint16_t uid) {
+  if (sockets_) {
+    sockets_->Disconnect(uid);
+  } else {
+    farm_.ConnectionClosed(0);
+  }
 }
 
 std::string SubsystemFarm::OwnerPeer() {

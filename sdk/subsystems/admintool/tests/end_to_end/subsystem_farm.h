@@ -56,6 +56,10 @@ class SubsystemFarm {
   // server restarts too and the consoles connect again).
   void Restart();
 
+  // Console `uid`'s connection closes: over sockets the console connects again at its next call;
+  // in process the subsystem is told that connection 0 closed, as a server would tell it.
+  void Reconnect(uint16_t uid);
+
   // The SAL object of a console subsystem `uid` that acts as `peer` ("" for none).
   ZEL_AdminToolSAL6& Console(uint16_t uid, const std::string& peer, bool owner = false);
   // The host of console `uid` (made by Console), to build other SAL versions on.
