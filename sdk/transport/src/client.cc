@@ -843,18 +843,24 @@ void Client::Impl::Watched(const std::shared_ptr<Link>& link) {
 }
 
 void Client::Impl::Drop(const std::string& why) {
+  std::shared_ptr<Link> link;
+  std::shared_ptr<Link> attempt;
   {
     std::lock_guard lock(mu_);
     if (!thread_.joinable()) return;
-  }
-  asio::post(io_, [self = shared_from_this(), why] {
-    std::shared_ptr<Link> link;
-    std::shared_ptr<Link> attempt;
-    {
-      std::lock_guard lock(self->mu_);
-      link = self->link_;
-      attempt = self->attempt_;
+    // Withdrawn at once, so that a call made once Disconnect has returned connects again
+    // instead of finding this connection (or attempt) and then seeing it end.
+    link = std::move(link_);
+    if (link) link->down_ = true;
+    attempt = std::move(attempt_);
+    if (attempt) {
+      connecting_ = false;
+      attemptResult_ = zel::rt::kConnectionBroken;
+      attemptError_ = why;
+      changed_.notify_all();
     }
+  }
+  asio::post(io_, [self = shared_from_this(), link, attempt, why] {
     if (link) self->Down(link, zel::rt::kConnectionBroken, why);
     if (attempt) self->Down(attempt, zel::rt::kConnectionBroken, why);
   });
