@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -121,7 +122,8 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
                    Clock::time_point deadline);
   void Stop();
   void SetPostHandler(uint16_t uid, PostHandler handler);
-  // Ends the connection (and an attempt under way), from any thread.
+  // Ends the connection (and an attempt under way), from any thread; off the client's thread it
+  // returns once they are gone.
   void Drop(const std::string& why);
   // Under mu_ (thread_ is started under it).
   bool OnOwnThread() const { return std::this_thread::get_id() == thread_.get_id(); }
@@ -843,27 +845,30 @@ void Client::Impl::Watched(const std::shared_ptr<Link>& link) {
 }
 
 void Client::Impl::Drop(const std::string& why) {
-  std::shared_ptr<Link> link;
-  std::shared_ptr<Link> attempt;
+  bool onOwnThread = false;
   {
     std::lock_guard lock(mu_);
     if (!thread_.joinable()) return;
-    // Withdrawn at once, so that a call made once Disconnect has returned connects again
-    // instead of finding this connection (or attempt) and then seeing it end.
-    link = std::move(link_);
-    if (link) link->down_ = true;
-    attempt = std::move(attempt_);
-    if (attempt) {
-      connecting_ = false;
-      attemptResult_ = zel::rt::kConnectionBroken;
-      attemptError_ = why;
-      changed_.notify_all();
-    }
+    onOwnThread = OnOwnThread();
   }
-  asio::post(io_, [self = shared_from_this(), link, attempt, why] {
+  auto dropped = std::make_shared<std::promise<void>>();
+  std::future<void> done = dropped->get_future();
+  asio::post(io_, [self = shared_from_this(), why, dropped] {
+    std::shared_ptr<Link> link;
+    std::shared_ptr<Link> attempt;
+    {
+      std::lock_guard lock(self->mu_);
+      link = self->link_;
+      attempt = self->attempt_;
+    }
     if (link) self->Down(link, zel::rt::kConnectionBroken, why);
     if (attempt) self->Down(attempt, zel::rt::kConnectionBroken, why);
+    dropped->set_value();
   });
+  // Once Drop returns the connection is gone, so that the next call connects again instead of
+  // going out on the old connection and failing when the drop catches up with it. The client's
+  // own thread (a handler) cannot wait for itself.
+  if (!onOwnThread) done.wait();
 }
 
 // Ends the connection and lets the thread run out of work: every socket is closed, so every
