@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <random>
@@ -237,6 +238,64 @@ TEST(TransportTest, SubscribersAreNotifiedAndMonitorNeedsTheOwner) {
     EXPECT_EQ(client.Unsubscribe(subscription), 0) << c.name;
     EXPECT_EQ(client.Unsubscribe(subscription), zel::rt::kInvalidArgument) << c.name;
   }
+}
+
+TEST(TransportTest, SlowMonitorMissesEventsAndIsToldHowMany) {
+  // The monitor's thread stays in its first handler until released: the server's queue for it
+  // fills while the worker goes on. (Declared first: the clients end before these.)
+  std::mutex mu;
+  std::condition_variable changed;
+  bool released = false;
+  uint64_t delivered = 0, dropped = 0;
+  zel::rt::testing::TempFolder folder("zel_transport");
+  ServerOptions options = OptionsFor("unix", folder.Path());
+  options.maxMonitorQueuedBytes = 256u << 10;
+  TestFarm farm(options);
+  ASSERT_EQ(farm.Start(), 0) << farm.Error();
+  ClientOptions monitorOptions = ClientFor("unix", farm.Address());
+  monitorOptions.offerDispatcher = false;
+  Client monitor(monitorOptions), worker(ClientFor("unix", farm.Address()));
+  ConsoleHost host(worker, kHostUID);
+  auto release = [&] {
+    std::lock_guard lock(mu);
+    released = true;
+    changed.notify_all();
+  };
+  // However the test ends, the monitor's thread is let go before its client is destroyed.
+  struct ReleaseAtEnd {
+    std::function<void()> release;
+    ~ReleaseAtEnd() { release(); }
+  } releaseAtEnd{release};
+  auto handler = [&](const MonitoredFrom& from, std::unique_ptr<ZEL_BUF_EventBuffer>) {
+    std::unique_lock lock(mu);
+    changed.wait(lock, [&] { return released; });
+    ++delivered;
+    dropped += from.dropped;
+    changed.notify_all();
+  };
+  uint32_t subscription = 0;
+  ASSERT_EQ(monitor.Monitor(handler, &subscription), 0);
+  constexpr int kCalls = 200;  // 2 x 200 x 32 KiB monitored, far past socket buffers and bound
+  const Bytes payload(32u << 10, 0x5A);
+  for (int i = 0; i < kCalls; ++i) {
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+    ASSERT_EQ(Call(host, kEcho, payload, &reply), 0) << i;  // the server never stalls
+  }
+  release();
+  // Once the queue has room again, the next events carry the count missed before them.
+  uint64_t calls = kCalls;
+  std::unique_lock lock(mu);
+  for (int i = 0; i < 100 && delivered + dropped != 2 * calls; ++i) {
+    lock.unlock();
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+    ASSERT_EQ(Call(host, kEcho, {1}, &reply), 0);
+    ++calls;
+    lock.lock();
+    changed.wait_for(lock, milliseconds(100), [&] { return delivered + dropped == 2 * calls; });
+  }
+  EXPECT_EQ(delivered + dropped, 2 * calls) << delivered << " delivered";
+  EXPECT_GT(dropped, 0u);
+  EXPECT_EQ(farm.server().ConnectionCount(), 2u);  // the slow monitor was not dropped
 }
 
 TEST(TransportTest, IncompatibleVersionsAreRefusedOnBothEnds) {

@@ -90,53 +90,6 @@ TEST_F(ZeladminFarmTest, CommandsOverTlsWithAMappedCertificate) {
   EXPECT_EQ(other.status, 3) << other.err;
 }
 
-TEST_F(ZeladminFarmTest, MonitorShowsAnotherConsolesChangeAndEndsOnSigint) {
-  StartFarm(Login());
-  Init();
-  const std::string outFile = dir_ + "/monitor.out", errFile = dir_ + "/monitor.err";
-  const pid_t monitor = fork();
-  if (monitor == 0) {
-    freopen(outFile.c_str(), "w", stdout);
-    freopen(errFile.c_str(), "w", stderr);
-    setenv("ZEL_FARM", farm_.c_str(), 1);
-    execl(ZELADMIN_PATH, ZELADMIN_PATH, "--json", "monitor", "--timeout", "30",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  auto read = [](const std::string& file) {
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  for (int i = 0; i < 200 && read(errFile).rfind("watching", 0) != 0; ++i) usleep(50 * 1000);
-  ASSERT_EQ(Z({"tree", "add", "east", "--title", "East wing"}).status, 0);
-  // The monitor prints the notification as it passes; then SIGINT ends it cleanly.
-  json seen;
-  for (int i = 0; i < 200 && seen.is_null(); ++i) {
-    std::istringstream lines(read(outFile));
-    for (std::string line; std::getline(lines, line);) {
-      const json event = json::parse(line, nullptr, false);
-      if (event.is_object() && event["event"] == 81) seen = event;
-    }
-    if (seen.is_null()) usleep(50 * 1000);
-  }
-  kill(monitor, SIGINT);
-  int status = 0;
-  waitpid(monitor, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << read(errFile);
-  ASSERT_TRUE(seen.is_object()) << read(outFile);
-  EXPECT_EQ(seen["parsed"], true) << seen.dump();
-  EXPECT_EQ(seen["fields"]["sections[0].items[0].title"], "\"East wing\"") << seen.dump();
-
-  // An administrator without the monitor privilege is refused.
-  ASSERT_EQ(Z({"admins", "add", Login()}).status, 0);
-  ASSERT_EQ(Z({"admins", "privileges", "set", Login(), "read-farm"}).status, 0);
-  StartFarm("someone-else");
-  const Outcome refused = Z({"monitor", "--count", "1", "--timeout", "5"});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.err.rfind("zeladmin: 0x8001000C kRefused: subscribing to every event", 0), 0u)
-      << refused.err;
-}
-
 // A monitor process (text or JSON) writing into files of the test's folder; SIGINT ends it.
 struct MonitorProcess {
   pid_t pid = -1;
@@ -177,6 +130,39 @@ struct MonitorProcess {
     return status;
   }
 };
+
+TEST_F(ZeladminFarmTest, MonitorShowsAnotherConsolesChangeAndEndsOnSigint) {
+  StartFarm(Login());
+  Init();
+  MonitorProcess monitor(dir_, farm_, true);
+  ASSERT_TRUE(monitor.WaitFor(monitor.err, "watching")) << MonitorProcess::Read(monitor.err);
+  ASSERT_EQ(Z({"tree", "add", "east", "--title", "East wing"}).status, 0);
+  // The monitor prints the notification as it passes; then SIGINT ends it cleanly.
+  json seen;
+  for (int i = 0; i < 200 && seen.is_null(); ++i) {
+    std::istringstream lines(MonitorProcess::Read(monitor.out));
+    for (std::string line; std::getline(lines, line);) {
+      const json event = json::parse(line, nullptr, false);
+      if (event.is_object() && event["event"] == 81) seen = event;
+    }
+    if (seen.is_null()) usleep(50 * 1000);
+  }
+  const int status = monitor.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << status << MonitorProcess::Read(monitor.err);
+  ASSERT_TRUE(seen.is_object()) << MonitorProcess::Read(monitor.out);
+  EXPECT_EQ(seen["parsed"], true) << seen.dump();
+  EXPECT_EQ(seen["fields"]["sections[0].items[0].title"], "\"East wing\"") << seen.dump();
+
+  // An administrator without the monitor privilege is refused.
+  ASSERT_EQ(Z({"admins", "add", Login()}).status, 0);
+  ASSERT_EQ(Z({"admins", "privileges", "set", Login(), "read-farm"}).status, 0);
+  StartFarm("someone-else");
+  const Outcome refused = Z({"monitor", "--count", "1", "--timeout", "5"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.rfind("zeladmin: 0x8001000C kRefused: subscribing to every event", 0), 0u)
+      << refused.err;
+}
 
 TEST_F(ZeladminFarmTest, MonitorShowsRequestsAndRepliesWithTheSecretsBlanked) {
   StartFarm(Login());
