@@ -137,7 +137,9 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
     std::vector<uint32_t> eventIDs;
     bool monitor = false;
     std::shared_ptr<NotificationHandler> handler;
+    std::shared_ptr<MonitorHandler> monitorHandler;  // takes monitored frames, when given
   };
+  int32_t Subscribe(Subscription asked, uint32_t* subscription);
   std::map<uint32_t, Subscription> subscriptions_;                 // under mu_
   std::map<uint16_t, std::shared_ptr<PostHandler>> postHandlers_;  // under mu_, by host UID
   std::optional<uint16_t> delivering_;  // under mu_: the host whose post handler runs now
@@ -406,6 +408,24 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
         (*handler)(frame.subscription, std::move(frame.event));
       } catch (...) {
         // A handler's exception must not end the client's thread: the notification is lost.
+      }
+      return;
+    }
+    case FrameKind::kMonitored: {
+      Subscription found;
+      {
+        std::lock_guard lock(mu_);
+        auto at = subscriptions_.find(frame.subscription);
+        if (at != subscriptions_.end()) found = at->second;
+      }
+      try {
+        if (found.monitorHandler && *found.monitorHandler) {
+          (*found.monitorHandler)(frame.monitored, std::move(frame.event));
+        } else if (found.handler && *found.handler) {
+          (*found.handler)(frame.subscription, std::move(frame.event));
+        }
+      } catch (...) {
+        // As for notifications: the event is lost, the client's thread goes on.
       }
       return;
     }
@@ -729,14 +749,16 @@ bool Client::Impl::TakeFrames(const std::shared_ptr<Link>& link, std::string* wh
   }
 }
 
-// A reply goes to its caller; notifications and posts are delivered on the client's thread (in
-// the order they came, since one thread reads at a time). False for a frame that ends the link.
+// A reply goes to its caller; notifications, monitored events and posts are delivered on the
+// client's thread (in the order they came, since one thread reads at a time). False for a frame
+// that ends the link.
 bool Client::Impl::Route(const std::shared_ptr<Link>& link, Frame& frame, std::string* why) {
   switch (frame.kind) {
     case FrameKind::kReply:
       Complete(frame);
       return true;
     case FrameKind::kNotify:
+    case FrameKind::kMonitored:
     case FrameKind::kPost:
       if (OnOwnThread()) {
         Handle(link, frame);
@@ -938,29 +960,40 @@ int32_t Client::Post(ZEL_BUF_EventBuffer* event) {
 
 int32_t Client::Subscribe(const std::vector<uint16_t>& eventIDs, bool monitor,
                           NotificationHandler handler, uint32_t* subscription) {
-  const Clock::time_point deadline = Clock::now() + impl_->options_.timeout;
-  std::shared_ptr<Link> link;
-  int32_t code = impl_->Connected(deadline, &link);
-  if (code != zel::rt::kOk) return code;
-  uint32_t id = 0;
   Impl::Subscription asked;
   asked.eventIDs.assign(eventIDs.begin(), eventIDs.end());
   asked.monitor = monitor;
   asked.handler = std::make_shared<NotificationHandler>(std::move(handler));
+  return impl_->Subscribe(std::move(asked), subscription);
+}
+
+int32_t Client::Monitor(MonitorHandler handler, uint32_t* subscription) {
+  Impl::Subscription asked;
+  asked.monitor = true;
+  asked.monitorHandler = std::make_shared<MonitorHandler>(std::move(handler));
+  return impl_->Subscribe(std::move(asked), subscription);
+}
+
+int32_t Client::Impl::Subscribe(Subscription asked, uint32_t* subscription) {
+  const Clock::time_point deadline = Clock::now() + options_.timeout;
+  std::shared_ptr<Link> link;
+  int32_t code = Connected(deadline, &link);
+  if (code != zel::rt::kOk) return code;
+  uint32_t id = 0;
   EncodedFrame frame;
-  const uint64_t requestID = impl_->nextRequest_++;
+  const uint64_t requestID = nextRequest_++;
   {
-    std::lock_guard lock(impl_->mu_);
-    id = impl_->nextSubscription_++;
-    frame = EncodeSubscribe(requestID, id, monitor, asked.eventIDs, &code);
+    std::lock_guard lock(mu_);
+    id = nextSubscription_++;
+    frame = EncodeSubscribe(requestID, id, asked.monitor, asked.eventIDs, &code);
     if (!frame) return Fail(code, "the subscription cannot be sent");
-    impl_->subscriptions_[id] = std::move(asked);
+    subscriptions_[id] = std::move(asked);
   }
   std::unique_ptr<ZEL_BUF_EventBuffer> none;
-  const int32_t result = impl_->Call(std::move(frame), requestID, deadline, link, &none);
+  const int32_t result = Call(std::move(frame), requestID, deadline, link, &none);
   if (result < 0) {
-    std::lock_guard lock(impl_->mu_);
-    impl_->subscriptions_.erase(id);
+    std::lock_guard lock(mu_);
+    subscriptions_.erase(id);
     return result;
   }
   *subscription = id;
