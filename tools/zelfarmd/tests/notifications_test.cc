@@ -27,14 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-zel::transport::ClientOptions UnixClient(const std::string& socket) {
-  zel::transport::ClientOptions options;
-  options.address = "unix:" + socket;
-  options.timeout = 3000ms;
-  options.offerDispatcher = false;
-  return options;
-}
-
 // What the watching console heard, by the thread that delivers it.
 struct Heard {
   std::mutex mu;

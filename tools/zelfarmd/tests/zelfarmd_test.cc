@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,14 +42,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher = false) {
-  zel::transport::ClientOptions options;
-  options.address = "unix:" + socket;
-  options.timeout = 3000ms;
-  options.offerDispatcher = dispatcher;
-  return options;
-}
-
 // Creates a folder; its result and *uid.
 int32_t CreateFolder(zel::transport::Client& client, uint16_t uid, const std::u16string& name,
                      uint64_t* folder) {
@@ -59,96 +52,52 @@ int32_t CreateFolder(zel::transport::Client& client, uint16_t uid, const std::u1
 }
 
 TEST(ZelfarmdTest, CheckConfigAnswersEachFileAndCommandLine) {
-  struct Case {
-    const char* name;
-    const char* file;  // "" for none; DIR stands for the test's folder
-    std::vector<std::string> args;
+  const std::string farm = "store = DIR/s.db\nlisten = unix:DIR/f\n";
+  const std::string ldap = "store = ldap://127.0.0.1:1/o=farm";
+  const struct {
+    std::string file;  // "-" for none, "?" for one that cannot be read; DIR: the test's folder
+    std::string args;  // separated by spaces
     int exit;
     const char* says;
-  };
-  const Case cases[] = {
-      {"good file",
-       "# a farm\n\nstore = sqlite:DIR/s.db\nlisten = unix:DIR/f.sock\nowner = root\n"
+  } cases[] = {
+      {"# a farm\n\nstore = sqlite:DIR/s.db\nlisten = unix:DIR/f.sock\nowner = root\n"
        "pwhash-limits = min\nserver-id = 7\nmap-cert = CN=a,O=N=NT:N\\a\n",
-       {},
-       0,
-       "configuration ok"},
-      {"unknown key", "colour = blue\n", {}, 2, "unknown key 'colour'"},
-      {"line without =", "store sqlite:x\n", {}, 2, "expected key = value"},
-      {"single key twice", "store = a\nstore = b\n", {}, 2, "'store' given twice"},
-      {"no store", "listen = unix:DIR/f.sock\n", {}, 2, "store: none given"},
-      {"no address", "store = DIR/s.db\n", {}, 2, "listen: no address given"},
-      {"plain tcp not configured",
-       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n",
-       {},
-       2,
-       "needs insecure"},
-      {"plain tcp with insecure",
-       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\ninsecure = true\n",
-       {},
-       0,
-       "configuration ok"},
-      {"tls without files", "store = DIR/s.db\nlisten = tls:127.0.0.1:0\n", {}, 2, "tls-cert"},
-      {"bad address", "store = DIR/s.db\nlisten = udp:1\n", {}, 2, "listen: udp:1"},
-      {"bad hash limits",
-       "store = DIR/s.db\nlisten = unix:DIR/f\npwhash-limits = fast\n",
-       {},
-       2,
-       "pwhash-limits"},
-      {"bad certificate map",
-       "store = DIR/s.db\nlisten = unix:DIR/f\nmap-cert = CN\n",
-       {},
-       2,
-       "map-cert"},
-      {"bad server id",
-       "store = DIR/s.db\nlisten = unix:DIR/f\nserver-id = 1x\n",
-       {},
-       2,
-       "server-id"},
-      {"missing key folder",
-       "store = DIR/s.db\nlisten = unix:DIR/f\nkeys = DIR/none\n",
-       {},
-       2,
-       "keys:"},
-      {"farm: as a store", "store = farm:\nlisten = unix:DIR/f\n", {}, 2, "store: farm:"},
-      {"directory server with too large a server id",
-       "store = ldap://127.0.0.1:1/o=farm\nlisten = unix:DIR/f\nserver-id = 4096\n",
-       {},
-       2,
-       "takes 0 to 4095"},
-      {"directory server with two server ids",
-       "store = ldap://127.0.0.1:1/o=farm????x-server-id=3\nlisten = unix:DIR/f\nserver-id = 4\n",
-       {},
-       2,
+       "", 0, "configuration ok"},
+      {"colour = blue\n", "", 2, "unknown key 'colour'"},
+      {"store sqlite:x\n", "", 2, "expected key = value"},
+      {"store = a\nstore = b\n", "", 2, "'store' given twice"},
+      {"listen = unix:DIR/f.sock\n", "", 2, "store: none given"},
+      {"store = DIR/s.db\n", "", 2, "listen: no address given"},
+      {"store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n", "", 2, "needs insecure"},
+      {"store = DIR/s.db\nlisten = tcp:127.0.0.1:0\ninsecure = true\n", "", 0, "configuration ok"},
+      {"store = DIR/s.db\nlisten = tls:127.0.0.1:0\n", "", 2, "tls-cert"},
+      {"store = DIR/s.db\nlisten = udp:1\n", "", 2, "listen: udp:1"},
+      {farm + "pwhash-limits = fast\n", "", 2, "pwhash-limits"},
+      {farm + "map-cert = CN\n", "", 2, "map-cert"},
+      {farm + "server-id = 1x\n", "", 2, "server-id"},
+      {farm + "keys = DIR/none\n", "", 2, "keys:"},
+      {"store = farm:\nlisten = unix:DIR/f\n", "", 2, "store: farm:"},
+      {ldap + "\nlisten = unix:DIR/f\nserver-id = 4096\n", "", 2, "takes 0 to 4095"},
+      {ldap + "????x-server-id=3\nlisten = unix:DIR/f\nserver-id = 4\n", "", 2,
        "x-server-id=3 differs from server-id 4"},
-      {"directory server with one server id",
-       "store = ldap://127.0.0.1:1/o=farm????x-server-id=4\nlisten = unix:DIR/f\nserver-id = 4\n",
-       {},
-       0,
-       "configuration ok"},
-      {"command line wins",
-       "store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n",
-       {"--listen", "unix:DIR/f"},
-       0,
-       "configuration ok"},
-      {"no file at all",
-       "",
-       {"--store", "DIR/s.db", "--listen", "unix:DIR/f"},
-       0,
-       "configuration ok"},
-      {"unreadable file", nullptr, {}, 2, "cannot be read"},
+      {ldap + "????x-server-id=4\nlisten = unix:DIR/f\nserver-id = 4\n", "", 0, "configuration ok"},
+      {"store = DIR/s.db\nlisten = tcp:127.0.0.1:0\n", "--listen unix:DIR/f", 0,
+       "configuration ok"},  // the command line wins
+      {"-", "--store DIR/s.db --listen unix:DIR/f", 0, "configuration ok"},
+      {"?", "", 2, "cannot be read"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + c.args);
     TempFolder dir;
     std::vector<std::string> args{"--check-config"};
-    if (c.file == nullptr) {
+    if (c.file == "?") {
       args.insert(args.end(), {"--config", dir.Path() + "/missing.conf"});
-    } else if (*c.file != '\0') {
+    } else if (c.file != "-") {
       WriteFile(dir.Path() + "/farm.conf", Replace(c.file, "DIR", dir.Path()));
       args.insert(args.end(), {"--config", dir.Path() + "/farm.conf"});
     }
-    for (const std::string& arg : c.args) args.push_back(Replace(arg, "DIR", dir.Path()));
+    std::istringstream words(Replace(c.args, "DIR", dir.Path()));
+    for (std::string arg; words >> arg;) args.push_back(arg);
     std::string output;
     EXPECT_EQ(RunToEnd(args, &output), c.exit) << output;
     EXPECT_NE(output.find(c.says), std::string::npos) << output;
