@@ -116,10 +116,7 @@ bool AdminRecord::Read(const std::string& who, const std::string& doing, Failure
   return false;
 }
 
-int32_t AdminRecord::Write() {
-  info->adminUID = uid;  // the reply does not carry it
-  return c.farm.Sal().SetPrivilege3(info, contact);
-}
+int32_t AdminRecord::Write() { return c.farm.Sal().SetPrivilege3(info, contact); }
 
 bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
                   Failure* failure) {
