@@ -51,6 +51,17 @@ int32_t CreateFolder(zel::transport::Client& client, uint16_t uid, const std::u1
   return result;
 }
 
+// Adds administrator AUTHORITY:NAME with `privileges` through the library of console `host`.
+int32_t AddAdmin(zel::transport::ConsoleHost& host, const char16_t* authority, const char16_t* name,
+                 std::vector<zel::subsystem::Privilege> privileges = {}) {
+  ZEL_AdminToolSAL6 sal(host);
+  ZEL_ADMIN_USERINFO record[1];
+  record[0].accountName = name;
+  record[0].accountAuthority = authority;
+  for (const auto privilege : privileges) record[0].AddOnePriv(static_cast<uint32_t>(privilege));
+  return static_cast<AdminToolInterface2&>(sal).AddUsers2(1, record);
+}
+
 TEST(ZelfarmdTest, CheckConfigAnswersEachFileAndCommandLine) {
   const std::string farm = "store = DIR/s.db\nlisten = unix:DIR/f\n";
   const std::string ldap = "store = ldap://127.0.0.1:1/o=farm";
@@ -122,14 +133,10 @@ TEST(ZelfarmdTest, LibraryOverUnixSocketAndTls) {
 
   zel::transport::Client owner(UnixClient(socket, true));
   zel::transport::ConsoleHost ownerHost(owner, 50);
-  ZEL_AdminToolSAL6 ownerSal(ownerHost);
-  ZEL_ADMIN_USERINFO record[2];
-  record[0].accountName = u"NORTH\\alice";
-  record[0].accountAuthority = u"NT";
-  const uint32_t privileges[] = {static_cast<uint32_t>(zel::subsystem::Privilege::kReadFarm),
-                                 static_cast<uint32_t>(zel::subsystem::Privilege::kChangeTree)};
-  record[0].ReplacePrivs(2, privileges);
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(ownerSal).AddUsers2(1, record), 0);
+  ASSERT_EQ(
+      AddAdmin(ownerHost, u"NT", u"NORTH\\alice",
+               {zel::subsystem::Privilege::kReadFarm, zel::subsystem::Privilege::kChangeTree}),
+      0);
 
   zel::transport::ClientOptions tlsOptions;
   tlsOptions.address = tls;
@@ -143,11 +150,7 @@ TEST(ZelfarmdTest, LibraryOverUnixSocketAndTls) {
   EXPECT_EQ(CreateFolder(aliceClient, 60, u"AlicesFolder", &folder), 0);
   EXPECT_NE(folder, 0u);
   zel::transport::ConsoleHost aliceHost(aliceClient, 60);
-  ZEL_AdminToolSAL6 aliceSal(aliceHost);
-  record[1].accountName = u"bob";
-  record[1].accountAuthority = u"unix";
-  EXPECT_EQ(static_cast<AdminToolInterface2&>(aliceSal).AddUsers2(1, &record[1]),
-            zel::subsystem::kAccessDenied);
+  EXPECT_EQ(AddAdmin(aliceHost, u"unix", u"bob"), zel::subsystem::kAccessDenied);
 
   tlsOptions.cert = certs.otherCert;
   tlsOptions.key = certs.otherKey;
@@ -166,12 +169,7 @@ TEST(ZelfarmdTest, UnixPeerWithoutAdministratorIsRefused) {
   ASSERT_TRUE(server.Start(socket)) << server.Log();
   zel::transport::Client client(UnixClient(socket, true));
   zel::transport::ConsoleHost host(client, 50);
-  ZEL_AdminToolSAL6 sal(host);
-  ZEL_ADMIN_USERINFO record[1];
-  record[0].accountName = u"mallory";
-  record[0].accountAuthority = u"unix";
-  EXPECT_EQ(static_cast<AdminToolInterface2&>(sal).AddUsers2(1, record),
-            zel::subsystem::kAccessDenied);
+  EXPECT_EQ(AddAdmin(host, u"unix", u"mallory"), zel::subsystem::kAccessDenied);
   uint64_t folder = 0;
   EXPECT_EQ(CreateFolder(client, 50, u"Mine", &folder), zel::subsystem::kAccessDenied);
 }
