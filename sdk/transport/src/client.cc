@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -93,7 +94,8 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
                    Clock::time_point deadline);
   void Stop();
   void SetPostHandler(uint16_t uid, PostHandler handler);
-  // Ends the connection (and an attempt under way), from any thread.
+  // Ends the connection (and an attempt under way), from any thread; off the client's thread it
+  // returns once they are gone.
   void Drop(const std::string& why);
   // Under mu_ (thread_ is started under it).
   bool OnOwnThread() const { return std::this_thread::get_id() == thread_.get_id(); }
@@ -554,11 +556,15 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
 }
 
 void Client::Impl::Drop(const std::string& why) {
+  bool onOwnThread = false;
   {
     std::lock_guard lock(mu_);
     if (!thread_.joinable()) return;
+    onOwnThread = OnOwnThread();
   }
-  asio::post(io_, [self = shared_from_this(), why] {
+  auto dropped = std::make_shared<std::promise<void>>();
+  std::future<void> done = dropped->get_future();
+  asio::post(io_, [self = shared_from_this(), why, dropped] {
     std::shared_ptr<Link> link;
     std::shared_ptr<Link> attempt;
     {
@@ -568,7 +574,12 @@ void Client::Impl::Drop(const std::string& why) {
     }
     if (link) self->Down(link, zel::rt::kConnectionBroken, why);
     if (attempt) self->Down(attempt, zel::rt::kConnectionBroken, why);
+    dropped->set_value();
   });
+  // Once Drop returns the connection is gone, so that the next call connects again instead of
+  // going out on the old connection and failing when the drop catches up with it. The client's
+  // own thread (a handler) cannot wait for itself.
+  if (!onOwnThread) done.wait();
 }
 
 // Ends the connection and lets the thread run out of work: every socket is closed, so every

@@ -425,6 +425,11 @@ TEST(TransportTest, ClosingAConnectionTellsTheSubsystem) {
     EchoedCaller again;
     ASSERT_TRUE(ReadEcho(*reply, &again));
     EXPECT_NE(again.connection, echoed.connection);
+    // A call right after Disconnect returns never goes out on the connection being closed.
+    for (int i = 0; i < 20 && !idle; ++i) {
+      client.Disconnect();
+      ASSERT_EQ(Call(host, kEcho, {}, &reply), 0) << i << ": " << Client::LastError();
+    }
   }
 }
 

@@ -1,5 +1,5 @@
-// The administrator store on a real store file: what is put is found again by UID, account and
-// name, survives reopening, and keeps the credential slot apart from the other fields.
+// The administrator store on a real store file: what it keeps from earlier reads follows every
+// change; the stored forms refuse bytes that do not hold what they claim.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -33,65 +33,6 @@ class AdminStoreTest : public ::testing::Test {
   zel::rt::InProcessFarm farm_;
   zel::rt::FarmSubsystem& host_ = farm_.AddSubsystem(22);
 };
-
-TEST_F(AdminStoreTest, EveryFieldAndTheCredentialSlotSurviveReopeningAndReAdding) {
-  Administrator alice = Alice();
-  {
-    ZEL_PS_LDAPSAL directory(host_);
-    AdministratorStore admins(directory);
-    ASSERT_EQ(admins.Put(&alice), 0);
-    ASSERT_EQ(admins.SetCredential(alice.uid, "$argon2id$opaque"), 0);
-  }
-  ZEL_PS_LDAPSAL directory(host_);
-  AdministratorStore admins(directory);
-  Administrator again = Alice();  // the same account put again: fields replaced, slot kept
-  again.privileges = {};
-  ASSERT_EQ(admins.Put(&again), 0);
-  EXPECT_EQ(again.uid, alice.uid);
-  Administrator found;
-  ASSERT_EQ(admins.Find(alice.uid, &found), 0);
-  again.credential = "$argon2id$opaque";
-  EXPECT_EQ(found.account, again.account);
-  EXPECT_EQ(found.displayName, again.displayName);
-  EXPECT_EQ(found.attribute2, again.attribute2);
-  EXPECT_EQ(found.privileges, again.privileges);
-  EXPECT_EQ(found.folders, again.folders);
-  EXPECT_EQ(found.contact, again.contact);
-  EXPECT_EQ(found.credential, again.credential);
-}
-
-TEST_F(AdminStoreTest, MissingAndInvalidAreSaid) {
-  ZEL_PS_LDAPSAL directory(host_);
-  AdministratorStore admins(directory);
-  Administrator none;
-  struct Case {
-    const char* name;
-    int32_t result;
-    int32_t expected;
-  } cases[] = {
-      {"find an unknown UID", admins.Find(0x0121000000000063, &none), kNoSuchAdministrator},
-      {"find an unknown account", admins.FindByAccount(Account::FromText("x:y"), &none),
-       kNoSuchAdministrator},
-      {"remove an unknown UID", admins.Remove(0x0121000000000063), kNoSuchAdministrator},
-      {"set the credential of nobody", admins.SetCredential(0x0121000000000063, "h"),
-       kNoSuchAdministrator},
-      {"put an account without a name",
-       [&] {
-         Administrator a;
-         a.account = Account::FromText("unix:");
-         return admins.Put(&a);
-       }(),
-       kInvalidAccount},
-      {"put an account whose domain has no name after it",
-       [&] {
-         Administrator a;
-         a.account = Account::FromText("NT:NORTH\\");
-         return admins.Put(&a);
-       }(),
-       kInvalidAccount},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
-}
 
 TEST_F(AdminStoreTest, WhatIsKeptFromEarlierReadsFollowsEveryChange) {
   // Two connections to one store, as two servers of a farm (or a restore behind our back).

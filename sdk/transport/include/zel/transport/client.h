@@ -63,7 +63,8 @@ class Client final : public zel::rt::EventTransport, public ZEL_PIF_EventDispatc
 
   // Connects now (calls connect by themselves when needed). 0 or a negative code.
   int32_t Connect();
-  // Closes the connection; calls under way answer kConnectionBroken.
+  // Closes the connection; calls under way answer kConnectionBroken, and a call made after it
+  // returns connects again.
   void Disconnect();
 
   int32_t Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) override;

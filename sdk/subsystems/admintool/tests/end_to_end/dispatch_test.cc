@@ -16,8 +16,10 @@ namespace {
 // Every administrator event, given bytes that are not its request, answers kMalformedRequest
 // (an event nobody answers: kNotSupported) with a reply that holds the code alone, addressed
 // back to the sender, and nothing changes.
-TEST(Dispatch, RequestsThatDoNotParseChangeNothing) {
-  testing::SubsystemFarm farm;
+using Dispatch = testing::FarmTest;
+
+TEST_P(Dispatch, RequestsThatDoNotParseChangeNothing) {
+  testing::SubsystemFarm& farm = farm_;
   ZEL_AdminToolSAL6& owner = farm.Owner();
   ZEL_ADMIN_USERINFO alice[] = {testing::Record("unix:alice", {2})};
   ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, alice), 0);
@@ -77,6 +79,8 @@ TEST(Dispatch, RequestsThatDoNotParseChangeNothing) {
   }
   EXPECT_EQ(state(), before);
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(Dispatch);
 
 }  // namespace
 }  // namespace zel::subsystem

@@ -4,8 +4,6 @@
 #include "console_views.h"
 #include "subsystem_farm.h"
 #include "zel/protocol/audit.h"
-#include "zel/protocol/grammar.h"
-#include "zel/runtime/reader.h"
 #include "zel/subsystem/codes.h"
 
 namespace zel::subsystem {
@@ -35,8 +33,10 @@ std::map<uint64_t, std::vector<uint32_t>> GroupCapabilities(ZEL_AdminToolSAL3& s
   return seen;
 }
 
-TEST(Capabilities, GroupMembersAreReadAndDeletedOnlyWithThePrivilege) {
-  testing::SubsystemFarm farm;
+using Capabilities = testing::FarmTest;
+
+TEST_P(Capabilities, GroupMembersAreReadAndDeletedOnlyWithThePrivilege) {
+  testing::SubsystemFarm& farm = farm_;
   ZEL_AdminToolSAL6& owner = farm.Owner();
   ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {kManage})};
   ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, dave), 0);
@@ -70,24 +70,11 @@ TEST(Capabilities, GroupMembersAreReadAndDeletedOnlyWithThePrivilege) {
   EXPECT_EQ(GroupCapabilities(owner, u"Root/web", &result), (Seen{{13, {}}}));
 }
 
-// One audit page as an administrator with the privilege to read it asks for it.
-int32_t Audit(testing::SubsystemFarm& farm, uint16_t console, zel::protocol::AuditQueryRequest q,
-              zel::protocol::AuditQueryReply* reply) {
-  ZEL_BUF_BinBuffer payload;
-  zel::protocol::Encode(q, payload);
-  std::unique_ptr<ZEL_BUF_EventBuffer> answer;
-  const int32_t result = farm.Raw(
-      console, zel::protocol::event::kAuditQuery,
-      std::vector<uint8_t>(payload.GetData(), payload.GetData() + payload.GetSize()), &answer);
-  if (answer) {
-    ZEL_BUF_BufferReader in(answer.get(), 0);
-    zel::protocol::Decode(in, *reply);
-  }
-  return result;
-}
+using AuditLog = testing::FarmTest;
 
-TEST(Audit, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
-  testing::SubsystemFarm farm;
+TEST_P(AuditLog, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
+  testing::SubsystemFarm& farm = farm_;
+  const std::string ownerPeer = farm.OwnerPeer();
   ZEL_AdminToolSAL6& owner = farm.Owner();
   ZEL_ADMIN_USERINFO alice[] = {Record("unix:alice", {kAudit})};
   ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, alice), 0);
@@ -109,12 +96,12 @@ TEST(Audit, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
     int32_t result;
     std::string whatStarts;
   } expected[] = {
-      {1'700'000'000'000, "unix:root", "unix:root", 67, 0, "add or update unix:alice: added 0x"},
+      {1'700'000'000'000, ownerPeer, ownerPeer, 67, 0, "add or update unix:alice: added 0x"},
       {1'700'000'001'000, "unix:alice", "unix:alice", 69, kAccessDenied, "changed 0x"},
-      {1'700'000'002'000, "unix:root", "unix:root", 83, 0, "default user unix:guest option 2"},
+      {1'700'000'002'000, ownerPeer, ownerPeer, 83, 0, "default user unix:guest option 2"},
   };
   zel::protocol::AuditQueryReply all;
-  ASSERT_EQ(Audit(farm, 6, {}, &all), 0);
+  ASSERT_EQ(farm.Ask(6, zel::protocol::AuditQueryRequest{}, &all), 0);
   ASSERT_EQ(all.records.size(), std::size(expected));
   EXPECT_TRUE(all.cookie.empty());
   for (size_t i = 0; i < all.records.size(); ++i) {
@@ -132,21 +119,21 @@ TEST(Audit, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
   struct Query {
     const char* name;
     uint64_t from, to;
-    const char16_t* actor;
+    ZELString actor;
     std::vector<uint16_t> events;
   } queries[] = {
-      {"all", 0, 0, u"", {67, 69, 83}},
-      {"from the second on", 1'700'000'001'000, 0, u"", {69, 83}},
-      {"before the third", 0, 1'700'000'002'000, u"", {67, 69}},
-      {"the owner's", 0, 0, u"unix:root", {67, 83}},
-      {"nobody's", 0, 0, u"unix:nobody", {}},
+      {"all", 0, 0, ZELString(), {67, 69, 83}},
+      {"from the second on", 1'700'000'001'000, 0, ZELString(), {69, 83}},
+      {"before the third", 0, 1'700'000'002'000, ZELString(), {67, 69}},
+      {"the owner's", 0, 0, ZELString::FromUtf8(ownerPeer), {67, 83}},
+      {"nobody's", 0, 0, ZELString(u"unix:nobody"), {}},
   };
   for (const Query& q : queries) {
-    zel::protocol::AuditQueryRequest request{q.from, q.to, ZELString(q.actor), 1, {}};
+    zel::protocol::AuditQueryRequest request{q.from, q.to, q.actor, 1, {}};
     std::vector<uint16_t> events;
     for (int page = 0; page < 5; ++page) {
       zel::protocol::AuditQueryReply reply;
-      ASSERT_EQ(Audit(farm, 6, request, &reply), 0) << q.name;
+      ASSERT_EQ(farm.Ask(6, request, &reply), 0) << q.name;
       for (const auto& r : reply.records) events.push_back(r.eventID);
       if (reply.cookie.empty()) break;
       request.cookie = reply.cookie;
@@ -156,11 +143,14 @@ TEST(Audit, EveryChangeIsRecordedWithWhoWhenAndResultAndReadInPages) {
 
   zel::protocol::AuditQueryReply refused;
   farm.Console(7, "unix:eve");
-  EXPECT_EQ(Audit(farm, 7, {}, &refused), kAccessDenied);
+  EXPECT_EQ(farm.Ask(7, zel::protocol::AuditQueryRequest{}, &refused), kAccessDenied);
   zel::protocol::AuditQueryRequest forged;
   forged.cookie = {1, 2, 3};
-  EXPECT_EQ(Audit(farm, 6, forged, &refused), kMalformedRequest);
+  EXPECT_EQ(farm.Ask(6, forged, &refused), kMalformedRequest);
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(Capabilities);
+ZEL_TABLES_OVER_TRANSPORTS(AuditLog);
 
 }  // namespace
 }  // namespace zel::subsystem

@@ -78,7 +78,7 @@ Request R(const M& message, uint16_t from = kAlice) {
   return {M::kEventID, Encoded(message), from};
 }
 
-class ConsoleTreeTest : public ::testing::Test {
+class ConsoleTreeTest : public testing::FarmTest {
  protected:
   ConsoleTreeTest() {
     owner_ = &farm_.Owner();
@@ -157,14 +157,13 @@ class ConsoleTreeTest : public ::testing::Test {
     ASSERT_EQ(owner_->RegisterObject(node, false), 0);
   }
 
-  testing::SubsystemFarm farm_;
   ZEL_AdminToolSAL6* owner_ = nullptr;
   uint64_t alice_ = 0;
   zel::hub::NotificationHub hub_;
   std::vector<Bytes> posted_;
 };
 
-TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
+TEST_P(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
   ZEL_AdminToolObject web(u"Farm", u"web01");
   web.setTitle(u"Web one");
   web.setSSID(7);
@@ -195,7 +194,7 @@ TEST_F(ConsoleTreeTest, NodesOneConsoleRegistersAreEnumeratedForAnother) {
 }
 
 // A group whose members do not fit in one event is refused whole, never cut short.
-TEST_F(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
+TEST_P(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
   const std::u16string title(100000, u't');  // 200 KB a member: 22 pass 4 MiB
   for (int i = 0; i < 22; ++i) {
     ZEL_AdminToolObject node(u"Big", ZELString::FromUtf8("n" + std::to_string(i)).getName());
@@ -205,37 +204,57 @@ TEST_F(ConsoleTreeTest, AGroupLargerThanOneEventIsRefusedNotCutShort) {
   EXPECT_EQ(Group(u"", u"Big"), Wire{}.Int(kTooManyNodes, 4).bytes);
 }
 
-// Event 82 is answered for an administrator's name and password (checked as a logon is), with
-// the caller itself no administrator; credentials that cannot be read are malformed.
-TEST_F(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
+// Event 82 is answered for an administrator's name and password, checked and slowed as a logon
+// is (the UTF-16 password made UTF-8), with the caller itself no administrator; credentials that
+// cannot be read are malformed.
+TEST_P(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministratorsPassword) {
   Register(u"", u"Farm", 1);
-  zel::protocol::SetCredentialRequest password{alice_, {}, SecretBytes(std::string_view("pa55"))};
-  ASSERT_EQ(Result(Send(password.kEventID, Encoded(password), 5)), 0);  // the owner sets it
+  const std::u16string right = u"p\u00e4ss\U0001F600";
+  zel::protocol::SetCredentialRequest password{
+      alice_, {}, SecretBytes(std::string_view("p\xc3\xa4ss\xf0\x9f\x98\x80"))};
+  ASSERT_EQ(farm_.Ask(5, password), 0);  // the owner sets it
+  const Bytes refused = Wire{}.Int(kLogonRefused, 4).bytes;
+  const Bytes malformed = Wire{}.Int(kMalformedRequest, 4).bytes;
   const struct Case {
-    std::u16string password;
+    const char* what;
+    std::u16string account, password;
     uint32_t cut;  // bytes of the enciphered password left off
     bool key;      // whether the farm's transport key is there to decipher it
     Bytes reply;
   } cases[] = {
-      {u"pa55", 0, true, Listing(u"", 1).Node(u"Farm", 1, 0).bytes},
-      {u"wrong", 0, true, Wire{}.Int(kLogonRefused, 4).bytes},
-      {u"pa55", 3, true, Wire{}.Int(kMalformedRequest, 4).bytes},
-      {u"pa55", 0, false, Wire{}.Int(kMalformedRequest, 4).bytes},
+      {"right", u"alice", right, 0, true, Listing(u"", 1).Node(u"Farm", 1, 0).bytes},
+      {"wrong", u"alice", u"P\u00e4ss", 0, true, refused},
+      {"a domain: nobody's", u"NORTH\\alice", right, 0, true, refused},
+      {"a lone surrogate", u"alice", std::u16string(1, char16_t{0xD800}), 0, true, refused},
+      {"third failure", u"alice", u"", 0, true, refused},
+      {"slowed like a logon", u"alice", right, 0, true, Wire{}.Int(kLogonSlowed, 4).bytes},
+      {"cut", u"alice", right, 3, true, malformed},
+      {"no key", u"alice", right, 0, false, malformed},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.cut << c.key);
     if (!c.key) ZEL_SECURE_ClearKeys();
     Wire request{Encoded(EnumerateGroupRequest{})};
     Bytes enciphered = Wire{}.Text(c.password).bytes;
     enciphered.erase(enciphered.begin(), enciphered.begin() + 4);  // the characters alone
     ZEL_SECURE_EncryptData(enciphered.data(), static_cast<uint32_t>(enciphered.size()), 0x3A);
-    request.Text(u"alice").Int(enciphered.size(), 4);
+    request.Text(c.account).Int(enciphered.size(), 4);
     request.bytes.insert(request.bytes.end(), enciphered.begin(), enciphered.end() - c.cut);
-    EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve), c.reply);
+    EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve), c.reply) << c.what;
   }
+  // One count with Logon2.
+  ZELString name(u"alice"), resolved;
+  std::string utf8 = "p\xc3\xa4ss\xf0\x9f\x98\x80";
+  uint32_t status = 0, value = 0, count = 0;
+  uint32_t* values = nullptr;
+  uint64_t* uids = nullptr;
+  EXPECT_EQ(farm_.Console(kEve, "").Logon2(name, static_cast<uint32_t>(utf8.size()),
+                                           reinterpret_cast<uint8_t*>(utf8.data()), status,
+                                           resolved, value, &count, &values, &count, &uids, 0),
+            kLogonSlowed);
+  EXPECT_EQ(values, nullptr);
 }
 
-TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
+TEST_P(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
   // Create: every console enumerates the new folder, also after a restart.
   const uint64_t printers = Create(0, u"Printers");
   farm_.Restart();
@@ -296,7 +315,7 @@ TEST_F(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) 
                                          ContainerChange({u""})}));
 }
 
-TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
+TEST_P(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
   const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), inner = Create(a, u"Inner");
   Create(b, u"Inner");
   const uint64_t unknown = 0x1234;
@@ -339,7 +358,7 @@ TEST_F(ConsoleTreeTest, RefusedFolderRequestsChangeNothingAndAnnounceNothing) {
 
 // A move that fails below its first member (a stray entry where a member's member would go) is
 // one transaction: nothing of it stays.
-TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
+TEST_P(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
   const uint64_t a = Create(0, u"A"), b = Create(0, u"B"), x = Create(a, u"x");
   Create(x, u"y");
   Register(u"B/x", u"y", 99);  // below a DN without an entry of its own
@@ -352,7 +371,7 @@ TEST_F(ConsoleTreeTest, AMoveThatFailsHalfWayLeavesNothingBehind) {
 
 // Every request cut short or with a byte after its fields, a null name, and a move whose count
 // its bytes cannot hold, are answered with kMalformedRequest and change nothing.
-TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
+TEST_P(ConsoleTreeTest, MalformedRequestsChangeNothing) {
   const uint64_t a = Create(0, u"A");
   const std::string before = Tree();
   posted_.clear();
@@ -381,6 +400,8 @@ TEST_F(ConsoleTreeTest, MalformedRequestsChangeNothing) {
   EXPECT_EQ(Tree(), before);
   EXPECT_TRUE(posted_.empty());
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(ConsoleTreeTest);
 
 }  // namespace
 }  // namespace zel::subsystem

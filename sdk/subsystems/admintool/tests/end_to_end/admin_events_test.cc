@@ -24,7 +24,7 @@ constexpr uint16_t kOwnerUID = 5, kAliceUID = 6, kDaveUID = 7, kEveUID = 8;
 
 // A farm where the owner added alice (may manage administrators and read the audit) with
 // AddUsers2, and bob and carol (folders, contact data) with AddUsers3.
-class AdminEvents : public ::testing::Test {
+class AdminEvents : public testing::FarmTest {
  protected:
   AdminEvents() {
     ZEL_AdminToolSAL6& owner = farm_.Owner();
@@ -54,12 +54,11 @@ class AdminEvents : public ::testing::Test {
   }
 
   const std::vector<FolderGrant> kFolders{{0x0121000000000010, {1, 2}}, {0x20, {}}};
-  testing::SubsystemFarm farm_;
   uint64_t alice_ = 0, bob_ = 0, carol_ = 0;
 };
 
-TEST_F(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
-  zel::rt::FarmSubsystem& host = farm_.ConsoleHost(kOwnerUID);
+TEST_P(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
+  ZEL_PIF_ISubSystem& host = farm_.ConsoleHost(kOwnerUID);
   ZEL_AdminToolSAL3 sal3(host);
   ZEL_AdminToolSAL4 sal4(host);
   ZEL_AdminToolSAL5 sal5(host);
@@ -118,7 +117,7 @@ TEST_F(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
   }
 }
 
-TEST_F(AdminEvents, ChangesOfOneGenerationAreSeenByTheOthers) {
+TEST_P(AdminEvents, ChangesOfOneGenerationAreSeenByTheOthers) {
   ZEL_AdminToolSAL6& owner = farm_.Owner();
   AdminToolInterface2& second = owner;
   uint32_t privileges[] = {9, 8};
@@ -158,7 +157,7 @@ TEST_F(AdminEvents, ChangesOfOneGenerationAreSeenByTheOthers) {
   EXPECT_EQ(result, kNoSuchAdministrator);
 }
 
-TEST_F(AdminEvents, ChangesNeedThePrivilegeAndRefusedOnesChangeNothing) {
+TEST_P(AdminEvents, ChangesNeedThePrivilegeAndRefusedOnesChangeNothing) {
   // dave is an administrator without the privilege to manage others; eve is none.
   ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {1})};
   ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, dave), 0);
@@ -227,7 +226,7 @@ TEST_F(AdminEvents, ChangesNeedThePrivilegeAndRefusedOnesChangeNothing) {
   EXPECT_EQ(users.count(), before.size()) << "no default user was set";
 }
 
-TEST_F(AdminEvents, ReadsNeedAnAdministratorButAnAccountMayAskAboutItself) {
+TEST_P(AdminEvents, ReadsNeedAnAdministratorButAnAccountMayAskAboutItself) {
   ZEL_AdminToolSAL6& eve = farm_.Console(kEveUID, "unix:eve");
   int32_t result = 0;
   testing::Enumerate(eve, &result);
@@ -253,8 +252,8 @@ TEST_F(AdminEvents, ReadsNeedAnAdministratorButAnAccountMayAskAboutItself) {
   EXPECT_EQ(result, 0);
 }
 
-TEST_F(AdminEvents, TheFirstAdministratorComesOnlyFromTheOwner) {
-  testing::SubsystemFarm fresh;
+TEST_P(AdminEvents, TheFirstAdministratorComesOnlyFromTheOwner) {
+  testing::SubsystemFarm fresh(GetParam());
   ZEL_ADMIN_USERINFO self[] = {Record("unix:alice", {kManage})};
   ZEL_ADMIN_USERINFO other[] = {Record("unix:bob", {})};
   AdminToolInterface2& alice = fresh.Console(kAliceUID, "unix:alice");
@@ -265,7 +264,7 @@ TEST_F(AdminEvents, TheFirstAdministratorComesOnlyFromTheOwner) {
   EXPECT_EQ(alice.AddUsers2(1, other), 0) << "now alice holds the privilege";
 }
 
-TEST_F(AdminEvents, PermissionsAreTheActingIdentitysFolders) {
+TEST_P(AdminEvents, PermissionsAreTheActingIdentitysFolders) {
   struct Case {
     const char* name;
     ZEL_AdminToolSAL6* console;
@@ -287,14 +286,16 @@ TEST_F(AdminEvents, PermissionsAreTheActingIdentitysFolders) {
   }
 }
 
-TEST_F(AdminEvents, TheDefaultUserIsKeptAndListedAfterTheAdministrators) {
+TEST_P(AdminEvents, StateAndTheDefaultUserSurviveARestartOnTheSameStore) {
   ZEL_AdminToolSAL6& owner = farm_.Owner();
   ZELString first(u"guest"), second(u"unix"), empty;
   ASSERT_EQ(owner.AddDefaultUser(first, second), 0);
   EXPECT_EQ(owner.AddDefaultUser(empty, second), kInvalidAccount);
   ZELString replaced(u"NORTH\\visitor"), nt(u"NT");
   ASSERT_EQ(owner.AddDefaultUser2(replaced, nt, 3), 0);
+  const std::vector<Seen> before = Everyone();
   farm_.Restart();
+  EXPECT_EQ(Everyone(), before);
   ZELMultiString users;
   ASSERT_EQ(ZEL_AdminToolSAL(farm_.ConsoleHost(kOwnerUID)).GetUsersDNs(users), 0);
   std::vector<std::string> texts;
@@ -303,22 +304,21 @@ TEST_F(AdminEvents, TheDefaultUserIsKeptAndListedAfterTheAdministrators) {
                                              "NT:NORTH\\visitor"}));
 }
 
-TEST_F(AdminEvents, StateSurvivesARestartOnTheSameStore) {
-  const std::vector<Seen> before = Everyone();
-  farm_.Restart();
-  EXPECT_EQ(Everyone(), before);
-  EXPECT_EQ(UIDOf(u"NORTH\\carol", u"NT"), carol_);
-}
-
-TEST_F(AdminEvents, ManyAdministratorsInOneRequestAreAddedAllOrNone) {
-  ZEL_ADMIN_USERINFO users[] = {Record("unix:x1", {}), Record("unix:x2", {}), Record("unix:", {})};
+TEST_P(AdminEvents, ManyAdministratorsInOneRequestAreAddedAllOrNone) {
   ZEL_ADMIN_CONTACTINFO contacts[3];
   AllowedFolders folders;
-  EXPECT_EQ(farm_.Owner().AddUsers3(3, users, &folders, contacts), kInvalidAccount);
-  EXPECT_EQ(Everyone().size(), 3u);
+  for (const char* invalid : {"unix:", "NT:NORTH\\"}) {  // no name, or none after the domain
+    ZEL_ADMIN_USERINFO users[] = {Record("unix:x1", {}), Record("unix:x2", {}),
+                                  Record(invalid, {})};
+    EXPECT_EQ(farm_.Owner().AddUsers3(3, users, &folders, contacts), kInvalidAccount) << invalid;
+    EXPECT_EQ(Everyone().size(), 3u);
+  }
+  ZEL_ADMIN_USERINFO users[] = {Record("unix:x1", {}), Record("unix:x2", {})};
   EXPECT_EQ(farm_.Owner().AddUsers3(2, users, &folders, contacts), 0);
   EXPECT_EQ(Everyone().size(), 5u);
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(AdminEvents);
 
 }  // namespace
 }  // namespace zel::subsystem

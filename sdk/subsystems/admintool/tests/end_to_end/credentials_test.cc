@@ -1,6 +1,6 @@
 // Credentials end to end, consoles against the subsystem on a real store: who may set a
 // password, logons right, wrong, slowed and unlocked, the acting identity until logout,
-// tickets, event 82's credentials, export and import, and no secret in the audit or the
+// tickets, export and import, and no secret in the audit or the
 // traces. The library is the console where it has the operation (Logon2,
 // GetVoAdminAccountsForTicket); the events of ours go as their protocol messages.
 #include <gtest/gtest.h>
@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "console_views.h"
 #include "secrets/password_hash.h"
 #include "subsystem_farm.h"
 #include "zel/protocol/audit.h"
 #include "zel/protocol/credentials.h"
 #include "zel/protocol/result_reply.h"
-#include "zel/runtime/secure.h"
 #include "zel/subsystem/codes.h"
 #include "zel/subsystem/credentials.h"
 #include "zel/tracedev/testing/capture_device.h"
@@ -54,7 +54,7 @@ constexpr uint16_t kProbe = 11;   // unix:probe, no administrator: tries passwor
 constexpr uint64_t kNoSuchUID = 0x0121000000009999;
 constexpr uint64_t kHour = 60 * 60 * 1000;
 
-class CredentialsTest : public ::testing::Test {
+class CredentialsTest : public testing::FarmTest {
  protected:
   void SetUp() override {
     for (auto [uid, peer] : {std::pair<uint16_t, const char*>{kAlice, "unix:alice"},
@@ -82,36 +82,18 @@ class CredentialsTest : public ::testing::Test {
     return admin.uid;
   }
 
-  // A request of ours from console `uid`; the reply's fields go into *reply when the result is
-  // not negative.
-  template <class Request, class Reply = zel::protocol::ResultReply>
-  int32_t Ours(uint16_t uid, Request request, Reply* reply = nullptr) {
-    ZEL_BUF_BinBuffer payload;
-    zel::protocol::Encode(request, payload);
-    std::unique_ptr<ZEL_BUF_EventBuffer> answer;
-    const int32_t result = farm_.Raw(
-        uid, Request::kEventID,
-        std::vector<uint8_t>(payload.GetData(), payload.GetData() + payload.GetSize()), &answer);
-    if (result >= 0 && reply != nullptr) {
-      ZEL_BUF_BufferReader in(answer->GetData(), answer->GetSize());
-      zel::protocol::Decode(in, *reply);
-      EXPECT_EQ(in.GetRemaining(), 0u);
-    }
-    return result;
-  }
-
   int32_t SetPassword(uint16_t uid, uint64_t admin, const std::string& old,
                       const std::string& password) {
     zel::protocol::SetCredentialRequest request;
     request.admin = admin;
     request.oldPassword = SecretBytes(std::string_view(old));
     request.newPassword = SecretBytes(std::string_view(password));
-    return Ours(uid, request);
+    return farm_.Ask(uid, request);
   }
   int32_t Unlock(uint16_t uid, uint64_t admin) {
     zel::protocol::UnlockRequest request;
     request.admin = admin;
-    return Ours(uid, request);
+    return farm_.Ask(uid, request);
   }
 
   struct Logon {
@@ -146,7 +128,7 @@ class CredentialsTest : public ::testing::Test {
     zel::protocol::IssueTicketRequest request;
     request.lifetimeSeconds = seconds;
     zel::protocol::IssueTicketReply reply;
-    const int32_t result = Ours(uid, request, &reply);
+    const int32_t result = farm_.Ask(uid, request, &reply);
     if (result >= 0) *ticket = reply.ticket;
     return result;
   }
@@ -170,13 +152,12 @@ class CredentialsTest : public ::testing::Test {
     return out;
   }
 
-  testing::SubsystemFarm farm_;
   ZEL_PS_LDAPSAL directory_{farm_.Host()};  // the test's own connection to the store
   AdministratorStore store_{directory_};
   uint64_t alice_ = 0, bob_ = 0, carol_ = 0, dave_ = 0;
 };
 
-TEST_F(CredentialsTest, WhoMaySetAPassword) {
+TEST_P(CredentialsTest, WhoMaySetAPassword) {
   struct Row {
     const char* what;
     uint16_t by;
@@ -212,7 +193,7 @@ TEST_F(CredentialsTest, WhoMaySetAPassword) {
   EXPECT_EQ(SetPassword(kBob, kNoSuchUID, "", "x"), kNoSuchAdministrator);
 }
 
-TEST_F(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
+TEST_P(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   struct Row {
@@ -264,7 +245,7 @@ TEST_F(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
   EXPECT_EQ(Unlock(kBob, kNoSuchUID), kNoSuchAdministrator);
 }
 
-TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
+TEST_P(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   farm_.Console(12, "unix:mallory");  // a second console of the same peer
   Ticket ticket;
@@ -277,9 +258,9 @@ TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   // A failed logon leaves the acting identity as it was; a logout ends it.
   EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "wrong"), kLogonRefused);
   EXPECT_EQ(Issue(kMallory, 0, &ticket), kOk);
-  EXPECT_EQ(Ours(kMallory, zel::protocol::LogoutRequest{}), kOk);
+  EXPECT_EQ(farm_.Ask(kMallory, zel::protocol::LogoutRequest{}), kOk);
   EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
-  EXPECT_EQ(Ours(kMallory, zel::protocol::LogoutRequest{}), kOk) << "again: nothing to end";
+  EXPECT_EQ(farm_.Ask(kMallory, zel::protocol::LogoutRequest{}), kOk) << "again: nothing to end";
   // A hash made under other limits is made again at the next logon, with the farm's.
   SecretBytes dear;
   ASSERT_EQ(secrets::PasswordHasher(secrets::HashLimits::kInteractive).Hash("c-pw", &dear),
@@ -290,13 +271,20 @@ TEST_F(CredentialsTest, ALogonActsUntilLogoutForItsConsoleOnly) {
   ASSERT_EQ(store_.Find(carol_, &stored), 0);
   EXPECT_FALSE(secrets::PasswordHasher(secrets::HashLimits::kMin)
                    .NeedsRehash(SecretBytes(std::string_view(stored.credential))));
-  // Passwords live in the store; logons do not outlive the subsystem.
+  // A logon is its connection's: it ends when that closes.
+  ASSERT_EQ(Issue(kMallory, 0, &ticket), kOk);
+  farm_.Reconnect(kMallory);
+  EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
+  // Adding carol again keeps her password; passwords live in the store; logons do not outlive
+  // the subsystem.
+  ZEL_ADMIN_USERINFO again[] = {testing::Record("NT:NORTH\\carol", {1, 6})};
+  ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, again), 0);
   farm_.Restart();
   EXPECT_EQ(Issue(kMallory, 0, &ticket), kNotAdministrator);
   EXPECT_EQ(Check(kMallory, "NT:NORTH\\carol", "c-pw"), kOk);
 }
 
-TEST_F(CredentialsTest, TicketsEndToEnd) {
+TEST_P(CredentialsTest, TicketsEndToEnd) {
   const uint64_t issued = farm_.now;
   Ticket ticket;
   ASSERT_EQ(Issue(kAlice, 600, &ticket), kOk);
@@ -337,78 +325,12 @@ TEST_F(CredentialsTest, TicketsEndToEnd) {
   EXPECT_EQ(ForTicket(kMallory, ticket).result, kTicketInvalid);
 }
 
-// Event 82 as the tree handlers receive it: ParseEnumerateGroupEvent deciphers the password
-// with the transport key, CheckGroupCredentials checks it. A handler of the test's own stands
-// in for the tree handler and answers the administrator's UID.
-TEST_F(CredentialsTest, EventEightyTwosCredentialsAreCheckedLikeALogon) {
-  ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
-  ASSERT_EQ(SetPassword(kOwner, alice_, "", "p\xc3\xa4ss\xf0\x9f\x98\x80"), kOk);
-  farm_.Subsystem().Table().Add(
-      ev::kEnumerateGroupWithCredentials, Effect::kReads, [](Context& ctx, Call& call) {
-        ZEL_AdminToolSAL sal(ctx.host);
-        ZEL_AdminToolObject* group = nullptr;
-        UM_Credentials* credentials = nullptr;
-        const int32_t parsed = sal.ParseEnumerateGroupEvent(
-            const_cast<ZEL_BUF_EventBuffer*>(&call.request), &group, &credentials);
-        delete group;
-        std::unique_ptr<UM_Credentials> owned(credentials);
-        if (parsed != 0) return parsed;
-        Administrator admin;
-        const int32_t checked = CheckGroupCredentials(ctx, call.caller, *owned, &admin);
-        if (checked == kOk) call.out << admin.uid;
-        return checked;
-      });
-  // Parent DN, the node head (name, title, flags, ssid, icon, uid), the account, then the
-  // password's UTF-16 units with their NUL, enciphered, after their byte count.
-  auto request = [](const char16_t* account, std::u16string password) {
-    ZEL_BUF_BinBuffer out;
-    out << ZELString(u"Farm/Group") << ZELString(u"grp") << ZELString(u"") << int16_t{0}
-        << uint16_t{0} << uint64_t{0} << uint64_t{0} << ZELString(account);
-    std::vector<uint8_t> secret(password.size() * 2 + 2, 0);
-    std::memcpy(secret.data(), password.data(), password.size() * 2);
-    const uint32_t size = static_cast<uint32_t>(secret.size());
-    EXPECT_EQ(ZEL_SECURE_EncryptData(secret.data(), size, 0x3A), 0);
-    out << size;
-    out.AppendBytes(secret.data(), size);
-    return std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize());
-  };
-  struct Row {
-    const char* what;
-    const char16_t* account;
-    std::u16string password;
-    int32_t result;
-    uint64_t admin;
-  };
-  const Row rows[] = {
-      {"right", u"NORTH\\carol", u"c-pw", kOk, carol_},
-      {"UTF-16 made UTF-8", u"alice", u"p\u00e4ss\U0001F600", kOk, alice_},
-      {"wrong", u"NORTH\\carol", u"C-PW", kLogonRefused, 0},
-      {"no domain: nobody's", u"carol", u"c-pw", kLogonRefused, 0},
-      {"a lone surrogate", u"NORTH\\carol", std::u16string(1, char16_t{0xD800}), kLogonRefused, 0},
-      {"third failure", u"NORTH\\carol", u"", kLogonRefused, 0},
-      {"slowed like a logon", u"NORTH\\carol", u"c-pw", kLogonSlowed, 0},
-  };
-  for (const Row& row : rows) {
-    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
-    EXPECT_EQ(farm_.Raw(kMallory, ev::kEnumerateGroupWithCredentials,
-                        request(row.account, row.password), &reply),
-              row.result)
-        << row.what;
-    if (row.result != kOk) continue;
-    uint64_t uid = 0;
-    ASSERT_EQ(reply->GetSize(), 12u) << row.what;
-    std::memcpy(&uid, reply->GetData() + 4, 8);
-    EXPECT_EQ(uid, row.admin) << row.what;
-  }
-  EXPECT_EQ(Check(kMallory, "NORTH\\carol", "c-pw"), kLogonSlowed) << "one count with Logon2";
-}
-
-TEST_F(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
+TEST_P(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   ASSERT_EQ(SetPassword(kOwner, carol_, "", "c-pw"), kOk);
   zel::protocol::ExportCredentialsReply exported;
-  EXPECT_EQ(Ours(kBob, zel::protocol::ExportCredentialsRequest{}, &exported), kAccessDenied);
-  ASSERT_EQ(Ours(kOwner, zel::protocol::ExportCredentialsRequest{}, &exported), kOk);
+  EXPECT_EQ(farm_.Ask(kBob, zel::protocol::ExportCredentialsRequest{}, &exported), kAccessDenied);
+  ASSERT_EQ(farm_.Ask(kOwner, zel::protocol::ExportCredentialsRequest{}, &exported), kOk);
   ASSERT_EQ(exported.credentials.size(), 2u);
   EXPECT_EQ(exported.credentials[0].admin, alice_);
   EXPECT_EQ(exported.credentials[1].admin, carol_);
@@ -433,20 +355,20 @@ TEST_F(CredentialsTest, ExportAndImportAreTheOwnersAndRoundTrip) {
           {"one administrator twice", kOwner, with(alice_, aliceHash), kInvalidRequest},
       };
   for (const auto& [what, by, import, result] : refused) {
-    EXPECT_EQ(Ours(by, import), result) << what;
+    EXPECT_EQ(farm_.Ask(by, import), result) << what;
     farm_.now += kHour;  // no delay left from the checks before
     EXPECT_EQ(Check(kProbe, "unix:alice", "a-pw"), kLogonRefused) << what << ": nothing set";
   }
   zel::protocol::ImportCredentialsRequest import;
   import.credentials = exported.credentials;
   for (int round = 0; round < 2; ++round) {  // the second changes nothing
-    EXPECT_EQ(Ours(kOwner, import), kOk) << round;
+    EXPECT_EQ(farm_.Ask(kOwner, import), kOk) << round;
     EXPECT_EQ(Check(kProbe, "unix:alice", "a-pw"), kOk) << round;
     EXPECT_EQ(Check(kProbe, "NT:NORTH\\carol", "c-pw"), kOk) << round;
   }
 }
 
-TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
+TEST_P(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   ASSERT_TRUE(kTracesInstalled);
   Traces().records.clear();
   Traces().EnableAll();
@@ -463,11 +385,11 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   EXPECT_EQ(ForTicket(kProbe, altered).result, kTicketInvalid);
   ASSERT_EQ(Unlock(kBob, alice_), kOk);
   zel::protocol::ExportCredentialsReply exported;
-  ASSERT_EQ(Ours(kOwner, zel::protocol::ExportCredentialsRequest{}, &exported), kOk);
+  ASSERT_EQ(farm_.Ask(kOwner, zel::protocol::ExportCredentialsRequest{}, &exported), kOk);
   zel::protocol::ImportCredentialsRequest import;
   import.credentials = exported.credentials;
-  ASSERT_EQ(Ours(kOwner, import), kOk);
-  ASSERT_EQ(Ours(kMallory, zel::protocol::LogoutRequest{}), kOk);
+  ASSERT_EQ(farm_.Ask(kOwner, import), kOk);
+  ASSERT_EQ(farm_.Ask(kMallory, zel::protocol::LogoutRequest{}), kOk);
   Traces().control = {};
 
   struct Row {
@@ -477,7 +399,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
     const char* what;  // the start of it
   };
   const Row rows[] = {
-      {ev::kSetCredential, kOk, "unix:root", "set the password of "},
+      {ev::kSetCredential, kOk, farm_.OwnerPeer().c_str(), "set the password of "},
       {ev::kSetCredential, kOk, "unix:alice", "set the password of "},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as unix:alice"},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as nnn"},
@@ -486,12 +408,13 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
       {ev::kGetVoAdminAccountsForTicket, kOk, "unix:probe", "check a ticket of "},
       {ev::kGetVoAdminAccountsForTicket, kTicketInvalid, "unix:probe", "check a ticket: altered"},
       {ev::kUnlock, kOk, "unix:bob", "unlock "},
-      {ev::kExportCredentials, kOk, "unix:root", "export the password hashes of 1 "},
-      {ev::kImportCredentials, kOk, "unix:root", "import 1 password hashes, 0 changed"},
+      {ev::kExportCredentials, kOk, farm_.OwnerPeer().c_str(), "export the password hashes of 1 "},
+      {ev::kImportCredentials, kOk, farm_.OwnerPeer().c_str(),
+       "import 1 password hashes, 0 changed"},
       {ev::kLogout, kOk, "unix:mallory", "logout of "},
   };
   zel::protocol::AuditQueryReply audit;
-  ASSERT_EQ(Ours(kOwner, zel::protocol::AuditQueryRequest{}, &audit), 0);
+  ASSERT_EQ(farm_.Ask(kOwner, zel::protocol::AuditQueryRequest{}, &audit), 0);
   ASSERT_EQ(audit.records.size(), std::size(rows));
   std::vector<std::string> seen;
   for (std::size_t i = 0; i < audit.records.size(); ++i) {
@@ -518,7 +441,7 @@ TEST_F(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   Traces().records.clear();
 }
 
-TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
+TEST_P(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
   ASSERT_EQ(SetPassword(kOwner, alice_, "", "a-pw"), kOk);
   auto bytes = [](auto... fields) {
     ZEL_BUF_BinBuffer out;
@@ -545,6 +468,8 @@ TEST_F(CredentialsTest, RequestsThatDoNotParseChangeNothing) {
   }
   EXPECT_EQ(Check(kProbe, "unix:alice", "a-pw"), kOk);
 }
+
+ZEL_TABLES_OVER_TRANSPORTS(CredentialsTest);
 
 }  // namespace
 }  // namespace zel::subsystem

@@ -1,0 +1,239 @@
+#include "subsystem_farm.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "zel/runtime/codes.h"
+#include "zel/transport/client.h"
+#include "zel/transport/console_host.h"
+#include "zel/transport/server.h"
+
+namespace zel::subsystem::testing {
+
+namespace {
+
+// The accounts a console may act as over TLS: each gets a certificate whose subject the server
+// maps to it. A table that needs another account adds it here.
+const char* const kAccounts[] = {"unix:alice",   "unix:bob",   "unix:dave",    "unix:eve",
+                                 "unix:mallory", "unix:probe", "NT:NORTH\\bob"};
+
+std::string Subject(std::size_t account) { return "CN=account" + std::to_string(account); }
+
+// Runs `script` in `folder`; openssl's chatter goes nowhere.
+bool Shell(const std::string& folder, const std::string& script) {
+  return std::system(("cd '" + folder + "' && (" + script + ") >/dev/null 2>&1").c_str()) == 0;
+}
+const std::string kNewKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+
+}  // namespace
+
+Options TestOptions(uint64_t* now) {
+  Options options;
+  options.pwhashLimits = PwhashLimits::kMin;
+  options.clock = [now] { return *now; };
+  FarmKeys keys;
+  for (uint8_t i = 0; i < 32; ++i) {
+    keys.transport[i] = static_cast<uint8_t>(0x40 + i);
+    keys.ticket[i] = static_cast<uint8_t>(0x80 + i);
+  }
+  options.keys = keys;
+  return options;
+}
+
+// A transport server in front of the farm, and the clients of the consoles: one per peer, as
+// one console process per peer would have. The owner's client is the process's dispatcher, so
+// that what the library posts travels over its socket.
+class SocketConsoles {
+ public:
+  SocketConsoles(zel::rt::InProcessFarm& farm, std::string folder)
+      : farm_(farm), folder_(std::move(folder)) {
+    options_.listen = {"unix:" + folder_ + "/farm.sock", "tls:127.0.0.1:0", "tcp:127.0.0.1:0"};
+    options_.insecure = true;
+    options_.owner = SubsystemFarm::OwnerPeer().substr(5);
+    options_.threads = 2;
+    options_.tlsCert = folder_ + "/server.crt";
+    options_.tlsKey = folder_ + "/server.key";
+    options_.tlsCA = folder_ + "/ca.crt";
+    for (std::size_t i = 0; i < std::size(kAccounts); ++i) {
+      options_.certMap[Subject(i)] = kAccounts[i];
+    }
+    EXPECT_TRUE(
+        Shell(folder_, "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext && openssl req -x509" +
+                           kNewKey + " -keyout ca.key -out ca.crt -subj /CN=Authority -days 2" +
+                           " && openssl req" + kNewKey +
+                           " -keyout server.key -out server.csr -subj /CN=farm" +
+                           " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key" +
+                           " -CAcreateserial -extfile san.ext -out server.crt -days 2"))
+        << "openssl could not make the certificates";
+    farm_.SetConnectionPostHandler(
+        [this](uint64_t connection, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+          return server_ ? server_->PostTo(connection, *event) : zel::rt::kNoSuchSubsystem;
+        });
+    Start();
+  }
+  ~SocketConsoles() {
+    hosts_.clear();
+    clients_.clear();
+    server_.reset();
+  }
+
+  void Start() {
+    server_ = std::make_unique<zel::transport::Server>(farm_, options_);
+    std::string error;
+    ASSERT_EQ(server_->Start(&error), 0) << error;
+    // A server started again listens where the consoles were told.
+    options_.listen = server_->ListeningAddresses();
+  }
+  // Stops the server; the consoles notice and connect again at their next call.
+  void Stop() {
+    server_.reset();
+    for (auto& [peer, client] : clients_) client->Disconnect();
+  }
+
+  ZEL_PIF_ISubSystem& AddConsole(uint16_t uid, const std::string& peer, bool owner) {
+    zel::transport::Client& client = ClientOf(owner ? "" : peer, owner);
+    auto& host = hosts_[uid];
+    host = std::make_unique<zel::transport::ConsoleHost>(client, uid);
+    clientOf_[uid] = &client;
+    return *host;
+  }
+  void Disconnect(uint16_t uid) { clientOf_.at(uid)->Disconnect(); }
+  int32_t Send(uint16_t uid, ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** reply) {
+    return clientOf_.at(uid)->Send(request, reply);
+  }
+
+ private:
+  std::string Address(const char* scheme) const {
+    for (const std::string& address : options_.listen) {
+      if (address.rfind(scheme, 0) == 0) return address;
+    }
+    return "";
+  }
+
+  zel::transport::Client& ClientOf(const std::string& peer, bool owner) {
+    const std::string key = owner ? "owner" : peer;
+    auto& client = clients_[key];
+    if (client) return *client;
+    zel::transport::ClientOptions options;
+    options.offerDispatcher = owner;
+    if (owner) {
+      options.address = Address("unix:");
+    } else if (peer.empty()) {
+      options.address = Address("tcp:");
+      options.insecure = true;
+    } else {
+      options.address = Address("tls:");
+      options.ca = folder_ + "/ca.crt";
+      MakeCertificate(peer, &options);
+    }
+    client = std::make_unique<zel::transport::Client>(options);
+    return *client;
+  }
+
+  void MakeCertificate(const std::string& peer, zel::transport::ClientOptions* options) {
+    const auto* found = std::find(std::begin(kAccounts), std::end(kAccounts), peer);
+    if (found == std::end(kAccounts)) {
+      ADD_FAILURE() << "no certificate is planned for " << peer << ": add it to kAccounts";
+      return;
+    }
+    const std::string name = "account" + std::to_string(found - std::begin(kAccounts));
+    options->cert = folder_ + "/" + name + ".crt";
+    options->key = folder_ + "/" + name + ".key";
+    EXPECT_TRUE(Shell(folder_, "openssl req" + kNewKey + " -keyout " + name + ".key -out " + name +
+                                   ".csr -subj /CN=" + name + " && openssl x509 -req -in " + name +
+                                   ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -out " + name +
+                                   ".crt -days 2"))
+        << peer;
+  }
+
+  zel::rt::InProcessFarm& farm_;
+  std::string folder_;
+  zel::transport::ServerOptions options_;
+  std::unique_ptr<zel::transport::Server> server_;
+  std::map<std::string, std::unique_ptr<zel::transport::Client>> clients_;
+  std::map<uint16_t, std::unique_ptr<zel::transport::ConsoleHost>> hosts_;
+  std::map<uint16_t, zel::transport::Client*> clientOf_;
+};
+
+SubsystemFarm::SubsystemFarm(Transport transport) {
+  // The library's context IDs are process-wide: a fresh store binds them anew.
+  ZEL_AdminToolSAL::s_adminToolContext = ZELString();
+  ZEL_AdminToolSAL::s_cid = ZEL_AdminToolSAL::s_objCid = 0;
+  ZEL_AdminToolSAL::s_iconCid = ZEL_AdminToolSAL::s_pluginCid = 0;
+  host_.Plugins().Offer(kZelDirectoryStoreInterface, &store_);
+  host_.SetConnectionClosedHandler(
+      [this](uint64_t connection) { subsystem_->ConnectionClosed(connection); });
+  Start();
+  if (transport == Transport::kSockets) {
+    sockets_ = std::make_unique<SocketConsoles>(farm_, store_.Folder());
+  }
+}
+
+SubsystemFarm::~SubsystemFarm() {
+  consoles_.clear();  // the consoles' SAL objects may still ask the server on their way out
+  sockets_.reset();
+}
+
+void SubsystemFarm::Start() {
+  subsystem_ = std::make_unique<AdminToolSubsystem>(host_, TestOptions(&now));
+  subsystem_->Attach(host_);
+}
+
+void SubsystemFarm::Restart() {
+  if (sockets_) sockets_->Stop();
+  subsystem_.reset();
+  Start();
+  if (sockets_) sockets_->Start();
+}
+
+void SubsystemFarm::Reconnect(uint16_t uid) {
+  if (sockets_) {
+    sockets_->Disconnect(uid);
+  } else {
+    farm_.ConnectionClosed(0);
+  }
+}
+
+std::string SubsystemFarm::OwnerPeer() {
+  const passwd* entry = getpwuid(geteuid());
+  return "unix:" +
+         (entry != nullptr ? std::string(entry->pw_name) : "#" + std::to_string(geteuid()));
+}
+
+ZEL_AdminToolSAL6& SubsystemFarm::Console(uint16_t uid, const std::string& peer, bool owner) {
+  ConsoleSlot& console = consoles_[uid];
+  if (!console.sal) {
+    if (sockets_) {
+      console.host = &sockets_->AddConsole(uid, peer, owner);
+    } else {
+      zel::rt::FarmSubsystem& host = farm_.AddSubsystem(uid);
+      host.SetPeer(peer, owner);
+      host.Plugins().Offer(kZelDirectoryStoreInterface, &store_);
+      console.host = &host;
+    }
+    console.sal = std::make_unique<ZEL_AdminToolSAL6>(*console.host);
+  }
+  return *console.sal;
+}
+
+int32_t SubsystemFarm::Raw(uint16_t uid, uint16_t eventID, const std::vector<uint8_t>& payload,
+                           std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
+  auto* request = new ZEL_BUF_EventBuffer(eventID, ZELVersion(1, 0), 0);
+  request->SetSrcSubsystemUID(uid);
+  request->SetDestSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
+  if (!payload.empty()) request->AppendBytes(payload.data(), static_cast<uint32_t>(payload.size()));
+  ZEL_BUF_EventBuffer* answer = nullptr;
+  const int32_t sent =
+      sockets_ ? sockets_->Send(uid, request, &answer) : farm_.Send(request, &answer);
+  if (sent < 0) return sent;
+  std::unique_ptr<ZEL_BUF_EventBuffer> owned(answer);
+  int32_t result = 0;
+  if (owned->GetSize() >= 4) std::memcpy(&result, owned->GetData(), 4);
+  if (reply != nullptr) *reply = std::move(owned);
+  return result;
+}
+
+}  // namespace zel::subsystem::testing
