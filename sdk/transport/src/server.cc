@@ -1,11 +1,13 @@
 // The server: acceptors, one session per connection, the event loop's threads.
 //
 // Threads: the event loop runs on `threads` threads. Each connection has a strand: its reads,
-// writes, timer, subscriptions and write queue are touched only there. A request's handler runs
-// on any loop thread (so one connection's requests are handled side by side), and its reply
-// goes back through the strand. One-way events are handed to their subsystem on the strand, in
-// the order they came. Publish and PostTo may be called from any thread; they post to the
-// strands.
+// timer and subscriptions are touched only there. A request's handler runs on any loop thread
+// (so one connection's requests are handled side by side), and that thread writes its reply: a
+// frame goes straight to a socket without TLS when nothing else is being written to it (no hop
+// back to the strand, no completion to wake a thread for); what cannot be written at once is
+// queued, and the queue is written from the strand. The write queue has its own lock. One-way
+// events are handed to their subsystem on the strand, in the order they came. Publish and PostTo
+// may be called from any thread; they post to the strands.
 #include "zel/transport/server.h"
 
 #include <fcntl.h>
@@ -173,9 +175,16 @@ class Session : public std::enable_shared_from_this<Session> {
   void Greeted(const Frame& frame);
   void Request(Frame& frame);
   void Subscribe(const Frame& frame);
+  // A request handed to its subsystem, on a loop thread off the strand; then its answer.
+  void Dispatch(const zel::rt::Caller& caller, ZEL_BUF_EventBuffer* request, uint64_t requestID);
+  // A reply leaves for the console (written at once when it can be), from any thread.
+  void Answer(uint64_t requestID, int32_t result, const ZEL_BUF_EventBuffer* reply);
+  // Any thread (TLS channels: the strand only).
   void Queue(EncodedFrame frame);
+  bool SendNow(const ZEL_BUF_BinBuffer& frame, std::size_t* sent);
   void WriteNext();
   void Refuse(int32_t code, const std::string& message);
+  void CloseAfterWrite(const std::string& why);
   void Close(const std::string& why);
   void ArmTimer();
   void Wait(Clock::time_point at);
@@ -195,9 +204,13 @@ class Session : public std::enable_shared_from_this<Session> {
   bool closed_ = false;
   bool closeAfterWrite_ = false;
   Clock::time_point greetBy_;
-  std::deque<EncodedFrame> queue_;
+  const bool direct_ = channel_->WritableDirectly();
+  std::mutex writeMu_;
+  bool writeClosed_ = false;        // under writeMu_: the socket is closed, nothing more is written
+  std::deque<EncodedFrame> queue_;  // under writeMu_, and the three below
+  std::size_t frontSent_ = 0;       // bytes of the first queued frame already written
   std::size_t queuedBytes_ = 0;
-  bool writing_ = false;
+  bool writing_ = false;  // the strand writes the queue
   std::atomic<uint32_t> inFlight_{0};
   std::map<uint32_t, SubscriptionRequest> subscriptions_;
 };
@@ -313,8 +326,7 @@ void Session::Greeted(const Frame& frame) {
     server_->Log("connection " + std::to_string(caller_.connection) + " refused: " + message);
     Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kVersionMismatch,
                       message, &code));
-    closeAfterWrite_ = true;
-    return;
+    return CloseAfterWrite(message);
   }
   greeted_ = true;
   Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kOk, "", &code));
@@ -333,20 +345,27 @@ void Session::Request(Frame& frame) {
   // the request over.
   ZEL_BUF_EventBuffer* request = frame.event.release();
   asio::defer(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
-    ZEL_BUF_EventBuffer* answer = nullptr;
-    const int32_t result = Guarded(*self->server_, "a request handler", [&] {
-      return self->server_->farm_.SendAs(caller, request, &answer);
-    });
-    std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
-    int32_t encoded = 0;
-    EncodedFrame out = EncodeReply(id, result, reply.get(), &encoded);
-    if (!out) out = EncodeReply(id, encoded, nullptr, &encoded);  // a reply too large to send
-    auto shared = std::make_shared<EncodedFrame>(std::move(out));
-    asio::defer(self->strand_, [self, shared] {
-      --self->inFlight_;
-      self->Queue(std::move(*shared));
-    });
+    self->Dispatch(caller, request, id);
+    --self->inFlight_;
   });
+}
+
+void Session::Dispatch(const zel::rt::Caller& caller, ZEL_BUF_EventBuffer* request,
+                       uint64_t requestID) {
+  ZEL_BUF_EventBuffer* answer = nullptr;
+  const int32_t result = Guarded(*server_, "a request handler",
+                                 [&] { return server_->farm_.SendAs(caller, request, &answer); });
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
+  Answer(requestID, result, reply.get());
+}
+
+void Session::Answer(uint64_t requestID, int32_t result, const ZEL_BUF_EventBuffer* reply) {
+  int32_t encoded = 0;
+  EncodedFrame out = EncodeReply(requestID, result, reply, &encoded);
+  if (!out) out = EncodeReply(requestID, encoded, nullptr, &encoded);  // a reply too large to send
+  if (direct_) return Queue(std::move(out));
+  auto shared = std::make_shared<EncodedFrame>(std::move(out));
+  asio::post(strand_, [self = shared_from_this(), shared] { self->Queue(std::move(*shared)); });
 }
 
 void Session::Subscribe(const Frame& frame) {
@@ -373,32 +392,93 @@ void Session::Notify(const std::shared_ptr<const ZEL_BUF_EventBuffer2>& event) {
   }
 }
 
+// A frame is written at once, on the calling thread, when the channel allows it and nothing is
+// queued before it; the rest of it (a console that reads slowly) is queued for the strand.
 void Session::Queue(EncodedFrame frame) {
-  if (closed_ || !frame) return;
-  queuedBytes_ += frame->GetSize();
-  if (queuedBytes_ > server_->options_.maxQueuedBytes) {
-    return Close("the console reads too slowly");
+  if (!frame) return;
+  std::unique_lock lock(writeMu_);
+  if (writeClosed_) return;
+  std::size_t sent = 0;
+  if (direct_ && !writing_) {
+    if (!SendNow(*frame, &sent)) {
+      const std::string why = std::string("write failed: ") + std::strerror(errno);
+      lock.unlock();
+      return CloseOnStrand(why);
+    }
+    if (sent == frame->GetSize()) return;
   }
+  queuedBytes_ += frame->GetSize() - sent;
+  if (queuedBytes_ > server_->options_.maxQueuedBytes) {
+    lock.unlock();
+    return CloseOnStrand("the console reads too slowly");
+  }
+  if (queue_.empty()) frontSent_ = sent;
   queue_.push_back(std::move(frame));
-  if (!writing_) WriteNext();
+  if (writing_) return;
+  writing_ = true;
+  lock.unlock();
+  if (direct_) {
+    asio::post(strand_, [self = shared_from_this()] { self->WriteNext(); });
+  } else {
+    WriteNext();  // TLS: queued on the strand only
+  }
 }
 
+// Writes what the socket takes without waiting; false when the connection is broken (errno).
+bool Session::SendNow(const ZEL_BUF_BinBuffer& frame, std::size_t* sent) {
+  const int fd = channel_->NativeHandle();
+  while (*sent < frame.GetSize()) {
+    const ssize_t wrote =
+        ::send(fd, frame.GetData() + *sent, frame.GetSize() - *sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (wrote > 0) {
+      *sent += static_cast<std::size_t>(wrote);
+    } else if (wrote < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+  }
+  return true;
+}
+
+// On the strand: writes the queue, front first, until it is empty.
 void Session::WriteNext() {
+  std::unique_lock lock(writeMu_);
+  if (writeClosed_) return;
   if (queue_.empty()) {
     writing_ = false;
+    lock.unlock();
     if (closeAfterWrite_) Close("refused");
     return;
   }
-  writing_ = true;
   const ZEL_BUF_BinBuffer& front = *queue_.front();
-  channel_->Write(front.GetData(), front.GetSize(),
+  const std::size_t from = frontSent_;
+  lock.unlock();
+  channel_->Write(front.GetData() + from, front.GetSize() - from,
                   [self = shared_from_this()](const error_code& error, std::size_t) {
                     if (self->closed_) return;
                     if (error) return self->Close("write failed: " + error.message());
-                    self->queuedBytes_ -= self->queue_.front()->GetSize();
-                    self->queue_.pop_front();
+                    {
+                      std::lock_guard done(self->writeMu_);
+                      if (self->writeClosed_) return;
+                      self->queuedBytes_ -= self->queue_.front()->GetSize() - self->frontSent_;
+                      self->frontSent_ = 0;
+                      self->queue_.pop_front();
+                    }
                     self->WriteNext();
                   });
+}
+
+// Closes once what is queued has been written (at once when nothing is).
+void Session::CloseAfterWrite(const std::string& why) {
+  closeAfterWrite_ = true;
+  bool idle = false;
+  {
+    std::lock_guard lock(writeMu_);
+    idle = !writing_;
+  }
+  if (idle) Close(why);
+  ArmTimer();
 }
 
 // A refusal frame says why, then the connection closes: only this connection.
@@ -407,17 +487,20 @@ void Session::Refuse(int32_t code, const std::string& message) {
                (caller_.peer.empty() ? "no identity" : caller_.peer) + ") refused: " + message);
   int32_t encoded = 0;
   Queue(EncodeRefusal(code, message, &encoded));
-  closeAfterWrite_ = true;
-  if (!writing_) Close(message);
-  ArmTimer();
+  CloseAfterWrite(message);
 }
 
 void Session::Close(const std::string& why) {
   if (closed_) return;
   closed_ = true;
   timer_.cancel();
-  channel_->Close();
-  queue_.clear();
+  {
+    // A reply may be being written straight to the socket: it is closed once that let go.
+    std::lock_guard lock(writeMu_);
+    writeClosed_ = true;
+    channel_->Close();
+    queue_.clear();
+  }
   server_->Forget(caller_.connection);
   server_->Log("connection " + std::to_string(caller_.connection) + " closed: " + why);
 }

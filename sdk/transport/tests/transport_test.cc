@@ -181,6 +181,114 @@ TEST(TransportTest, ThreadsShareOneConnectionAndEachGetsItsOwnReply) {
   EXPECT_EQ(connections.size(), 1u);  // one multiplexed connection for the process
 }
 
+// Callers of one connection read the socket in turns (the one waiting first reads for all).
+// The role must move on when its holder has its reply, leaves on its deadline or sees the
+// connection end; what it reads for others must reach them (replies to their callers,
+// notifications to the client's thread, in the order they were published).
+TEST(TransportTest, CallersTakeTurnsReadingTheConnection) {
+  struct Case {
+    const char* name;
+    int callers;
+    bool firstTimesOut;  // caller 0 asks for replies slower than its timeout, between others
+    bool publish;        // every call also publishes a numbered notification
+    bool drop;           // the console drops the connection while calls wait
+  };
+  const std::vector<Case> cases = {
+      {"two callers", 2, false, false, false},
+      {"eight callers", 8, false, false, false},
+      {"a caller leaves on its deadline while reading", 6, true, false, false},
+      {"notifications come while callers read", 4, false, true, false},
+      {"the connection is dropped under the callers", 6, false, false, true},
+  };
+  constexpr int kRounds = 40;
+  const auto timeout = milliseconds(400);
+  for (const Case& c : cases) {
+    zel::rt::testing::TempFolder folder("zel_transport");
+    ServerOptions serverOptions = OptionsFor("unix", folder.Path());
+    serverOptions.threads = 4;  // a slow request holds one loop thread
+    TestFarm farm(serverOptions);
+    ASSERT_EQ(farm.Start(), 0) << farm.Error();
+    ClientOptions options = ClientFor("unix", farm.Address());
+    options.timeout = timeout;
+    Client client(options);
+    std::mutex mu;
+    std::vector<Bytes> notified;
+    std::set<std::thread::id> notifiedOn, callers;
+    uint32_t subscription = 0;
+    ASSERT_EQ(client.Subscribe(
+                  {kPublished}, false,
+                  [&](uint32_t, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+                    std::lock_guard lock(mu);
+                    notified.emplace_back(event->GetData(), event->GetData() + event->GetSize());
+                    notifiedOn.insert(std::this_thread::get_id());
+                  },
+                  &subscription),
+              0);
+    std::atomic<int> wrong{0}, broken{0}, timedOut{0};
+    std::atomic<bool> calling{true};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < c.callers; ++t) {
+      threads.emplace_back([&, t] {
+        {
+          std::lock_guard lock(mu);
+          callers.insert(std::this_thread::get_id());
+        }
+        ConsoleHost host(client, static_cast<uint16_t>(kHostUID + t));
+        for (int i = 0; i < kRounds; ++i) {
+          std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+          const auto started = Clock::now();
+          if (c.firstTimesOut && t == 0 && i % 10 == 0) {
+            timedOut += Call(host, kSlow, SlowPayload(600), &reply) == zel::rt::kTimeout;
+          } else if (c.drop) {
+            const int32_t result = Call(host, kSlow, SlowPayload(10), &reply);
+            (result == zel::rt::kConnectionBroken ? broken : wrong) += result != 0;
+          } else if (c.publish) {
+            wrong += Call(host, kPublish, {static_cast<uint8_t>(t), static_cast<uint8_t>(i)},
+                          &reply) != 0;
+          } else {
+            const Bytes payload = Pattern(1 + (i * 53) % 2000, t * 100 + i);
+            EchoedCaller echoed;
+            wrong += Call(host, kEcho, payload, &reply) != 0 || !ReadEcho(*reply, &echoed) ||
+                     echoed.payload != payload;
+          }
+          if (Clock::now() - started > timeout + milliseconds(500)) ++wrong;  // never hangs
+        }
+      });
+    }
+    std::thread dropper([&] {
+      while (c.drop && calling) {
+        std::this_thread::sleep_for(milliseconds(15));
+        client.Disconnect();
+      }
+    });
+    for (auto& thread : threads) thread.join();
+    calling = false;
+    dropper.join();
+    EXPECT_EQ(wrong.load(), 0) << c.name;
+    EXPECT_EQ(timedOut.load(), c.firstTimesOut ? kRounds / 10 : 0) << c.name;
+    EXPECT_EQ(broken.load() > 0, c.drop) << c.name;
+    // The connection still serves (again, after a drop).
+    ConsoleHost host(client, kHostUID);
+    std::unique_ptr<ZEL_BUF_EventBuffer> reply;
+    EXPECT_EQ(Call(host, kEcho, {1}, &reply), 0) << c.name << " " << Client::LastError();
+    if (!c.publish) continue;
+    const auto until = Clock::now() + milliseconds(3000);
+    while (Clock::now() < until) {
+      std::lock_guard lock(mu);
+      if (notified.size() >= static_cast<std::size_t>(c.callers * kRounds)) break;
+    }
+    std::lock_guard lock(mu);
+    ASSERT_EQ(notified.size(), static_cast<std::size_t>(c.callers * kRounds)) << c.name;
+    std::vector<int> next(static_cast<std::size_t>(c.callers), 0);
+    for (const Bytes& event : notified) {
+      ASSERT_EQ(event.size(), 2u) << c.name;
+      EXPECT_EQ(event[1], next[event[0]]++) << c.name << ": caller " << int{event[0]};
+    }
+    EXPECT_EQ(notifiedOn.size(), 1u) << c.name;  // the client's own thread
+    EXPECT_EQ(callers.count(*notifiedOn.begin()), 0u) << c.name;
+  }
+}
+
 TEST(TransportTest, SubscribersAreNotifiedAndMonitorNeedsTheOwner) {
   struct Case {
     const char* name;
