@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -180,6 +181,10 @@ struct Served {
     options.tlsCA = certs.ca;
     options.certMap[zel::transport::testing::Certificates::kClientSubject] = "unix:alice";
     options.owner = zel::transport::testing::CurrentLogin();
+    // The server's loop threads (default: one per core); set to compare the loop's hand-offs.
+    if (const char* threads = std::getenv("ZEL_BENCH_SERVER_THREADS")) {
+      options.threads = static_cast<unsigned>(std::atoi(threads));
+    }
     if (farm->Start(options, &error) != 0) return;
     for (const std::string& address : farm->ListeningAddresses()) {
       if (address.rfind("tls:", 0) == 0) tlsAddress = address;

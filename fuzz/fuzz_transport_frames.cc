@@ -37,6 +37,8 @@ EncodedFrame Again(const Frame& frame) {
       return EncodeNotify(frame.subscription, *frame.event, &code);
     case FrameKind::kRefusal:
       return EncodeRefusal(frame.result, frame.message, &code);
+    case FrameKind::kMonitored:
+      return EncodeMonitored(frame.subscription, frame.monitored, *frame.event, &code);
   }
   ZEL_FUZZ_CHECK(false);
   return nullptr;

@@ -99,6 +99,25 @@ bool FindAdmin(Command& c, const std::string& who, uint64_t* uid, Failure* failu
   return false;
 }
 
+AdminRecord::~AdminRecord() {
+  if (info != nullptr) c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
+}
+
+int32_t AdminRecord::Read(uint64_t adminUID) {
+  uid = adminUID;
+  return c.farm.Sal().GetPrivilege3(uid, info, contact);
+}
+
+bool AdminRecord::Read(const std::string& who, const std::string& doing, Failure* failure) {
+  if (!FindAdmin(c, who, &uid, failure)) return false;
+  const int32_t result = Read(uid);
+  if (result >= 0) return true;
+  *failure = Failure{doing, result, ""};
+  return false;
+}
+
+int32_t AdminRecord::Write() { return c.farm.Sal().SetPrivilege3(info, contact); }
+
 bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
                   Failure* failure) {
   if (!file.empty()) {
@@ -183,13 +202,12 @@ int AdminsList(Command& c) {
 }
 
 int AdminsShow(Command& c, const std::string& who) {
-  uint64_t uid = 0;
+  AdminRecord admin(c);
   Failure failure;
-  if (!FindAdmin(c, who, &uid, &failure)) return Fail(failure);
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO contact;
-  const int32_t result = c.farm.Sal().GetPrivilege3(uid, info, contact);
-  if (result < 0) return Fail({"reading administrator " + who, result, ""});
+  if (!admin.Read(who, "reading administrator " + who, &failure)) return Fail(failure);
+  const uint64_t uid = admin.uid;
+  const ZEL_ADMIN_USERINFO2* info = admin.info;
+  const ZEL_ADMIN_CONTACTINFO& contact = admin.contact;
   char16_t* name = nullptr;
   char16_t* authority = nullptr;
   const int32_t named = c.farm.Sal().GetAdminNameByUID(uid, name, authority);
@@ -209,7 +227,6 @@ int AdminsShow(Command& c, const std::string& who) {
             {"folders", folders},
             {"contact",
              {contact.contact1.toUtf8(), contact.contact2.toUtf8(), contact.contact3.toUtf8()}}};
-  c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
   if (c.out.json) {
     std::cout << item.dump() << '\n';
     return kExitOk;

@@ -3,22 +3,12 @@
 #include <iostream>
 
 #include "commands.h"
-#include "zel/protocol/audit.h"
+#include "zel/console/audit.h"
 
 namespace zeladmin {
 namespace {
 
 using nlohmann::json;
-
-// "2026-12-06T00:30:00Z" of milliseconds since 1970.
-std::string TimeText(uint64_t ms) {
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 // T as milliseconds: a number of milliseconds, or YYYY-MM-DD[THH:MM:SS[Z]] in UTC.
 bool ParseTime(const std::string& text, uint64_t* ms) {
@@ -45,29 +35,27 @@ int Audit(Command& c, const std::string& since, const std::string& who) {
   request.actor = ZELString::FromUtf8(who);
   json list = json::array();
   std::vector<std::vector<std::string>> rows;
-  do {
-    zel::protocol::AuditQueryReply reply;
-    const int32_t result = c.farm.Ours(request, &reply);
-    if (result < 0) {
-      const Failure failure{"reading the audit", result, ""};
-      std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
-      return ExitStatus(failure);
-    }
-    for (const auto& r : reply.records) {
-      char code[16];
-      std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(r.result));
-      list.push_back({{"when", TimeText(r.when)},
-                      {"actor", r.actor.toUtf8()},
-                      {"peer", r.peer.toUtf8()},
-                      {"event", r.eventID},
-                      {"what", r.what.toUtf8()},
-                      {"result", code}});
-      rows.push_back({TimeText(r.when), r.actor.toUtf8(), std::to_string(r.eventID),
-                      r.result < 0 ? CodeName(r.result).empty() ? code : CodeName(r.result) : "ok",
-                      r.what.toUtf8()});
-    }
-    request.cookie = reply.cookie;
-  } while (!request.cookie.empty());
+  const int32_t result = zel::console::ReadAudit(
+      [&](const zel::protocol::AuditQueryRequest& page, zel::protocol::AuditQueryReply* reply) {
+        return c.farm.Ours(page, reply);
+      },
+      request,
+      [&](const zel::console::AuditLine& r) {
+        list.push_back({{"when", r.when},
+                        {"actor", r.actor},
+                        {"peer", r.peer},
+                        {"event", r.eventID},
+                        {"what", r.what},
+                        {"result", r.code}});
+        const std::string name = r.result < 0 ? CodeName(r.result) : "ok";
+        rows.push_back(
+            {r.when, r.actor, std::to_string(r.eventID), name.empty() ? r.code : name, r.what});
+      });
+  if (result < 0) {
+    const Failure failure{"reading the audit", result, ""};
+    std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';
+    return ExitStatus(failure);
+  }
   if (c.out.json) {
     std::cout << json{{"records", list}}.dump() << '\n';
   } else {

@@ -36,6 +36,29 @@ bool ParseUID(const std::string& text, uint64_t* uid);
 // The UID of an administrator named by UID or by name.
 bool FindAdmin(Command& c, const std::string& who, uint64_t* uid, Failure* failure);
 
+// An administrator's record and contact lines as the farm holds them; the record is released
+// with the object.
+struct AdminRecord {
+  explicit AdminRecord(Command& command) : c(command) {}
+  AdminRecord(const AdminRecord&) = delete;
+  AdminRecord& operator=(const AdminRecord&) = delete;
+  ~AdminRecord();
+
+  // Reads the record of the administrator with `uid`: the farm's result.
+  int32_t Read(uint64_t adminUID);
+  // Finds `who` (a UID or a name) and reads its record; false with *failure when either
+  // fails, the reading failure named `doing` (e.g. "reading administrator jane").
+  bool Read(const std::string& who, const std::string& doing, Failure* failure);
+  // Writes the record back whole, with the contact lines: what was not changed is written as
+  // it was read.
+  int32_t Write();
+
+  Command& c;
+  uint64_t uid = 0;
+  ZEL_ADMIN_USERINFO2* info = nullptr;
+  ZEL_ADMIN_CONTACTINFO contact;
+};
+
 // A password from a file (its first line) or, with no file, a prompt without echo.
 bool ReadPassword(const std::string& file, const char* prompt, std::string* password,
                   Failure* failure);

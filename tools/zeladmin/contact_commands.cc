@@ -25,14 +25,11 @@ void PrintContact(const std::string& uid, const json& lines) {
 }  // namespace
 
 int ContactGet(Command& c, const std::string& who) {
-  uint64_t uid = 0;
+  AdminRecord admin(c);
   Failure failure;
-  if (!FindAdmin(c, who, &uid, &failure)) return Fail(failure);
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO contact;
-  const int32_t result = c.farm.Sal().GetPrivilege3(uid, info, contact);
-  if (info != nullptr) c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
-  if (result < 0) return Fail({"reading the contact data of " + who, result, ""});
+  if (!admin.Read(who, "reading the contact data of " + who, &failure)) return Fail(failure);
+  const uint64_t uid = admin.uid;
+  const ZEL_ADMIN_CONTACTINFO& contact = admin.contact;
   if (c.out.json) {
     std::cout << json{{"uid", Hex(uid)}, {"contact", ContactJson(contact)}}.dump() << '\n';
   } else {
@@ -44,23 +41,18 @@ int ContactGet(Command& c, const std::string& who) {
 int ContactSet(Command& c, const std::string& who, const std::vector<std::string>& lines) {
   if (lines.size() > 3)
     return Usage("an administrator has three contact lines, not " + std::to_string(lines.size()));
-  uint64_t uid = 0;
+  AdminRecord admin(c);
   Failure failure;
-  if (!FindAdmin(c, who, &uid, &failure)) return Fail(failure);
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO contact;
-  int32_t result = c.farm.Sal().GetPrivilege3(uid, info, contact);
-  if (result >= 0) {
-    // SetPrivilege3 writes the whole record: what is not changed here is written as it was read.
-    ZELString* slots[] = {&contact.contact1, &contact.contact2, &contact.contact3};
-    for (std::size_t i = 0; i < 3; ++i) {
-      *slots[i] = ZELString::FromUtf8(i < lines.size() ? lines[i] : "");
-    }
-    info->adminUID = uid;
-    result = c.farm.Sal().SetPrivilege3(info, contact);
+  const std::string doing = "setting the contact data of " + who;
+  if (!admin.Read(who, doing, &failure)) return Fail(failure);
+  ZEL_ADMIN_CONTACTINFO& contact = admin.contact;
+  const uint64_t uid = admin.uid;
+  ZELString* slots[] = {&contact.contact1, &contact.contact2, &contact.contact3};
+  for (std::size_t i = 0; i < 3; ++i) {
+    *slots[i] = ZELString::FromUtf8(i < lines.size() ? lines[i] : "");
   }
-  if (info != nullptr) c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
-  if (result < 0) return Fail({"setting the contact data of " + who, result, ""});
+  const int32_t result = admin.Write();
+  if (result < 0) return Fail({doing, result, ""});
   if (c.out.json) {
     std::cout << json{{"uid", Hex(uid)}, {"contact", ContactJson(contact)}}.dump() << '\n';
   } else if (!c.out.quiet) {

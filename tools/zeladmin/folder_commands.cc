@@ -72,19 +72,19 @@ std::map<uint64_t, std::string> DNsByUID(Command& c) {
 
 int32_t ReadAdminDetails(Command& c, uint64_t uid, const std::map<uint64_t, std::string>& dns,
                          json* folders, json* contact) {
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO lines;
-  const int32_t result = c.farm.Sal().GetPrivilege3(uid, info, lines);
+  AdminRecord admin(c);
+  const int32_t result = admin.Read(uid);
   if (result < 0) return result;
   *folders = json::array();
-  for (uint32_t i = 0; i < info->allowedFolders.folderCount; ++i) {
-    const FolderPermissions& f = info->allowedFolders.folders[i];
+  const AllowedFolders& allowed = admin.info->allowedFolders;
+  for (uint32_t i = 0; i < allowed.folderCount; ++i) {
+    const FolderPermissions& f = allowed.folders[i];
     const auto dn = dns.find(f.folderUID);
     if (dn == dns.end()) continue;
     folders->push_back(
         {{"folder", dn->second}, {"tasks", std::vector<uint32_t>(f.tasks, f.tasks + f.taskCount)}});
   }
-  c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
+  const ZEL_ADMIN_CONTACTINFO& lines = admin.contact;
   *contact =
       json::array({lines.contact1.toUtf8(), lines.contact2.toUtf8(), lines.contact3.toUtf8()});
   return 0;
@@ -190,15 +190,11 @@ int FoldersMove(Command& c, const std::vector<std::string>& members, const std::
 }
 
 int AdminFoldersGet(Command& c, const std::string& who) {
-  uint64_t uid = 0;
+  AdminRecord admin(c);
   Failure failure;
-  if (!FindAdmin(c, who, &uid, &failure)) return Fail(failure);
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO contact;
-  const int32_t result = c.farm.Sal().GetPrivilege3(uid, info, contact);
-  if (result < 0) return Fail({"reading the folders of " + who, result, ""});
-  const json folders = FoldersJson(c, info->allowedFolders);
-  c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
+  if (!admin.Read(who, "reading the folders of " + who, &failure)) return Fail(failure);
+  const uint64_t uid = admin.uid;
+  const json folders = FoldersJson(c, admin.info->allowedFolders);
   if (c.out.json) {
     std::cout << json{{"uid", Hex(uid)}, {"folders", folders}}.dump() << '\n';
   } else {
@@ -240,15 +236,12 @@ int AdminFoldersSet(Command& c, const std::string& who, const std::vector<std::s
     const FolderPermissions record(static_cast<uint32_t>(w.tasks.size()), w.tasks.data(), folder);
     allowed += &record;
   }
-  ZEL_ADMIN_USERINFO2* info = nullptr;
-  ZEL_ADMIN_CONTACTINFO contact;
-  int32_t result = c.farm.Sal().GetPrivilege3(uid, info, contact);
+  AdminRecord admin(c);
+  int32_t result = admin.Read(uid);
   if (result >= 0) {
-    info->allowedFolders = allowed;
-    info->adminUID = uid;
-    result = c.farm.Sal().SetPrivilege3(info, contact);
+    admin.info->allowedFolders = allowed;
+    result = admin.Write();
   }
-  if (info != nullptr) c.farm.Sal().FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
   if (result < 0) return Fail({"setting the folders of " + who, result, ""});
   if (c.out.json) {
     std::cout << json{{"uid", Hex(uid)}, {"folders", FoldersJson(c, allowed)}}.dump() << '\n';

@@ -188,7 +188,10 @@ int main(int argc, char** argv) {
   watch->callback(
       [&] { run = [&](Command& c) { return zeladmin::TreeWatch(c, count, timeout); }; });
 
-  auto* monitor = app.add_subcommand("monitor", "every event through the farm server, live");
+  auto* monitor = app.add_subcommand(
+      "monitor",
+      "every event through the farm server (requests, replies, posts, notifications), "
+      "secrets blanked, live");
   monitor->add_option("--count", count, "stop after N events")->check(CLI::NonNegativeNumber);
   monitor->add_option("--timeout", timeout, "stop after S seconds")->check(CLI::NonNegativeNumber);
   monitor->callback(

@@ -1,9 +1,11 @@
 // Live events: `tree watch` (the tree's notifications, events 81 and 95) and `monitor` (every
-// event through the farm server; the server grants it by privilege). Each event is printed as
-// the protocol module describes it, as it comes.
+// event through the farm server, secrets already blanked by the server; it grants it by
+// privilege). Each event is printed as the protocol module describes it, as it comes; a
+// monitored one with how it passed (flow, connection, peer, source UID, request ID).
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 #include <mutex>
 
@@ -31,27 +33,93 @@ json DescriptionJson(const zel::protocol::EventDescription& d) {
           {"fields", fields}};
 }
 
+const char* FlowName(zel::transport::Flow flow) {
+  switch (flow) {
+    case zel::transport::Flow::kRequest:
+      return "request";
+    case zel::transport::Flow::kReply:
+      return "reply";
+    case zel::transport::Flow::kPostFromConsole:
+      return "post from console";
+    case zel::transport::Flow::kPostToConsole:
+      return "post to console";
+    case zel::transport::Flow::kNotification:
+      return "notification";
+  }
+  return "unknown";
+}
+
+// How a monitored event passed, before its description: "reply #7 to connection 3
+// (unix:alice), source 0x00c8, result 0".
+std::string MonitoredLine(const zel::transport::MonitoredFrom& from, uint16_t sourceUID) {
+  using zel::transport::Flow;
+  std::string line = FlowName(from.flow);
+  if (from.flow == Flow::kRequest || from.flow == Flow::kReply) {
+    line += " #" + std::to_string(from.requestID);
+  }
+  if (from.flow != Flow::kNotification) {
+    const bool toConsole = from.flow == Flow::kReply || from.flow == Flow::kPostToConsole;
+    line += (toConsole ? " to connection " : " from connection ") +
+            std::to_string(from.connection) + " (" +
+            (from.peer.empty() ? "no identity" : from.peer) + ")";
+  }
+  char source[8];
+  std::snprintf(source, sizeof source, "0x%04x", sourceUID);
+  line += std::string(", source ") + source;
+  if (from.flow == Flow::kReply) {
+    const std::string name = CodeName(from.result);
+    line += ", result " + zel::protocol::ShowSigned(from.result) + (name.empty() ? "" : " " + name);
+  }
+  return line;
+}
+
+json MonitoredJson(const zel::transport::MonitoredFrom& from, uint16_t sourceUID) {
+  return {{"flow", FlowName(from.flow)}, {"connection", from.connection}, {"peer", from.peer},
+          {"sourceUID", sourceUID},      {"requestID", from.requestID},   {"result", from.result},
+          {"dropped", from.dropped}};
+}
+
 int Watch(Command& c, const std::vector<uint16_t>& events, bool monitor, int count,
           int timeoutSeconds, const char* what) {
   std::mutex mutex;
   std::condition_variable changed;
   int seen = 0;
   const bool asJson = c.out.json;
-  auto handler = [&](uint32_t, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
-    const auto d =
-        zel::admintool::DescribeEvent(event->GetEventID(), zel::protocol::Direction::kNotification,
-                                      event->GetData(), event->GetSize());
+  auto print = [&](const zel::protocol::EventDescription& d, const json& how,
+                   const std::string& heading) {
     std::lock_guard<std::mutex> lock(mutex);
     if (asJson) {
-      std::cout << DescriptionJson(d).dump() << std::endl;
+      json line = DescriptionJson(d);
+      if (!how.is_null()) line["monitored"] = how;
+      std::cout << line.dump() << std::endl;
     } else {
-      std::cout << d.Text() << std::endl;
+      std::cout << heading << d.Text() << std::endl;
     }
     ++seen;
     changed.notify_all();
   };
+  auto handler = [&](uint32_t, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+    print(
+        zel::admintool::DescribeEvent(event->GetEventID(), zel::protocol::Direction::kNotification,
+                                      event->GetData(), event->GetSize()),
+        json(), "");
+  };
+  auto monitored = [&](const zel::transport::MonitoredFrom& from,
+                       std::unique_ptr<ZEL_BUF_EventBuffer> event) {
+    const uint16_t source = event->GetSrcSubsystemUID();
+    std::string heading;
+    if (from.dropped != 0) {
+      heading =
+          "(" + std::to_string(from.dropped) + " events dropped: the monitor read too slowly)\n";
+    }
+    heading += MonitoredLine(from, source) + "\n";
+    print(zel::admintool::DescribeEvent(event->GetEventID(), zel::transport::DirectionOf(from.flow),
+                                        event->GetData(), event->GetSize()),
+          MonitoredJson(from, source), heading);
+  };
   uint32_t subscription = 0;
-  const int32_t result = c.farm.Client().Subscribe(events, monitor, handler, &subscription);
+  const int32_t result = monitor ? c.farm.Client().Monitor(monitored, &subscription)
+                                 : c.farm.Client().Subscribe(events, false, handler, &subscription);
   if (result < 0) {
     const Failure failure{std::string("subscribing to ") + what, result, TransportDetail()};
     std::cerr << "zeladmin: " << ErrorLine(failure) << '\n';

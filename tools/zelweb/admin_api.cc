@@ -1,11 +1,10 @@
 // Administrators: the list, one administrator (privileges, allowed folders and tasks, contact
 // data), adding, removing and changing privileges; and the audit.
-#include <ctime>
 
 #include "api.h"
+#include "zel/console/audit.h"
 #include "zel/console/requests.h"
 #include "zel/console/tree.h"
-#include "zel/protocol/audit.h"
 #include "zel/subsystem/privileges.h"
 
 namespace zelweb {
@@ -58,15 +57,6 @@ bool PrivilegeIDs(const json& body, std::vector<uint32_t>* ids) {
 bool UIDField(const json& body, uint64_t* uid) {
   std::string text;
   return TextField(body, "uid", 20, &text) && ParseUID(text, uid);
-}
-
-std::string TimeText(uint64_t ms) {
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
 }
 
 }  // namespace
@@ -259,28 +249,21 @@ Reply Api::Audit(Call& call) {
   const std::string text = call.query["text"];
   request.actor = ZELString::FromUtf8(call.query["who"]);
   json records = json::array();
-  int32_t result = 0;
-  do {
-    zel::protocol::AuditQueryReply reply;
-    {
-      auto lock = farm_.Locked();
-      result = zel::console::Ours(farm_.Client(), call.session.seat->uid, request, &reply);
-    }
-    if (result < 0) break;
-    for (const auto& r : reply.records) {
-      const std::string what = r.what.toUtf8();
-      if (!text.empty() && what.find(text) == std::string::npos) continue;
-      char code[16];
-      std::snprintf(code, sizeof code, "0x%08X", static_cast<uint32_t>(r.result));
-      records.push_back({{"when", TimeText(r.when)},
-                         {"actor", r.actor.toUtf8()},
-                         {"peer", r.peer.toUtf8()},
-                         {"event", r.eventID},
-                         {"what", what},
-                         {"result", code}});
-    }
-    request.cookie = reply.cookie;
-  } while (!request.cookie.empty());
+  const int32_t result = zel::console::ReadAudit(
+      [&](const zel::protocol::AuditQueryRequest& page, zel::protocol::AuditQueryReply* reply) {
+        auto lock = farm_.Locked();
+        return zel::console::Ours(farm_.Client(), call.session.seat->uid, page, reply);
+      },
+      request,
+      [&](const zel::console::AuditLine& r) {
+        if (!text.empty() && r.what.find(text) == std::string::npos) return;
+        records.push_back({{"when", r.when},
+                           {"actor", r.actor},
+                           {"peer", r.peer},
+                           {"event", r.eventID},
+                           {"what", r.what},
+                           {"result", r.code}});
+      });
   if (result < 0) return FarmErrorReply(call.request, "reading the audit", result);
   if (records.size() > 1000) records.erase(records.begin(), records.end() - 1000);
   return JsonReply(call.request, http::status::ok, json{{"records", records}});

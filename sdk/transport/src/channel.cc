@@ -27,6 +27,11 @@ class PlainChannel final : public Channel {
   }
   int NativeHandle() override { return socket_.native_handle(); }
   bool WritableDirectly() override { return true; }
+  int Release() override {
+    boost::system::error_code failed;
+    const int fd = socket_.release(failed);
+    return failed ? -1 : fd;
+  }
 
  private:
   Socket socket_;

@@ -29,6 +29,9 @@ class Channel {
   virtual int NativeHandle() = 0;
   // Whether whole frames may be written to NativeHandle() directly (no TLS record layer).
   virtual bool WritableDirectly() { return false; }
+  // Takes the socket out of Asio (no handler may be pending): the descriptor is the caller's to
+  // read, write and close. -1 when the channel cannot be used without Asio (TLS).
+  virtual int Release() { return -1; }
   // The subject of the peer's verified certificate (RFC 2253 form); empty without TLS.
   virtual std::string PeerSubject() { return {}; }
 };

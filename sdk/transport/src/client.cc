@@ -1,15 +1,29 @@
-// The console side. Threads: the client has one thread of its own, which runs every socket
-// operation, reads replies and notifications, and calls the notification handlers. Callers
-// encode their frames on their own threads, hand them to that thread, and wait on a condition
-// variable until their reply, the connection's end, or their deadline.
+// The console side. Threads: the client has one thread of its own, which connects, greets, runs
+// TLS links and calls the notification and post handlers. Callers encode their frames on their
+// own threads.
+//
+// A link without TLS leaves Asio once greeted: callers write their frames straight to the
+// socket, and whoever holds the link's read role reads it. A caller waiting for its reply takes
+// the role when nobody holds it (leader/follower), so a reply wakes only its caller, as a plain
+// blocking read would; what it reads for others goes to them (replies to their callers,
+// notifications and posts to the client's thread). A leader that has its reply hands the role to
+// another waiting caller, or, with none, arms a one-shot watch of the socket in the client's
+// loop, so that the client's thread reads what comes while no caller waits.
+//
+// On a TLS link the client's thread reads every frame; callers wait on a condition variable
+// until their reply, the connection's end, or their deadline.
 #include "zel/transport/client.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <map>
@@ -54,6 +68,9 @@ std::string DefaultFarmAddress() {
 class Link : public std::enable_shared_from_this<Link> {
  public:
   explicit Link(uint64_t generation) : generation_(generation) {}
+  ~Link() {
+    if (released_) ::close(fd_);
+  }
 
   uint64_t generation_;
   std::unique_ptr<Channel> channel_;
@@ -73,6 +90,17 @@ class Link : public std::enable_shared_from_this<Link> {
   bool direct_ = false;
   std::mutex writeMu_;
   bool closed_ = false;  // under writeMu_: the socket is closed, nothing more is written
+
+  // Direct links: the socket (set before the link is handed to any caller), whether it has left
+  // Asio (then the link closes it when the last user lets go, so its number is never reused
+  // under a reader), and the one-shot watch of it in the client's loop.
+  int fd_ = -1;
+  bool released_ = false;
+  std::unique_ptr<asio::posix::stream_descriptor> watch_;
+  // Under Impl::mu_. The assembler is touched only by the holder of the read role.
+  bool reading_ = false;  // a thread holds the read role
+  bool armed_ = false;    // the watch wakes the client's thread when the socket is readable
+  bool down_ = false;     // the link has ended: nobody reads or arms any more
 };
 
 class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
@@ -109,7 +137,9 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
     std::vector<uint32_t> eventIDs;
     bool monitor = false;
     std::shared_ptr<NotificationHandler> handler;
+    std::shared_ptr<MonitorHandler> monitorHandler;  // takes monitored frames, when given
   };
+  int32_t Subscribe(Subscription asked, uint32_t* subscription);
   std::map<uint32_t, Subscription> subscriptions_;                 // under mu_
   std::map<uint16_t, std::shared_ptr<PostHandler>> postHandlers_;  // under mu_, by host UID
   std::optional<uint16_t> delivering_;  // under mu_: the host whose post handler runs now
@@ -117,7 +147,8 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
   uint32_t nextSubscription_ = 1;  // under mu_
 
  private:
-  // A call waiting for its reply; each has its own condition, so a reply wakes only its caller.
+  // A call waiting for its reply; each has its own condition, so a reply wakes only its caller
+  // (or, on a direct link, hands it the read role).
   struct Pending {
     std::condition_variable answered;
     uint64_t generation = 0;
@@ -136,6 +167,24 @@ class Client::Impl : public std::enable_shared_from_this<Client::Impl> {
   void WriteNext(const std::shared_ptr<Link>& link);
   void Up(const std::shared_ptr<Link>& link);
   void Down(const std::shared_ptr<Link>& link, int32_t code, const std::string& why);
+  void Detach(const std::shared_ptr<Link>& link);
+  void WatchNext(const std::shared_ptr<Link>& link);
+  void Watched(const std::shared_ptr<Link>& link);
+
+  // The read role of a direct link; any thread.
+  enum class Led { kAnswered, kTimedOut, kBroken };
+  Led Lead(const std::shared_ptr<Link>& link, const Pending& mine, Clock::time_point deadline,
+           std::string* why);
+  bool ReadSocket(const std::shared_ptr<Link>& link, bool* more, std::string* why);
+  bool TakeFrames(const std::shared_ptr<Link>& link, std::string* why);
+  bool Route(const std::shared_ptr<Link>& link, Frame& frame, std::string* why);
+  void Complete(Frame& frame);
+  // Under mu_.
+  void TakeRole(Link& link);
+  void PassRole(Link& link, const Pending* leaving);
+  void Watch(Link& link, uint32_t events);
+  int32_t AwaitDirect(const std::shared_ptr<Link>& link, Pending& waiting, bool leading,
+                      Clock::time_point deadline);
   int32_t MakeTlsContext(const std::string& host, std::string* why);
 
   asio::io_context io_;
@@ -319,6 +368,7 @@ void Client::Impl::Read(const std::shared_ptr<Link>& link, const error_code& err
     Handle(link, frame);
     if (link->dead_) return;
   }
+  if (link->direct_) return Detach(link);
   ReadMore(link);
 }
 
@@ -344,18 +394,8 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
     return Up(link);
   }
   switch (frame.kind) {
-    case FrameKind::kReply: {
-      std::lock_guard lock(mu_);
-      auto found = pending_.find(frame.requestID);
-      // A reply nobody waits for any more (its caller timed out) is dropped.
-      if (found == pending_.end()) return;
-      Pending& waiting = *found->second;
-      waiting.result = frame.result;
-      waiting.reply = std::move(frame.event);
-      waiting.done = true;
-      waiting.answered.notify_one();
-      return;
-    }
+    case FrameKind::kReply:
+      return Complete(frame);
     case FrameKind::kNotify: {
       std::shared_ptr<NotificationHandler> handler;
       {
@@ -368,6 +408,24 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
         (*handler)(frame.subscription, std::move(frame.event));
       } catch (...) {
         // A handler's exception must not end the client's thread: the notification is lost.
+      }
+      return;
+    }
+    case FrameKind::kMonitored: {
+      Subscription found;
+      {
+        std::lock_guard lock(mu_);
+        auto at = subscriptions_.find(frame.subscription);
+        if (at != subscriptions_.end()) found = at->second;
+      }
+      try {
+        if (found.monitorHandler && *found.monitorHandler) {
+          (*found.monitorHandler)(frame.monitored, std::move(frame.event));
+        } else if (found.handler && *found.handler) {
+          (*found.handler)(frame.subscription, std::move(frame.event));
+        }
+      } catch (...) {
+        // As for notifications: the event is lost, the client's thread goes on.
       }
       return;
     }
@@ -399,14 +457,30 @@ void Client::Impl::Handle(const std::shared_ptr<Link>& link, Frame& frame) {
   }
 }
 
-// The greeting succeeded: the link serves calls, and what was subscribed is asked again.
+void Client::Impl::Complete(Frame& frame) {
+  std::lock_guard lock(mu_);
+  auto found = pending_.find(frame.requestID);
+  // A reply nobody waits for any more (its caller timed out) is dropped.
+  if (found == pending_.end()) return;
+  Pending& waiting = *found->second;
+  waiting.result = frame.result;
+  waiting.reply = std::move(frame.event);
+  waiting.done = true;
+  waiting.answered.notify_one();
+}
+
+// The greeting succeeded: the link serves calls, and what was subscribed is asked again. A
+// direct link's read role stays with the client's thread until the frames already read are
+// handled and the socket has left Asio (Detach).
 void Client::Impl::Up(const std::shared_ptr<Link>& link) {
   link->up_ = true;
   link->direct_ = link->channel_->WritableDirectly();
+  if (link->direct_) link->fd_ = link->channel_->NativeHandle();
   link->deadline_->cancel();
   std::vector<EncodedFrame> again;
   {
     std::lock_guard lock(mu_);
+    link->reading_ = link->direct_;
     link_ = link;
     attempt_.reset();
     connecting_ = false;
@@ -431,13 +505,18 @@ void Client::Impl::Down(const std::shared_ptr<Link>& link, int32_t code, const s
     std::lock_guard lock(mu_);
     if (link_ == link) link_.reset();
     if (attempt_ == link) attempt_.reset();
+    link->down_ = true;  // from now on nobody takes the read role or touches the watch
   }
   if (link->deadline_) link->deadline_->cancel();
   if (link->resolver_) link->resolver_->cancel();
+  if (link->watch_) {
+    error_code ignored;
+    link->watch_->close(ignored);
+  }
   if (link->channel_) {
-    // A caller may be writing straight to the socket: shutting it down wakes that write, and
-    // the socket is closed only once the write has let go of it.
-    if (link->direct_) ::shutdown(link->channel_->NativeHandle(), SHUT_RDWR);
+    // A caller may be writing to (or reading) the socket: shutting it down wakes it, and the
+    // socket is closed only once the write has let go of it (a released one by the link).
+    if (link->direct_) ::shutdown(link->fd_, SHUT_RDWR);
     std::lock_guard writing(link->writeMu_);
     link->closed_ = true;
     link->channel_->Close();
@@ -502,7 +581,7 @@ void Client::Impl::WriteDirect(const std::shared_ptr<Link>& link, const ZEL_BUF_
                                Clock::time_point deadline) {
   std::unique_lock writing(link->writeMu_);
   if (link->closed_) return;
-  const int fd = link->channel_->NativeHandle();
+  const int fd = link->fd_;
   const uint8_t* at = frame.GetData();
   std::size_t left = frame.GetSize();
   while (left > 0) {
@@ -533,15 +612,30 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
                            std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
   Pending waiting;
   waiting.generation = link->generation_;
+  bool leading = false;
   {
     std::lock_guard lock(mu_);
     if (link_ != link) return Fail(zel::rt::kConnectionBroken, "the connection broke");
     pending_[requestID] = &waiting;
+    // Taken before the frame leaves, so that its reply cannot wake the client's thread first.
+    if (link->direct_ && !link->reading_ && !link->down_) {
+      TakeRole(*link);
+      leading = true;
+    }
   }
   Hand(link, std::move(frame), deadline);
   std::unique_lock lock(mu_);
-  const bool answered = waiting.answered.wait_until(lock, deadline, [&] { return waiting.done; });
+  if (link->direct_) {
+    lock.unlock();
+    AwaitDirect(link, waiting, leading, deadline);
+    lock.lock();
+  } else {
+    waiting.answered.wait_until(lock, deadline, [&] { return waiting.done; });
+  }
+  const bool answered = waiting.done;
   pending_.erase(requestID);
+  // A call that was handed the read role and leaves without it passes it on.
+  if (link->direct_) PassRole(*link, nullptr);
   if (!answered) {
     return Fail(zel::rt::kTimeout, "no reply from " + options_.address + " within the timeout");
   }
@@ -553,6 +647,223 @@ int32_t Client::Impl::Call(EncodedFrame frame, uint64_t requestID, Clock::time_p
   }
   *reply = std::move(waiting.reply);
   return waiting.result;
+}
+
+// --- The read role of a direct link -----------------------------------------------------------
+
+// Waits until `waiting` is answered (or the link ends) or the deadline passes, reading the
+// socket whenever the read role is free. Leaves with the role let go.
+int32_t Client::Impl::AwaitDirect(const std::shared_ptr<Link>& link, Pending& waiting, bool leading,
+                                  Clock::time_point deadline) {
+  std::unique_lock lock(mu_);
+  while (!waiting.done) {
+    if (!leading) {
+      if (!link->reading_ && !link->down_) {
+        TakeRole(*link);
+        leading = true;
+      } else if (!waiting.answered.wait_until(lock, deadline, [&] {
+                   return waiting.done || (!link->reading_ && !link->down_);
+                 })) {
+        break;
+      }
+      continue;
+    }
+    lock.unlock();
+    std::string why;
+    const Led led = Lead(link, waiting, deadline, &why);
+    lock.lock();
+    link->reading_ = false;
+    leading = false;
+    if (led == Led::kBroken && !link->down_) {
+      // Ended on the client's thread, which tells every call of the link (this one too).
+      link->down_ = true;
+      asio::post(io_, [self = shared_from_this(), link, why] {
+        self->Down(link, zel::rt::kConnectionBroken, why);
+      });
+    }
+    if (led == Led::kTimedOut) break;
+  }
+  return waiting.done ? waiting.result : zel::rt::kTimeout;
+}
+
+// Reads until this call's reply has come (it may be read by this thread or, before the role was
+// taken, by another), the deadline passes or the connection ends.
+Client::Impl::Led Client::Impl::Lead(const std::shared_ptr<Link>& link, const Pending& mine,
+                                     Clock::time_point deadline, std::string* why) {
+  for (;;) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return Led::kTimedOut;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const timespec wait{static_cast<time_t>(seconds.count()),
+                        static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+    pollfd ready{link->fd_, POLLIN, 0};
+    const int polled = ::ppoll(&ready, 1, &wait, nullptr);
+    if (polled < 0 && errno != EINTR) {
+      *why = std::string("the connection broke: ") + std::strerror(errno);
+      return Led::kBroken;
+    }
+    if (polled <= 0) continue;
+    bool more = false;
+    do {
+      if (!ReadSocket(link, &more, why)) return Led::kBroken;
+    } while (more);
+    std::lock_guard lock(mu_);
+    if (mine.done) return Led::kAnswered;
+  }
+}
+
+// One read of what has come, without waiting; every whole frame goes to its owner. *more says
+// the read filled the room it had (more may be waiting). False when the connection ended.
+bool Client::Impl::ReadSocket(const std::shared_ptr<Link>& link, bool* more, std::string* why) {
+  *more = false;
+  uint32_t room = 0;
+  uint8_t* at = link->assembler_.WritePointer(64u << 10, &room);
+  const ssize_t got = ::recv(link->fd_, at, room, MSG_DONTWAIT);
+  if (got < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return true;
+    *why = std::string("the connection broke: ") + std::strerror(errno);
+    return false;
+  }
+  if (got == 0) {
+    *why = "the connection broke: the server closed it";
+    return false;
+  }
+  link->assembler_.Commit(static_cast<uint32_t>(got));
+  *more = static_cast<uint32_t>(got) == room;
+  return TakeFrames(link, why);
+}
+
+bool Client::Impl::TakeFrames(const std::shared_ptr<Link>& link, std::string* why) {
+  for (;;) {
+    const uint8_t* body = nullptr;
+    uint32_t size = 0;
+    const FrameAssembler::State state = link->assembler_.Next(&body, &size);
+    if (state == FrameAssembler::State::kNeedMore) return true;
+    Frame frame;
+    if (state != FrameAssembler::State::kFrameReady ||
+        DecodeFrame(body, size, &frame) != zel::rt::kOk) {
+      *why = "the server sent a malformed frame";
+      return false;
+    }
+    if (!Route(link, frame, why)) return false;
+  }
+}
+
+// A reply goes to its caller; notifications, monitored events and posts are delivered on the
+// client's thread (in the order they came, since one thread reads at a time). False for a frame
+// that ends the link.
+bool Client::Impl::Route(const std::shared_ptr<Link>& link, Frame& frame, std::string* why) {
+  switch (frame.kind) {
+    case FrameKind::kReply:
+      Complete(frame);
+      return true;
+    case FrameKind::kNotify:
+    case FrameKind::kMonitored:
+    case FrameKind::kPost:
+      if (OnOwnThread()) {
+        Handle(link, frame);
+      } else {
+        auto handed = std::make_shared<Frame>(std::move(frame));
+        asio::post(io_, [self = shared_from_this(), link, handed] { self->Handle(link, *handed); });
+      }
+      return true;
+    case FrameKind::kRefusal:
+      *why = "the server closed: " + frame.message;
+      return false;
+    default:
+      *why = std::string("the server sent a ") + FrameKindName(frame.kind) + " frame";
+      return false;
+  }
+}
+
+void Client::Impl::TakeRole(Link& link) {
+  link.reading_ = true;
+  if (link.armed_) {
+    Watch(link, 0);
+    link.armed_ = false;
+  }
+}
+
+// The role is free: a call still waiting on the link takes it, or, with none, the client's
+// thread watches the socket.
+void Client::Impl::PassRole(Link& link, const Pending* leaving) {
+  if (link.reading_ || link.down_ || !link.watch_) return;
+  for (const auto& [id, waiting] : pending_) {
+    if (waiting != leaving && waiting->generation == link.generation_ && !waiting->done) {
+      waiting->answered.notify_one();
+      return;
+    }
+  }
+  if (!link.armed_) {
+    Watch(link, EPOLLIN | EPOLLRDHUP);
+    link.armed_ = true;
+  }
+}
+
+// One-shot: once it has fired, the socket wakes nobody until it is armed again.
+void Client::Impl::Watch(Link& link, uint32_t events) {
+  epoll_event asked{};
+  asked.events = events | EPOLLONESHOT;
+  ::epoll_ctl(link.watch_->native_handle(), EPOLL_CTL_MOD, link.fd_, &asked);
+}
+
+// After the greeting, on the client's thread: the socket leaves Asio and the read role is let go.
+void Client::Impl::Detach(const std::shared_ptr<Link>& link) {
+  const int fd = link->channel_->Release();
+  link->released_ = fd >= 0;
+  const int set = fd < 0 ? -1 : ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event disarmed{};
+  disarmed.events = EPOLLONESHOT;
+  if (set < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0 ||
+      ::epoll_ctl(set, EPOLL_CTL_ADD, fd, &disarmed) != 0) {
+    const std::string why =
+        std::string("the connection cannot be watched: ") + std::strerror(errno);
+    if (set >= 0) ::close(set);
+    return Down(link, zel::rt::kConnectionBroken, why);
+  }
+  {
+    std::lock_guard lock(mu_);
+    link->watch_ = std::make_unique<asio::posix::stream_descriptor>(io_, set);
+    link->reading_ = false;
+    PassRole(*link, nullptr);
+  }
+  WatchNext(link);
+}
+
+void Client::Impl::WatchNext(const std::shared_ptr<Link>& link) {
+  link->watch_->async_wait(asio::posix::stream_descriptor::wait_read,
+                           [self = shared_from_this(), link](const error_code& error) {
+                             if (!error && !link->dead_) self->Watched(link);
+                           });
+}
+
+// The socket became readable while the watch was armed: no call held the role then.
+void Client::Impl::Watched(const std::shared_ptr<Link>& link) {
+  epoll_event fired{};
+  ::epoll_wait(link->watch_->native_handle(), &fired, 1, 0);  // takes the one-shot event
+  {
+    std::lock_guard lock(mu_);
+    link->armed_ = false;
+    if (link->down_) return;
+    // A call that took the role since reads what came; it arms the watch when it lets go.
+    if (!link->reading_)
+      link->reading_ = true;
+    else
+      return WatchNext(link);
+  }
+  std::string why;
+  bool more = false;
+  bool open = true;
+  do {
+    open = ReadSocket(link, &more, &why);
+  } while (open && more);
+  if (!open) return Down(link, zel::rt::kConnectionBroken, why);
+  {
+    std::lock_guard lock(mu_);
+    link->reading_ = false;
+    PassRole(*link, nullptr);
+  }
+  WatchNext(link);
 }
 
 void Client::Impl::Drop(const std::string& why) {
@@ -649,29 +960,40 @@ int32_t Client::Post(ZEL_BUF_EventBuffer* event) {
 
 int32_t Client::Subscribe(const std::vector<uint16_t>& eventIDs, bool monitor,
                           NotificationHandler handler, uint32_t* subscription) {
-  const Clock::time_point deadline = Clock::now() + impl_->options_.timeout;
-  std::shared_ptr<Link> link;
-  int32_t code = impl_->Connected(deadline, &link);
-  if (code != zel::rt::kOk) return code;
-  uint32_t id = 0;
   Impl::Subscription asked;
   asked.eventIDs.assign(eventIDs.begin(), eventIDs.end());
   asked.monitor = monitor;
   asked.handler = std::make_shared<NotificationHandler>(std::move(handler));
+  return impl_->Subscribe(std::move(asked), subscription);
+}
+
+int32_t Client::Monitor(MonitorHandler handler, uint32_t* subscription) {
+  Impl::Subscription asked;
+  asked.monitor = true;
+  asked.monitorHandler = std::make_shared<MonitorHandler>(std::move(handler));
+  return impl_->Subscribe(std::move(asked), subscription);
+}
+
+int32_t Client::Impl::Subscribe(Subscription asked, uint32_t* subscription) {
+  const Clock::time_point deadline = Clock::now() + options_.timeout;
+  std::shared_ptr<Link> link;
+  int32_t code = Connected(deadline, &link);
+  if (code != zel::rt::kOk) return code;
+  uint32_t id = 0;
   EncodedFrame frame;
-  const uint64_t requestID = impl_->nextRequest_++;
+  const uint64_t requestID = nextRequest_++;
   {
-    std::lock_guard lock(impl_->mu_);
-    id = impl_->nextSubscription_++;
-    frame = EncodeSubscribe(requestID, id, monitor, asked.eventIDs, &code);
+    std::lock_guard lock(mu_);
+    id = nextSubscription_++;
+    frame = EncodeSubscribe(requestID, id, asked.monitor, asked.eventIDs, &code);
     if (!frame) return Fail(code, "the subscription cannot be sent");
-    impl_->subscriptions_[id] = std::move(asked);
+    subscriptions_[id] = std::move(asked);
   }
   std::unique_ptr<ZEL_BUF_EventBuffer> none;
-  const int32_t result = impl_->Call(std::move(frame), requestID, deadline, link, &none);
+  const int32_t result = Call(std::move(frame), requestID, deadline, link, &none);
   if (result < 0) {
-    std::lock_guard lock(impl_->mu_);
-    impl_->subscriptions_.erase(id);
+    std::lock_guard lock(mu_);
+    subscriptions_.erase(id);
     return result;
   }
   *subscription = id;

@@ -107,6 +107,30 @@ struct NotifyFields {
   }
 };
 
+struct MonitoredFields {
+  uint32_t subscription = 0;
+  uint8_t flow = 0;
+  uint32_t dropped = 0;
+  uint64_t connection = 0;
+  uint64_t requestID = 0;
+  int32_t result = 0;
+  std::vector<uint8_t> peer;
+
+  template <class V>
+  void Fields(V& v) {
+    v.U32("subscription", subscription);
+    v.U8("flow", flow);
+    v.Valid(flow >= static_cast<uint8_t>(Flow::kRequest) &&
+            flow <= static_cast<uint8_t>(Flow::kNotification));
+    v.U32("dropped", dropped);
+    v.U64("connection", connection);
+    v.U64("requestID", requestID);
+    v.I32("result", result);
+    v.Bytes("peer", peer);
+    v.Valid(peer.size() <= kMaxPeerBytes);
+  }
+};
+
 // The event's header; its payload (count, bytes) follows and ends the frame.
 struct EventHead {
   uint16_t eventID = 0;
@@ -259,6 +283,18 @@ EncodedFrame EncodeRefusal(int32_t result, const std::string& message, int32_t* 
   return Write(FrameKind::kRefusal, RefusalFields{result, BytesOf(message)}, nullptr, code);
 }
 
+EncodedFrame EncodeMonitored(uint32_t subscription, const MonitoredFrom& from,
+                             const ZEL_BUF_EventBuffer& event, int32_t* code) {
+  MonitoredFields fields{subscription,
+                         static_cast<uint8_t>(from.flow),
+                         from.dropped,
+                         from.connection,
+                         from.requestID,
+                         from.result,
+                         BytesOf(from.peer.substr(0, kMaxPeerBytes))};
+  return Write(FrameKind::kMonitored, std::move(fields), &event, code);
+}
+
 int32_t DecodeFrame(const uint8_t* body, uint32_t size, Frame* frame) {
   if (size == 0 || size > kMaxFrameBody) return zel::rt::kInvalidArgument;
   ZEL_BUF_BufferReader in(body, size);
@@ -318,6 +354,19 @@ int32_t DecodeFrame(const uint8_t* body, uint32_t size, Frame* frame) {
         NotifyFields fields;
         zel::protocol::Decode(in, fields);
         frame->subscription = fields.subscription;
+        frame->event = ReadEvent(in, body);
+        return zel::rt::kOk;
+      }
+      case FrameKind::kMonitored: {
+        MonitoredFields fields;
+        zel::protocol::Decode(in, fields);
+        frame->subscription = fields.subscription;
+        frame->monitored = MonitoredFrom{static_cast<Flow>(fields.flow),
+                                         fields.dropped,
+                                         fields.connection,
+                                         fields.requestID,
+                                         fields.result,
+                                         std::string(fields.peer.begin(), fields.peer.end())};
         frame->event = ReadEvent(in, body);
         return zel::rt::kOk;
       }
@@ -382,6 +431,11 @@ FrameAssembler::State FrameAssembler::Next(const uint8_t** body, uint32_t* size)
 }
 
 std::unique_ptr<ZEL_BUF_EventBuffer2> CopyEvent(const ZEL_BUF_EventBuffer& event) {
+  return CopyEventWith(event, event.GetData());
+}
+
+std::unique_ptr<ZEL_BUF_EventBuffer2> CopyEventWith(const ZEL_BUF_EventBuffer& event,
+                                                    const uint8_t* payload) {
   const EventHead head = HeadOf(event);
   std::unique_ptr<ZEL_BUF_EventBuffer2> copy(new (std::nothrow) ZEL_BUF_EventBuffer2(
       head.eventID, event.GetVersion(), event.GetSize(), head.interfaceLevel));
@@ -391,8 +445,7 @@ std::unique_ptr<ZEL_BUF_EventBuffer2> CopyEvent(const ZEL_BUF_EventBuffer& event
   copy->SetDestHostID(head.destHost);
   copy->SetSrcSubsystemUID(head.srcUID);
   copy->SetDestSubsystemUID(head.destUID);
-  if (event.GetSize() > 0 && copy->AppendData(event.GetData(), event.GetSize()) != 0)
-    return nullptr;
+  if (event.GetSize() > 0 && copy->AppendData(payload, event.GetSize()) != 0) return nullptr;
   return copy;
 }
 
@@ -414,6 +467,8 @@ const char* FrameKindName(FrameKind kind) {
       return "notify";
     case FrameKind::kRefusal:
       return "refusal";
+    case FrameKind::kMonitored:
+      return "monitored";
   }
   return "unknown";
 }

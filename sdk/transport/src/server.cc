@@ -1,11 +1,13 @@
 // The server: acceptors, one session per connection, the event loop's threads.
 //
 // Threads: the event loop runs on `threads` threads. Each connection has a strand: its reads,
-// writes, timer, subscriptions and write queue are touched only there. A request's handler runs
-// on any loop thread (so one connection's requests are handled side by side), and its reply
-// goes back through the strand. One-way events are handed to their subsystem on the strand, in
-// the order they came. Publish and PostTo may be called from any thread; they post to the
-// strands.
+// timer and subscriptions are touched only there. A request's handler runs on any loop thread
+// (so one connection's requests are handled side by side), and that thread writes its reply: a
+// frame goes straight to a socket without TLS when nothing else is being written to it (no hop
+// back to the strand, no completion to wake a thread for); what cannot be written at once is
+// queued, and the queue is written from the strand. The write queue has its own lock. One-way
+// events are handed to their subsystem on the strand, in the order they came. Publish and PostTo
+// may be called from any thread; they post to the strands.
 #include "zel/transport/server.h"
 
 #include <fcntl.h>
@@ -85,16 +87,43 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   void Forget(uint64_t id) {
     std::lock_guard lock(mu_);
     sessions_.erase(id);
+    monitorSessions_.erase(id);
+    monitors_ = monitorSessions_.size();
+  }
+  // Whether any connection monitors now: the one check on the paths of every event.
+  bool Monitored() const { return monitors_.load(std::memory_order_relaxed) != 0; }
+  void Watch(uint64_t id, std::weak_ptr<Session> session, bool watching) {
+    std::lock_guard lock(mu_);
+    if (watching) {
+      monitorSessions_[id] = std::move(session);
+    } else {
+      monitorSessions_.erase(id);
+    }
+    monitors_ = monitorSessions_.size();
+  }
+  // Hands a blanked copy of `event` to every monitoring connection.
+  void Monitor(MonitoredFrom from, const ZEL_BUF_EventBuffer& event);
+  // The reply to request `id` (event `eventID`); one without an event is shown as an empty
+  // event of the request's ID with the call's result.
+  void MonitorReply(const zel::rt::Caller& caller, uint64_t id, uint16_t eventID, int32_t result,
+                    const std::unique_ptr<ZEL_BUF_EventBuffer>& reply) {
+    const ZEL_BUF_EventBuffer2 none(eventID, ZELVersion(1, 0), 0, 0);
+    const ZEL_BUF_EventBuffer& shown =
+        reply ? *reply : static_cast<const ZEL_BUF_EventBuffer&>(none);
+    Monitor({Flow::kReply, 0, caller.connection, id, result, caller.peer}, shown);
   }
 
   zel::rt::InProcessFarm& farm_;
   const ServerOptions options_;
   Server::SubscribeHook subscribeHook_;
   Server::LogHook logHook_;
+  Server::BlankHook blankHook_;
   asio::io_context io_;
   std::optional<asio::ssl::context> tls_;
   mutable std::mutex mu_;
   std::map<uint64_t, std::weak_ptr<Session>> sessions_;
+  std::map<uint64_t, std::weak_ptr<Session>> monitorSessions_;  // under mu_
+  std::atomic<std::size_t> monitors_{0};                        // monitorSessions_.size()
   std::vector<std::string> listening_;
   bool stopping_ = false;  // under mu_
 
@@ -116,6 +145,12 @@ class Server::Impl : public std::enable_shared_from_this<Server::Impl> {
   std::vector<std::string> unixPaths_;
   std::vector<std::thread> threads_;
   bool started_ = false;
+};
+
+// An event on its way to the monitors, blanked once for all of them.
+struct MonitoredEvent {
+  MonitoredFrom from;
+  std::unique_ptr<ZEL_BUF_EventBuffer2> event;
 };
 
 // One console's connection.
@@ -146,6 +181,11 @@ class Session : public std::enable_shared_from_this<Session> {
       if (self->greeted_) self->Queue(std::move(*shared));
     });
   }
+  void PostMonitored(std::shared_ptr<const MonitoredEvent> event) {
+    asio::post(strand_, [self = shared_from_this(), event] { self->Monitored(*event); });
+  }
+  // Set once the connection is identified, before any request of it is handled.
+  const zel::rt::Caller& caller() const { return caller_; }
   void CloseOnStrand(const std::string& why) {
     asio::post(strand_, [self = shared_from_this(), why] { self->Close(why); });
   }
@@ -173,9 +213,24 @@ class Session : public std::enable_shared_from_this<Session> {
   void Greeted(const Frame& frame);
   void Request(Frame& frame);
   void Subscribe(const Frame& frame);
+  // A request handed to its subsystem, on a loop thread off the strand; then its answer.
+  void Dispatch(const zel::rt::Caller& caller, ZEL_BUF_EventBuffer* request, uint64_t requestID);
+  // A reply leaves for the console (written at once when it can be), from any thread.
+  void Answer(uint64_t requestID, int32_t result, const ZEL_BUF_EventBuffer* reply);
+  // On the strand: the event for every monitor subscription, unless the queue is too long.
+  void Monitored(const MonitoredEvent& event);
+  // Tells the server whether this connection monitors now.
+  void WatchIfMonitoring();
+  // Any thread (TLS channels: the strand only).
   void Queue(EncodedFrame frame);
+  bool SendNow(const ZEL_BUF_BinBuffer& frame, std::size_t* sent);
+  std::size_t QueuedBytes() {
+    std::lock_guard lock(writeMu_);
+    return queuedBytes_;
+  }
   void WriteNext();
   void Refuse(int32_t code, const std::string& message);
+  void CloseAfterWrite(const std::string& why);
   void Close(const std::string& why);
   void ArmTimer();
   void Wait(Clock::time_point at);
@@ -192,14 +247,20 @@ class Session : public std::enable_shared_from_this<Session> {
   zel::rt::Caller caller_;
   FrameAssembler assembler_;
   bool greeted_ = false;
+  uint16_t minor_ = 0;  // the console's protocol minor version: 1 takes monitored frames
   bool closed_ = false;
   bool closeAfterWrite_ = false;
   Clock::time_point greetBy_;
-  std::deque<EncodedFrame> queue_;
+  const bool direct_ = channel_->WritableDirectly();
+  std::mutex writeMu_;
+  bool writeClosed_ = false;        // under writeMu_: the socket is closed, nothing more is written
+  std::deque<EncodedFrame> queue_;  // under writeMu_, and the three below
+  std::size_t frontSent_ = 0;       // bytes of the first queued frame already written
   std::size_t queuedBytes_ = 0;
-  bool writing_ = false;
+  bool writing_ = false;  // the strand writes the queue
   std::atomic<uint32_t> inFlight_{0};
   std::map<uint32_t, SubscriptionRequest> subscriptions_;
+  std::map<uint32_t, uint32_t> dropped_;  // monitored events each monitor subscription missed
 };
 
 void Session::Start() {
@@ -281,6 +342,10 @@ void Session::Handle(Frame& frame) {
       return Request(frame);
     case FrameKind::kPost:
       caller.sourceUID = frame.event->GetSrcSubsystemUID();
+      if (server_->Monitored()) {
+        server_->Monitor({Flow::kPostFromConsole, 0, caller.connection, 0, 0, caller.peer},
+                         *frame.event);
+      }
       Guarded(*server_, "a post handler", [&] {
         server_->farm_.PostAs(caller, frame.event.release());
         return zel::rt::kOk;
@@ -290,6 +355,8 @@ void Session::Handle(Frame& frame) {
       return Subscribe(frame);
     case FrameKind::kUnsubscribe: {
       const bool known = subscriptions_.erase(frame.subscription) == 1;
+      dropped_.erase(frame.subscription);
+      WatchIfMonitoring();
       int32_t code = 0;
       Queue(EncodeReply(frame.requestID, known ? zel::rt::kOk : zel::rt::kInvalidArgument, nullptr,
                         &code));
@@ -313,10 +380,10 @@ void Session::Greeted(const Frame& frame) {
     server_->Log("connection " + std::to_string(caller_.connection) + " refused: " + message);
     Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kVersionMismatch,
                       message, &code));
-    closeAfterWrite_ = true;
-    return;
+    return CloseAfterWrite(message);
   }
   greeted_ = true;
+  minor_ = frame.minor;
   Queue(EncodeHello(options.protocolMajor, options.protocolMinor, zel::rt::kOk, "", &code));
 }
 
@@ -329,24 +396,37 @@ void Session::Request(Frame& frame) {
   ++inFlight_;
   zel::rt::Caller caller = caller_;
   caller.sourceUID = frame.event->GetSrcSubsystemUID();
+  if (server_->Monitored()) {
+    server_->Monitor({Flow::kRequest, 0, caller.connection, frame.requestID, 0, caller.peer},
+                     *frame.event);
+  }
   // Posted work always runs (the loop ends only when none is left), so the farm always takes
   // the request over.
   ZEL_BUF_EventBuffer* request = frame.event.release();
   asio::defer(server_->io_, [self = shared_from_this(), caller, request, id = frame.requestID] {
-    ZEL_BUF_EventBuffer* answer = nullptr;
-    const int32_t result = Guarded(*self->server_, "a request handler", [&] {
-      return self->server_->farm_.SendAs(caller, request, &answer);
-    });
-    std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
-    int32_t encoded = 0;
-    EncodedFrame out = EncodeReply(id, result, reply.get(), &encoded);
-    if (!out) out = EncodeReply(id, encoded, nullptr, &encoded);  // a reply too large to send
-    auto shared = std::make_shared<EncodedFrame>(std::move(out));
-    asio::defer(self->strand_, [self, shared] {
-      --self->inFlight_;
-      self->Queue(std::move(*shared));
-    });
+    self->Dispatch(caller, request, id);
+    --self->inFlight_;
   });
+}
+
+void Session::Dispatch(const zel::rt::Caller& caller, ZEL_BUF_EventBuffer* request,
+                       uint64_t requestID) {
+  const uint16_t eventID = request->GetEventID();  // the farm takes the request over
+  ZEL_BUF_EventBuffer* answer = nullptr;
+  const int32_t result = Guarded(*server_, "a request handler",
+                                 [&] { return server_->farm_.SendAs(caller, request, &answer); });
+  std::unique_ptr<ZEL_BUF_EventBuffer> reply(answer);
+  if (server_->Monitored()) server_->MonitorReply(caller, requestID, eventID, result, reply);
+  Answer(requestID, result, reply.get());
+}
+
+void Session::Answer(uint64_t requestID, int32_t result, const ZEL_BUF_EventBuffer* reply) {
+  int32_t encoded = 0;
+  EncodedFrame out = EncodeReply(requestID, result, reply, &encoded);
+  if (!out) out = EncodeReply(requestID, encoded, nullptr, &encoded);  // a reply too large to send
+  if (direct_) return Queue(std::move(out));
+  auto shared = std::make_shared<EncodedFrame>(std::move(out));
+  asio::post(strand_, [self = shared_from_this(), shared] { self->Queue(std::move(*shared)); });
 }
 
 void Session::Subscribe(const Frame& frame) {
@@ -358,47 +438,139 @@ void Session::Subscribe(const Frame& frame) {
     result = zel::rt::kRefused;
   }
   if (result >= 0) subscriptions_[asked.subscription] = std::move(asked);
+  WatchIfMonitoring();
   int32_t code = 0;
   Queue(EncodeReply(frame.requestID, result, nullptr, &code));
+}
+
+void Session::WatchIfMonitoring() {
+  // A console of minor version 0 cannot read monitored frames: its monitor gets the
+  // notifications as it always did.
+  const bool watching = minor_ >= 1 && std::any_of(subscriptions_.begin(), subscriptions_.end(),
+                                                   [](const auto& s) { return s.second.monitor; });
+  server_->Watch(caller_.connection, weak_from_this(), watching);
+}
+
+void Session::Monitored(const MonitoredEvent& event) {
+  if (closed_ || !greeted_) return;
+  for (const auto& [subscription, asked] : subscriptions_) {
+    if (!asked.monitor) continue;
+    uint32_t& dropped = dropped_[subscription];
+    MonitoredFrom from = event.from;
+    from.dropped = dropped;
+    int32_t code = 0;
+    EncodedFrame frame = EncodeMonitored(subscription, from, *event.event, &code);
+    // A monitor that reads too slowly misses events rather than holding the server's memory.
+    if (!frame || QueuedBytes() + frame->GetSize() > server_->options_.maxMonitorQueuedBytes) {
+      ++dropped;
+      continue;
+    }
+    dropped = 0;
+    Queue(std::move(frame));
+  }
 }
 
 void Session::Notify(const std::shared_ptr<const ZEL_BUF_EventBuffer2>& event) {
   if (closed_ || !greeted_) return;
   const uint32_t id = event->GetEventID();
+  // A monitor that takes monitored frames has this notification among them.
+  const bool monitorsByFrame = minor_ >= 1;
   for (const auto& [subscription, asked] : subscriptions_) {
-    const bool wanted = asked.monitor || std::find(asked.eventIDs.begin(), asked.eventIDs.end(),
-                                                   id) != asked.eventIDs.end();
+    const bool wanted = asked.monitor ? !monitorsByFrame
+                                      : std::find(asked.eventIDs.begin(), asked.eventIDs.end(),
+                                                  id) != asked.eventIDs.end();
     int32_t code = 0;
     if (wanted) Queue(EncodeNotify(subscription, *event, &code));
   }
 }
 
+// A frame is written at once, on the calling thread, when the channel allows it and nothing is
+// queued before it; the rest of it (a console that reads slowly) is queued for the strand.
 void Session::Queue(EncodedFrame frame) {
-  if (closed_ || !frame) return;
-  queuedBytes_ += frame->GetSize();
-  if (queuedBytes_ > server_->options_.maxQueuedBytes) {
-    return Close("the console reads too slowly");
+  if (!frame) return;
+  std::unique_lock lock(writeMu_);
+  if (writeClosed_) return;
+  std::size_t sent = 0;
+  if (direct_ && !writing_) {
+    if (!SendNow(*frame, &sent)) {
+      const std::string why = std::string("write failed: ") + std::strerror(errno);
+      lock.unlock();
+      return CloseOnStrand(why);
+    }
+    if (sent == frame->GetSize()) return;
   }
+  queuedBytes_ += frame->GetSize() - sent;
+  if (queuedBytes_ > server_->options_.maxQueuedBytes) {
+    lock.unlock();
+    return CloseOnStrand("the console reads too slowly");
+  }
+  if (queue_.empty()) frontSent_ = sent;
   queue_.push_back(std::move(frame));
-  if (!writing_) WriteNext();
+  if (writing_) return;
+  writing_ = true;
+  lock.unlock();
+  if (direct_) {
+    asio::post(strand_, [self = shared_from_this()] { self->WriteNext(); });
+  } else {
+    WriteNext();  // TLS: queued on the strand only
+  }
 }
 
+// Writes what the socket takes without waiting; false when the connection is broken (errno).
+bool Session::SendNow(const ZEL_BUF_BinBuffer& frame, std::size_t* sent) {
+  const int fd = channel_->NativeHandle();
+  while (*sent < frame.GetSize()) {
+    const ssize_t wrote =
+        ::send(fd, frame.GetData() + *sent, frame.GetSize() - *sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (wrote > 0) {
+      *sent += static_cast<std::size_t>(wrote);
+    } else if (wrote < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+  }
+  return true;
+}
+
+// On the strand: writes the queue, front first, until it is empty.
 void Session::WriteNext() {
+  std::unique_lock lock(writeMu_);
+  if (writeClosed_) return;
   if (queue_.empty()) {
     writing_ = false;
+    lock.unlock();
     if (closeAfterWrite_) Close("refused");
     return;
   }
-  writing_ = true;
   const ZEL_BUF_BinBuffer& front = *queue_.front();
-  channel_->Write(front.GetData(), front.GetSize(),
+  const std::size_t from = frontSent_;
+  lock.unlock();
+  channel_->Write(front.GetData() + from, front.GetSize() - from,
                   [self = shared_from_this()](const error_code& error, std::size_t) {
                     if (self->closed_) return;
                     if (error) return self->Close("write failed: " + error.message());
-                    self->queuedBytes_ -= self->queue_.front()->GetSize();
-                    self->queue_.pop_front();
+                    {
+                      std::lock_guard done(self->writeMu_);
+                      if (self->writeClosed_) return;
+                      self->queuedBytes_ -= self->queue_.front()->GetSize() - self->frontSent_;
+                      self->frontSent_ = 0;
+                      self->queue_.pop_front();
+                    }
                     self->WriteNext();
                   });
+}
+
+// Closes once what is queued has been written (at once when nothing is).
+void Session::CloseAfterWrite(const std::string& why) {
+  closeAfterWrite_ = true;
+  bool idle = false;
+  {
+    std::lock_guard lock(writeMu_);
+    idle = !writing_;
+  }
+  if (idle) Close(why);
+  ArmTimer();
 }
 
 // A refusal frame says why, then the connection closes: only this connection.
@@ -407,17 +579,20 @@ void Session::Refuse(int32_t code, const std::string& message) {
                (caller_.peer.empty() ? "no identity" : caller_.peer) + ") refused: " + message);
   int32_t encoded = 0;
   Queue(EncodeRefusal(code, message, &encoded));
-  closeAfterWrite_ = true;
-  if (!writing_) Close(message);
-  ArmTimer();
+  CloseAfterWrite(message);
 }
 
 void Session::Close(const std::string& why) {
   if (closed_) return;
   closed_ = true;
   timer_.cancel();
-  channel_->Close();
-  queue_.clear();
+  {
+    // A reply may be being written straight to the socket: it is closed once that let go.
+    std::lock_guard lock(writeMu_);
+    writeClosed_ = true;
+    channel_->Close();
+    queue_.clear();
+  }
   server_->Forget(caller_.connection);
   server_->Log("connection " + std::to_string(caller_.connection) + " closed: " + why);
 }
@@ -701,7 +876,31 @@ void Server::Impl::Stop() {
   started_ = false;
 }
 
+void Server::Impl::Monitor(MonitoredFrom from, const ZEL_BUF_EventBuffer& event) {
+  std::vector<std::shared_ptr<Session>> monitors;
+  {
+    std::lock_guard lock(mu_);
+    for (auto& [id, weak] : monitorSessions_) {
+      if (auto session = weak.lock()) monitors.push_back(std::move(session));
+    }
+  }
+  if (monitors.empty()) return;
+  std::vector<uint8_t> payload(event.GetData(), event.GetData() + event.GetSize());
+  const auto size = static_cast<uint32_t>(payload.size());
+  if (blankHook_) {
+    blankHook_(event.GetEventID(), from.flow, payload.data(), size);
+  } else {
+    std::fill(payload.begin(), payload.end(), uint8_t{0});
+  }
+  auto blanked = std::make_shared<MonitoredEvent>();
+  blanked->from = std::move(from);
+  blanked->event = CopyEventWith(event, payload.data());
+  if (!blanked->event) return;
+  for (auto& session : monitors) session->PostMonitored(blanked);
+}
+
 void Server::Impl::Publish(const ZEL_BUF_EventBuffer& event) {
+  if (Monitored()) Monitor({Flow::kNotification, 0, 0, 0, 0, {}}, event);
   std::shared_ptr<const ZEL_BUF_EventBuffer2> copy(CopyEvent(event));
   if (!copy) return;
   std::lock_guard lock(mu_);
@@ -723,6 +922,10 @@ int32_t Server::Impl::PostTo(uint64_t connection, const ZEL_BUF_EventBuffer& eve
     if (found != sessions_.end()) session = found->second.lock();
   }
   if (!session) return zel::rt::kNoSuchSubsystem;
+  if (Monitored()) {
+    const zel::rt::Caller& to = session->caller();
+    Monitor({Flow::kPostToConsole, 0, to.connection, 0, 0, to.peer}, event);
+  }
   session->PostFrame(std::move(frame));
   return zel::rt::kOk;
 }
@@ -734,6 +937,7 @@ Server::~Server() { Stop(); }
 
 void Server::SetSubscribeHook(SubscribeHook hook) { impl_->subscribeHook_ = std::move(hook); }
 void Server::SetLogHook(LogHook hook) { impl_->logHook_ = std::move(hook); }
+void Server::SetBlankHook(BlankHook hook) { impl_->blankHook_ = std::move(hook); }
 int32_t Server::Start(std::string* error) { return impl_->Start(error); }
 void Server::Stop() { impl_->Stop(); }
 void Server::Publish(const ZEL_BUF_EventBuffer& event) { impl_->Publish(event); }

@@ -69,6 +69,13 @@ TEST(FrameTest, EncodersWriteTheGrammar) {
        std::string("1F000000 07 07000000 ") + kSampleEvent},
       {"refusal", [](int32_t* c) { return EncodeRefusal(zel::rt::kRefused, "no", c); },
        "0B000000 08 0C000180 02000000 6E6F"},
+      {"monitored",
+       [&](int32_t* c) {
+         return EncodeMonitored(7, MonitoredFrom{Flow::kReply, 3, 5, 9, -1, "ab"}, event, c);
+       },
+       std::string("3E000000 09 07000000 02 03000000 0500000000000000 0900000000000000 FFFFFFFF "
+                   "02000000 6162 ") +
+           kSampleEvent},
   };
   for (const Case& c : cases) {
     int32_t code = -1;
@@ -113,7 +120,11 @@ TEST(FrameTest, MalformedBodiesAreRefused) {
   };
   const std::vector<Case> cases = {
       {"unknown kind 0", "00"},
-      {"unknown kind 9", "09 00000000"},
+      {"unknown kind 10", "0A 00000000"},
+      {"monitored cut short", "09 00000000"},
+      {"monitored flow 6",
+       std::string("09 07000000 06 00000000 0000000000000000 0000000000000000 00000000 00000000 ") +
+           event},
       {"hello cut short", "01 5A454C46 0100"},
       {"hello with bytes after it", "01 5A454C46 0100 0000 00000000 00000000 FF"},
       {"hello whose message count lies", "01 5A454C46 0100 0000 00000000 FFFFFF7F 6E6F"},

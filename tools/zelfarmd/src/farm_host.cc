@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "zel/admintool/protocol/describe.h"
 #include "zel/directory/codes.h"
 #include "zel/protocol/events.h"
 #include "zel/runtime/codes.h"
@@ -93,6 +94,11 @@ int32_t FarmHost::Start(zel::transport::ServerOptions options, std::string* erro
   DropInheritedAddresses(&options);
   auto server = std::make_shared<zel::transport::Server>(farm_, options);
   if (log_) server->SetLogHook(log_);
+  // Monitors see every event blanked by the grammar its writers and readers use.
+  server->SetBlankHook(
+      [](uint16_t eventID, zel::transport::Flow flow, uint8_t* payload, uint32_t size) {
+        zel::admintool::BlankSecrets(eventID, zel::transport::DirectionOf(flow), payload, size);
+      });
   const int32_t code = server->Start(error);
   if (code != 0) return code;
   std::lock_guard lock(mu_);

@@ -19,14 +19,12 @@
 
 namespace zel::farm::testing {
 
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zelfarmd_XXXXXX").string();
-  path_ = ::mkdtemp(pattern.data());
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher) {
+  zel::transport::ClientOptions options;
+  options.address = "unix:" + socket;
+  options.timeout = std::chrono::milliseconds(3000);
+  options.offerDispatcher = dispatcher;
+  return options;
 }
 
 namespace {

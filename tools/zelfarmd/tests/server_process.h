@@ -12,20 +12,18 @@
 
 #include "zel/protocol/grammar.h"
 #include "zel/runtime/buffers.h"
+#include "zel/runtime/testing/portable.h"
 #include "zel/transport/client.h"
 
 namespace zel::farm::testing {
 
 // A folder that lives as long as the object.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
+struct TempFolder : zel::rt::testing::TempFolder {
+  TempFolder() : zel::rt::testing::TempFolder("zelfarmd") {}
 };
+
+// A console's options for the Unix socket at `socket`.
+zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher = false);
 
 class ServerProcess {
  public:

@@ -46,4 +46,28 @@ ZEL_PROTOCOL_API bool DescribeEventOfOurs(uint16_t eventID, Direction direction,
                                           const uint8_t* payload, uint32_t size,
                                           EventDescription& out);
 
+// Bytes [begin, end) of a payload.
+struct ByteRange {
+  uint32_t begin = 0;
+  uint32_t end = 0;
+};
+
+// What blanking keeps of a payload: everything before `kept` but the `secrets` ranges (the
+// contents of secret fields; their counts stay, so the blanked payload reads as the original
+// did). `kept` is where the last field read whole ends: the payload's size when it followed the
+// grammar to its end, less when it stopped early or trailed.
+struct SecretMap {
+  uint32_t kept = 0;
+  std::vector<ByteRange> secrets;
+};
+
+// Zeroes, in place, every byte the map does not keep. The payload keeps its size.
+ZEL_PROTOCOL_API void ZeroUnkept(const SecretMap& map, uint8_t* payload, uint32_t size);
+
+// What blanking keeps of the payload of an event of ours travelling in `direction`, read by the
+// message's grammar, into `out`. False, with `out` untouched, when the ID is not one of ours or
+// has no message that way.
+ZEL_PROTOCOL_API bool MapSecretsOfOurs(uint16_t eventID, Direction direction,
+                                       const uint8_t* payload, uint32_t size, SecretMap& out);
+
 }  // namespace zel::protocol

@@ -421,11 +421,14 @@ class Reader {
 
 // ---------------------------------------------------------------------------------------------
 // Describer: reads like the Reader and appends one Field per value, named by its path
-// ("members[2].uid"). A secret field is read but its value never reaches the Field. When a read
-// throws, FieldStart() is the payload offset of the field that failed.
+// ("members[2].uid"). A secret field is read but its value never reaches the Field; when given
+// `secrets`, where its contents lie is added there (what blanking zeroes). When a read throws,
+// FieldStart() is the payload offset of the field that failed.
 class Describer {
  public:
-  Describer(ZEL_BUF_BufferReader& in, std::vector<Field>& out) : reader_(in), out_(out) {}
+  Describer(ZEL_BUF_BufferReader& in, std::vector<Field>& out,
+            std::vector<ByteRange>* secrets = nullptr)
+      : reader_(in), out_(out), secrets_(secrets) {}
 
   void U8(const char* name, uint8_t& value) {
     Show(name, value, [&] { in() >> value; });
@@ -499,18 +502,18 @@ class Describer {
   void Secret(const char* name, SecretBytes& bytes) {
     Begin();
     reader_.Secret(name, bytes);
-    AddSecret(name);
+    AddSecret(name, bytes.size());
   }
   void Password(const char* name, SecretBytes& text) {
     Begin();
     reader_.Password(name, text);
-    AddSecret(name);
+    AddSecret(name, text.size());
   }
   template <std::size_t N>
   void Fixed(const char* name, std::array<uint8_t, N>& bytes) {
     Begin();
     reader_.Fixed(name, bytes);
-    AddSecret(name);
+    AddSecret(name, N);
   }
   template <class T>
   void List(const char* name, std::vector<T>& items) {
@@ -574,11 +577,17 @@ class Describer {
   void Add(const char* name, std::string value) {
     out_.push_back(Field{prefix_ + name, std::move(value), false});
   }
-  // The value stays blank; EventDescription::Text shows kBlanked in its place.
-  void AddSecret(const char* name) { out_.push_back(Field{prefix_ + name, std::string(), true}); }
+  // The value stays blank; EventDescription::Text shows kBlanked in its place. The secret's
+  // `size` bytes end where reading is now.
+  void AddSecret(const char* name, uint32_t size) {
+    out_.push_back(Field{prefix_ + name, std::string(), true});
+    const uint32_t end = in().GetOffset();
+    if (secrets_ != nullptr) secrets_->push_back(ByteRange{end - size, end});
+  }
 
   Reader reader_;
   std::vector<Field>& out_;
+  std::vector<ByteRange>* secrets_;
   std::string prefix_;
   uint32_t fieldStart_ = 0;
 };
@@ -634,6 +643,30 @@ template <class M>
 void DescribePayload(const uint8_t* payload, uint32_t size, EventDescription& out) {
   M message{};
   DescribeWith(payload, size, out, [&](Describer& describer) { message.Fields(describer); });
+}
+
+// What blanking keeps of a payload read by `walk` (as DescribeWith takes it): the secret fields
+// it read, and where the last field read whole ends.
+template <class Walk>
+SecretMap MapSecretsWith(const uint8_t* payload, uint32_t size, Walk&& walk) {
+  SecretMap map;
+  std::vector<Field> fields;
+  ZEL_BUF_BufferReader in(payload, size);
+  Describer describer(in, fields, &map.secrets);
+  try {
+    walk(describer);
+    map.kept = in.GetOffset();
+  } catch (const ZEL_BUF_ReadException&) {
+    map.kept = describer.FieldStart();
+  }
+  return map;
+}
+
+// What blanking keeps of a payload holding one message of type M.
+template <class M>
+SecretMap MapSecrets(const uint8_t* payload, uint32_t size) {
+  M message{};
+  return MapSecretsWith(payload, size, [&](Describer& d) { message.Fields(d); });
 }
 
 }  // namespace zel::protocol

@@ -1,5 +1,6 @@
 #include "zel/admintool/protocol/describe.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -22,10 +23,13 @@ bool IsUIDName(std::string_view name) {
 }
 
 // Reads like FieldReader and turns every field into a named Field. Where a field starts is kept,
-// so that a payload that stops inside one says where.
+// so that a payload that stops inside one says where; when given `secrets`, where the contents
+// of each secret field lie is added there (what blanking zeroes).
 class FieldDescriber {
  public:
-  FieldDescriber(ZEL_BUF_BufferReader& in, std::vector<Field>& out) : reader_(in), out_(out) {}
+  FieldDescriber(ZEL_BUF_BufferReader& in, std::vector<Field>& out,
+                 std::vector<zel::protocol::ByteRange>* secrets = nullptr)
+      : reader_(in), out_(out), secrets_(secrets) {}
 
   uint32_t fieldStart() const { return fieldStart_; }
   int32_t status() const { return reader_.status(); }
@@ -174,6 +178,11 @@ class FieldDescriber {
   void AddBytes(const char* name, const uint8_t* bytes, uint32_t length, Secrecy secret) {
     if (secret == kSecret) {
       out_.push_back(Field{prefix_ + name, std::string(), true});  // never copied in
+      // The `length` bytes just read, when they were: a reader out of storage reads nothing.
+      const uint32_t end = in().GetOffset();
+      if (secrets_ != nullptr && reader_.status() == 0 && length <= end) {
+        secrets_->push_back(zel::protocol::ByteRange{end - length, end});
+      }
     } else {
       Add(name, zel::protocol::ShowBytes(bytes, length));
     }
@@ -183,6 +192,7 @@ class FieldDescriber {
 
   FieldReader reader_;
   std::vector<Field>& out_;
+  std::vector<zel::protocol::ByteRange>* secrets_;
   std::string prefix_;
   uint32_t fieldStart_ = 0;
 };
@@ -496,6 +506,24 @@ bool DescribePayload(FieldDescriber& d, uint16_t eventID, Direction direction) {
 }
 
 }  // namespace
+
+uint32_t BlankSecrets(uint16_t eventID, Direction direction, uint8_t* payload, uint32_t size) {
+  zel::protocol::SecretMap map;
+  if (eventID < ev::kFirstOfOurs ||
+      !zel::protocol::MapSecretsOfOurs(eventID, direction, payload, size, map)) {
+    std::vector<Field> fields;
+    ZEL_BUF_BufferReader in(payload, size);
+    FieldDescriber describer(in, fields, &map.secrets);
+    try {
+      // An event without a message that way keeps nothing.
+      map.kept = DescribePayload(describer, eventID, direction) ? in.GetOffset() : 0;
+    } catch (const ZEL_BUF_ReadException&) {
+      map.kept = describer.fieldStart();
+    }
+  }
+  zel::protocol::ZeroUnkept(map, payload, size);
+  return std::min(map.kept, size);
+}
 
 EventDescription DescribeEvent(uint16_t eventID, Direction direction, const uint8_t* payload,
                                uint32_t size) {

@@ -51,6 +51,7 @@ TEST(AbiTest, OnlyTheApiIsExported) {
       {"_ZN3zel5trace18InstallTraceDeviceEPNS0_11TraceDeviceE", true},
       // The event describer is exported for tools; the exchange is not.
       {"_ZN3zel9admintool13DescribeEventEtNS_8protocol9DirectionEPKhj", true},
+      {"_ZN3zel9admintool12BlankSecretsEtNS_8protocol9DirectionEPhj", true},
       {"_ZN3zel5trace8OpenOnceEv", false},
       {"_ZN3zel3sal18TraceWriteFailureERKNS0_7RequestEi", false},
   };

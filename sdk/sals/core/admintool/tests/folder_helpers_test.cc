@@ -1,4 +1,4 @@
-// The first-generation user operations and the folder helpers of the receiving side.
+// The folder helpers of the receiving side.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -21,45 +21,6 @@ class FolderHelpersTest : public SalTest {
   }
   ZEL_AdminToolSAL sal_{host_};
 };
-
-TEST_F(FolderHelpersTest, GetUsersDNsAndAddDefaultUserTravelAsFirstGenerationRequests) {
-  ZELMultiString dns;
-  dns.add(ZELString(u"untouched"));
-  host_.QueueReply(Write([](ZEL_BUF_BinBuffer& out) { out << int32_t{2}; }));
-  EXPECT_EQ(sal_.GetUsersDNs(dns), 2);  // a nonzero result reads no list
-  EXPECT_EQ(dns.at(0), ZELString(u"untouched"));
-  host_.QueueReply(Write([](ZEL_BUF_BinBuffer& out) {
-    ZELMultiString list;
-    list.add(ZELString(u"CN=a"));
-    list.add(ZELString(u"CN=b"));
-    out << int32_t{0} << list;
-  }));
-  EXPECT_EQ(sal_.GetUsersDNs(dns), 0);
-  EXPECT_EQ(dns.count(), 2u);
-  host_.QueueReply(Write([](ZEL_BUF_BinBuffer& out) { out << int32_t{0} << uint32_t{5}; }));
-  EXPECT_EQ(sal_.GetUsersDNs(dns), ZEL_E_SHORT_REPLY);
-  host_.QueueReply(Bytes{0, 0, 0, 0}, 3);
-  EXPECT_EQ(sal_.GetUsersDNs(dns), 3);  // any nonzero send answer ends it; the reply released
-  ASSERT_EQ(host_.Sent().size(), 4u);
-  EXPECT_EQ(host_.Sent()[0].eventID, 30);
-  EXPECT_TRUE(host_.Sent()[0].payload.empty());
-  EXPECT_EQ(host_.Sent()[0].interfaceLevel, 0u);
-  EXPECT_EQ(host_.Sent()[0].srcSubsystemUID, 5);  // made by the SAL base
-  EXPECT_EQ(host_.Sent()[0].destSubsystemUID, 22);
-
-  ZELString first(u"admin"), second(u"NORTH");
-  host_.QueueReply(Write([](ZEL_BUF_BinBuffer& out) { out << int32_t{4}; }), 1);
-  EXPECT_EQ(sal_.AddDefaultUser(first, second), 4);  // a positive send answer reads the reply
-  EXPECT_EQ(host_.Sent()[4].eventID, 31);
-  EXPECT_EQ(host_.Sent()[4].payload,
-            Write([&](ZEL_BUF_BinBuffer& out) { out << first << second; }));
-  host_.FailNthAppend(2);
-  EXPECT_EQ(sal_.AddDefaultUser(first, second), ZEL_E_WRITE_FAILED);
-  host_.FailNthCreate(1);
-  EXPECT_EQ(sal_.AddDefaultUser(first, second), ZEL_E_NO_EVENT);
-  host_.QueueSendFailure(-2);
-  EXPECT_EQ(sal_.GetUsersDNs(dns), -2);
-}
 
 TEST_F(FolderHelpersTest, FolderRequestsParseAndShortOnesSaySo) {
   uint64_t uid = 0;

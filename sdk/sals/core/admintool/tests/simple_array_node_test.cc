@@ -58,17 +58,6 @@ TEST(SimpleArrayTest, ResizesExactlyKeepsLeadingElementsAndFailsEmpty) {
   EXPECT_EQ(array.ChangeSize(0x20000001), 0u);
 }
 
-TEST(SimpleArrayTest, AccountRecordsAreConstructedCopiedAndDestroyed) {
-  ZEL_SimpleArray<UM_AccountInfo> accounts;
-  ASSERT_EQ(accounts.ChangeSize(2), 2u);
-  EXPECT_TRUE(accounts[1].name.isEmpty());
-  accounts[0].name = u"jane";
-  accounts[0].value = 3;
-  ASSERT_EQ(accounts.ChangeSize(3), 3u);
-  EXPECT_EQ(accounts[0].name, ZELString(u"jane"));
-  EXPECT_EQ(accounts[0].value, 3u);
-}
-
 TEST(NodeTest, NamesTitlesAndDistinguishedNames) {
   ZEL_AdminToolObject under(u"Root/Farm", u"Servers");
   EXPECT_EQ(std::u16string(under.getDN()), u"Root/Farm/Servers");

@@ -55,6 +55,11 @@ class Client final : public zel::rt::EventTransport, public ZEL_PIF_EventDispatc
   // the same rules as notification handlers.
   using PostHandler = std::function<void(std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
 
+  // Called on the client's own thread for each event a monitor sees, with how it passed through
+  // the server (its secret fields are zero bytes), under the same rules as notification handlers.
+  using MonitorHandler =
+      std::function<void(const MonitoredFrom& from, std::unique_ptr<ZEL_BUF_EventBuffer> event)>;
+
   explicit Client(ClientOptions options);
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -78,6 +83,9 @@ class Client final : public zel::rt::EventTransport, public ZEL_PIF_EventDispatc
   int32_t Subscribe(const std::vector<uint16_t>& eventIDs, bool monitor,
                     NotificationHandler handler, uint32_t* subscription);
   int32_t Unsubscribe(uint32_t subscription);
+  // Asks for every event that passes through the server: requests, replies, one-way events and
+  // notifications (the server grants it by privilege). As Subscribe otherwise.
+  int32_t Monitor(MonitorHandler handler, uint32_t* subscription);
 
   // Takes the events the server posts to the host `uid`; an empty handler stops that. Once it
   // returns (when not called from a handler) no delivery to the previous handler is under way.

@@ -18,6 +18,15 @@
 //   kind 6 unsubscribe  requestID:u64 subscription:u32 answered by a reply without event
 //   kind 7 notify       subscription:u32 event         (server to console)
 //   kind 8 refusal      result:i32 message:bytes       the sender closes after it
+//   kind 9 monitored    subscription:u32 flow:u8 dropped:u32 connection:u64 requestID:u64
+//                       result:i32 peer:bytes event    (server to a monitor; minor version 1)
+//                       An event that passed through the server, its secret fields and
+//                       whatever its grammar could not classify zeroed. flow: 1 request,
+//                       2 reply, 3 post from a console, 4 post to a console, 5 notification.
+//                       dropped: events this subscription missed just before this one (the
+//                       monitor read too slowly). connection and peer (UTF-8, at most
+//                       kMaxPeerBytes): the console's connection and account, 0 and empty for
+//                       a notification. requestID and result: a request's and its reply's.
 //
 //   event       = eventID:u16 versionMajor:u8 versionMinor:u8 srcHost:u32 destHost:u32
 //                 srcUID:u16 destUID:u16 interfaceLevel:u32 payload:bytes
@@ -40,12 +49,18 @@ namespace zel::transport {
 
 inline constexpr uint32_t kFrameMagic = 0x464C455Au;  // "ZELF" on the wire
 inline constexpr uint16_t kProtocolMajor = 1;
-inline constexpr uint16_t kProtocolMinor = 0;
+// Minor 1: consoles that take monitored frames (older ones get notifications only).
+inline constexpr uint16_t kProtocolMinor = 1;
 
 // The fixed fields of an event on the wire, the payload's count included.
 inline constexpr uint32_t kEventHeadSize = 24;
-// The longest body: a request's kind, ID and event with the largest payload.
-inline constexpr uint32_t kMaxFrameBody = 1 + 8 + kEventHeadSize + zel::protocol::kMaxPayload;
+// The longest peer text a monitored frame carries (a longer one is cut).
+inline constexpr uint32_t kMaxPeerBytes = 256;
+// The fields of a monitored frame before its event, at their longest.
+inline constexpr uint32_t kMaxMonitoredHead = 4 + 1 + 4 + 8 + 8 + 4 + 4 + kMaxPeerBytes;
+// The longest body: a monitored frame's kind and fields and an event with the largest payload.
+inline constexpr uint32_t kMaxFrameBody =
+    1 + kMaxMonitoredHead + kEventHeadSize + zel::protocol::kMaxPayload;
 
 enum class FrameKind : uint8_t {
   kHello = 1,
@@ -56,6 +71,39 @@ enum class FrameKind : uint8_t {
   kUnsubscribe = 6,
   kNotify = 7,
   kRefusal = 8,
+  kMonitored = 9,
+};
+
+// How a monitored event passed through the server.
+enum class Flow : uint8_t {
+  kRequest = 1,
+  kReply = 2,
+  kPostFromConsole = 3,
+  kPostToConsole = 4,
+  kNotification = 5,
+};
+
+// The direction an event's describer and blanker read it in: requests and replies as such,
+// every one-way event as a notification.
+inline zel::protocol::Direction DirectionOf(Flow flow) {
+  switch (flow) {
+    case Flow::kRequest:
+      return zel::protocol::Direction::kRequest;
+    case Flow::kReply:
+      return zel::protocol::Direction::kReply;
+    default:
+      return zel::protocol::Direction::kNotification;
+  }
+}
+
+// What a monitored frame says besides its event.
+struct MonitoredFrom {
+  Flow flow = Flow::kRequest;
+  uint32_t dropped = 0;
+  uint64_t connection = 0;
+  uint64_t requestID = 0;
+  int32_t result = 0;
+  std::string peer;
 };
 
 // One decoded frame. Which fields mean something depends on the kind (see the grammar).
@@ -70,7 +118,8 @@ struct Frame {
   bool monitor = false;
   std::vector<uint32_t> eventIDs;
   std::string message;
-  // Requests, posts, notifications and replies that carry one.
+  MonitoredFrom monitored;  // kMonitored (its subscription in `subscription`)
+  // Requests, posts, notifications, monitored frames and replies that carry one.
   std::unique_ptr<ZEL_BUF_EventBuffer2> event;
 };
 
@@ -91,6 +140,9 @@ EncodedFrame EncodeSubscribe(uint64_t requestID, uint32_t subscription, bool mon
 EncodedFrame EncodeUnsubscribe(uint64_t requestID, uint32_t subscription, int32_t* code);
 EncodedFrame EncodeNotify(uint32_t subscription, const ZEL_BUF_EventBuffer& event, int32_t* code);
 EncodedFrame EncodeRefusal(int32_t result, const std::string& message, int32_t* code);
+// `from.peer` past kMaxPeerBytes is cut.
+EncodedFrame EncodeMonitored(uint32_t subscription, const MonitoredFrom& from,
+                             const ZEL_BUF_EventBuffer& event, int32_t* code);
 
 // Decodes one body (what follows the length). 0 and *frame filled, or a negative code:
 // kInvalidArgument for a body that is not a well-formed frame (unknown kind, a field that runs
@@ -124,6 +176,9 @@ class FrameAssembler {
 
 // A copy of `event` (header, interface level and payload), or null when no storage can be had.
 std::unique_ptr<ZEL_BUF_EventBuffer2> CopyEvent(const ZEL_BUF_EventBuffer& event);
+// The same with another payload of the same size in place of the event's.
+std::unique_ptr<ZEL_BUF_EventBuffer2> CopyEventWith(const ZEL_BUF_EventBuffer& event,
+                                                    const uint8_t* payload);
 
 // The text of a frame kind, for log lines.
 const char* FrameKindName(FrameKind kind);

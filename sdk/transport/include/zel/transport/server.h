@@ -52,6 +52,9 @@ struct ServerOptions {
   uint32_t maxInFlight = 64;
   // Bytes queued for one connection that reads too slowly; past it the connection is dropped.
   uint32_t maxQueuedBytes = 64u << 20;
+  // A monitored event that would take a connection's queue past this is not sent; the monitor
+  // is told how many it missed with the next one it gets.
+  uint32_t maxMonitorQueuedBytes = 16u << 20;
   // The greeting (TLS handshake and hello) and the rest of a frame once its first byte came
   // must arrive within this; otherwise the connection is dropped.
   std::chrono::milliseconds readTimeout{10000};
@@ -71,6 +74,11 @@ class Server {
   using SubscribeHook = std::function<int32_t(const zel::rt::Caller&, const SubscriptionRequest&)>;
   // One log line (no secret is ever in one).
   using LogHook = std::function<void(std::string_view line)>;
+  // Zeroes, in place, what a monitor must not see of the payload of an event that passed the
+  // way `flow` says (its secret fields, whatever its grammar cannot classify); the size stays.
+  // Without one, monitors get every payload zeroed.
+  using BlankHook =
+      std::function<void(uint16_t eventID, Flow flow, uint8_t* payload, uint32_t size)>;
 
   // The farm (and its subsystems) must outlive the server.
   Server(zel::rt::InProcessFarm& farm, ServerOptions options);
@@ -81,6 +89,7 @@ class Server {
   // Set before Start: the loop's threads read them without a lock. Hooks run on those threads.
   void SetSubscribeHook(SubscribeHook hook);
   void SetLogHook(LogHook hook);
+  void SetBlankHook(BlankHook hook);
 
   // Listens on every address and starts the event loop's threads. 0, or a negative code with
   // the reason in *error (nothing is left listening then).
@@ -90,6 +99,9 @@ class Server {
   void Stop();
 
   // Sends `event` to every subscription that asked for its ID, and to every monitor. Any thread.
+  // Monitors (of consoles that take monitored frames) are also handed, blanked, every request,
+  // reply and one-way event that passes through the server; only while one is subscribed does
+  // the server copy anything for them.
   void Publish(const ZEL_BUF_EventBuffer& event);
   // Posts `event` (a copy; it stays the caller's) to the console-side host it names on
   // connection `connection` (zel::rt::Caller::connection). 0 once queued, kNoSuchSubsystem when

@@ -21,4 +21,14 @@ ZEL_ADMINSAL_API zel::protocol::EventDescription DescribeEvent(uint16_t eventID,
                                                                const uint8_t* payload,
                                                                uint32_t size);
 
+// Blanks, in place, what a monitor must not see of the payload of event `eventID` travelling in
+// `direction`, read by the same grammar as DescribeEvent: the contents of every secret field,
+// and every byte after the last field read whole (the rest of a payload that does not follow
+// the grammar, trailing bytes, all of an event without a message that way). The payload keeps
+// its size and secret fields keep their counts, so it reads as the original did, secrets as
+// zero bytes. Answers the bytes kept before the zeroed end: `size` when the whole payload
+// followed the grammar.
+ZEL_ADMINSAL_API uint32_t BlankSecrets(uint16_t eventID, zel::protocol::Direction direction,
+                                       uint8_t* payload, uint32_t size);
+
 }  // namespace zel::admintool
