@@ -214,6 +214,8 @@ int32_t Client::Impl::Connected(Clock::time_point deadline, std::shared_ptr<Link
   }
   if (!link_ && !connecting_) {
     connecting_ = true;
+    attemptResult_ = zel::rt::kOk;
+    attemptError_.clear();
     auto fresh = std::make_shared<Link>(++generation_);
     attempt_ = fresh;
     asio::post(io_, [self = shared_from_this(), fresh] { self->Begin(fresh); });
@@ -223,7 +225,12 @@ int32_t Client::Impl::Connected(Clock::time_point deadline, std::shared_ptr<Link
                            [&] { return !connecting_ || generation_ != attempt; })) {
     return Fail(zel::rt::kTimeout, "no answer from " + options_.address + " within the timeout");
   }
-  if (!link_) return Fail(attemptResult_, attemptError_);
+  if (!link_) {
+    // The attempt failed, or the link it made went down (a drop) before this call could take
+    // it: never an empty link with success.
+    if (attemptResult_ < 0) return Fail(attemptResult_, attemptError_);
+    return Fail(zel::rt::kConnectionBroken, "the connection broke as soon as it was made");
+  }
   *link = link_;
   return zel::rt::kOk;
 }
