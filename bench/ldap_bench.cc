@@ -1,15 +1,19 @@
 // The library on an LDAP store beside OpenLDAP's own tools doing the same work, on one private
 // slapd in the same run: RegisterObject against ldapadd of like entries as LDIF, and
-// ReadGroupFromDirectory against ldapsearch of the same children one level down.
+// ReadGroupFromDirectory against ldapsearch of the same children one level down; lookups by DN,
+// UID and CRC among 100 and 10,000 entries.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench_hosts.h"
 #include "zel/admintool/zel_admintoolsal.h"
+#include "zel/directory/records.h"
 #include "zel/directory/testing/slapd.h"
 #include "zel/directory/testing/temp_store.h"
 
@@ -180,6 +184,51 @@ void BM_LookupByUID_LDAP(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LookupByUID_LDAP)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// By CRC: RegisterIcon of bits already stored under the same name, among 100 to 10,000 icons.
+// It finds the icons of the bits' CRC (an equality on the indexed zelText), compares their
+// bits and finds the name already there: one search and one refused add per call.
+void BM_LookupByCRC_LDAP(benchmark::State& state) {
+  Fixture fixture;
+  auto icon = [&](int seed) {
+    void* copy = nullptr;
+    ZEL_BUF_Allocate_Debug(640, &copy, "ldap_bench", __LINE__);
+    std::memset(copy, 0, 640);
+    std::memcpy(copy, &seed, sizeof seed);
+    const std::string name = "icon-" + std::to_string(seed);
+    const std::u16string name16(name.begin(), name.end());
+    return ZEL_AdminToolIcon(7, name16.c_str(), 1, 640, static_cast<uint8_t*>(copy));
+  };
+  for (int i = 0; i < state.range(0); ++i) {
+    ZEL_AdminToolIcon made = icon(i);
+    if (fixture.sal->RegisterIcon(made) != 0) return state.SkipWithError("icon not stored");
+  }
+  const int seed = static_cast<int>(state.range(0) / 2);
+  for (auto _ : state) {
+    ZEL_AdminToolIcon again = icon(seed);
+    if (fixture.sal->RegisterIcon(again) != 0) state.SkipWithError("icon not found");
+  }
+}
+BENCHMARK(BM_LookupByCRC_LDAP)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// A follower's poll of the change log that finds nothing new, with 100 and 10,000 changes
+// logged in the context (one per object registered): what a farm server of a replicated
+// directory does every 200 ms.
+void BM_PollChanges_LDAP(benchmark::State& state) {
+  Fixture fixture;
+  fixture.Register(static_cast<int>(state.range(0)));
+  ZEL_PS_LDAPSAL directory(fixture.host);
+  uint32_t context = 0, subscription = 0;
+  directory.BindLDAP(u"&AdminToolObjectContext", context);
+  if (zel::dir::Subscribe(
+          directory, context, [](uint32_t, const zel::dir::Change&) {}, &subscription) != 0) {
+    return state.SkipWithError("no subscription");
+  }
+  for (auto _ : state) {
+    if (zel::dir::PollChanges(directory) != 0) state.SkipWithError("poll failed");
+  }
+}
+BENCHMARK(BM_PollChanges_LDAP)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -33,6 +33,10 @@ int32_t Store::setTimeout(uint32_t /*milliseconds*/) { return kNotSupported; }
 
 int32_t Store::poll() { return kNotSupported; }
 
+int32_t Store::entryChange(uint32_t, std::u16string_view, uint64_t*, uint64_t*) {
+  return kNotSupported;
+}
+
 int32_t Store::deliver(const ZEL_BUF_EventBuffer& /*notification*/) { return kNotSupported; }
 
 }  // namespace zel::dir

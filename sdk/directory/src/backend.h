@@ -126,6 +126,11 @@ class Store {
   // since the last look and tells their listeners, each change once. kNotSupported where the
   // backend cannot look (SQLite's readers use changesSince; `farm:` is told by the server).
   virtual int32_t poll();
+  // The UID of the entry at `dn` in `context` and the number of the change that last wrote it
+  // (0 for an entry written before entries kept it): 0 or kNoSuchEntry. kNotSupported where
+  // entries keep no change number (their changes are committed with them).
+  virtual int32_t entryChange(uint32_t context, std::u16string_view dn, uint64_t* uid,
+                              uint64_t* number);
 
  private:
   int scopeDepth_ = 0;

@@ -344,7 +344,11 @@ int32_t LdapStore::connect() {
   bool known = false;
   LDAPMessage* entry = ldap_first_entry(ld_, schema.get());
   for (const std::string& definition : Values(ld_, entry, "objectClasses")) {
-    if (definition.find("NAME 'zelEntry'") != std::string::npos) known = true;
+    // An older schema's entries cannot keep their change number: said here, not at each write.
+    if (definition.find("NAME 'zelEntry'") != std::string::npos &&
+        definition.find("zelChange") != std::string::npos) {
+      known = true;
+    }
   }
   if (!known) return kSchemaMissing;
   const char* none[] = {"1.1", nullptr};
@@ -445,6 +449,30 @@ int32_t LdapStore::findByDN(uint32_t context, std::u16string_view dn, EntryHead*
   head->context = context;
   if (!ldap::ParseHex(Value(ld_, entry, "zelUID"), &head->uid) ||
       !FromUtf8(Value(ld_, entry, "zelClass"), &head->className)) {
+    return kStoreError;
+  }
+  return 0;
+}
+
+int32_t LdapStore::entryChange(uint32_t context, std::u16string_view dn, uint64_t* uid,
+                               uint64_t* number) {
+  if (const int32_t up = ready()) return up;
+  const std::string target = entryDN(context, dn);
+  if (target.empty()) return kMalformedName;
+  const char* attributes[] = {"zelUID", "zelDN", "zelChange", nullptr};
+  LDAPMessage* raw = nullptr;
+  const int found =
+      ldap_search_ext_s(ld_, target.c_str(), LDAP_SCOPE_BASE, "(objectClass=zelEntry)",
+                        const_cast<char**>(attributes), 0, nullptr, nullptr, nullptr, 0, &raw);
+  Message result(raw);
+  if (found == LDAP_NO_SUCH_OBJECT) return kNoSuchEntry;
+  if (found != LDAP_SUCCESS) return codeOf(found);
+  LDAPMessage* entry = ldap_first_entry(ld_, result.get());
+  if (entry == nullptr || Value(ld_, entry, "zelDN") != ToUtf8(dn)) return kNoSuchEntry;
+  const std::string stamp = Value(ld_, entry, "zelChange");
+  *number = 0;
+  if (!ldap::ParseHex(Value(ld_, entry, "zelUID"), uid) ||
+      (!stamp.empty() && !ldap::ParseHex(stamp, number))) {
     return kStoreError;
   }
   return 0;
@@ -608,6 +636,7 @@ int32_t LdapStore::insert(uint32_t context, std::u16string_view dn, std::u16stri
   Change change{0, Change::kAdded, *uid, *madeDN};
   std::string recordDN;
   if (const int32_t logged = logChange(context, &change, &recordDN)) return logged;
+  mods.add("zelChange", {Hex(change.number, 16)});
   const int added = ldap_add_ext_s(ld_, target.c_str(), mods.get(), nullptr, nullptr);
   if (added != LDAP_SUCCESS) {
     dropRecord(recordDN);
@@ -647,6 +676,7 @@ int32_t LdapStore::replaceValues(uint64_t uid, const std::vector<std::u16string>
   Change change{0, Change::kUpdated, uid, entry.dn};
   std::string recordDN;
   if (const int32_t logged = logChange(entry.context, &change, &recordDN)) return logged;
+  mods.add("zelChange", {Hex(change.number, 16)}, LDAP_MOD_REPLACE);
   const int modified = ldap_modify_ext_s(ld_, ldapDN.c_str(), mods.get(), nullptr, nullptr);
   if (modified != LDAP_SUCCESS) {
     dropRecord(recordDN);
@@ -685,9 +715,13 @@ int32_t LdapStore::search(const SearchQuery& query, std::vector<StoredEntry>* ma
   filter += ")";
   // Each entry is taken as it arrives and freed: a synchronous search would first chain every
   // entry into one result, which costs libldap time that grows faster than the entries.
+  // The whole subtree of the context (its entries are all directly below it, and the filter
+  // leaves out the context and the change records): slapd takes a subtree search's candidates
+  // from the filter's indexes, while a one-level search first lists every child of the base,
+  // so a lookup by an indexed text would grow with the context.
   int id = 0;
   const int sent =
-      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_ONELEVEL, filter.c_str(),
+      ldap_search_ext(ld_, contextDN(query.context).c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(),
                       const_cast<char**>(kEntryAttributes), 0, nullptr, nullptr, nullptr, 0, &id);
   if (sent != LDAP_SUCCESS) return codeOf(sent);
   timeval wait{static_cast<time_t>(timeoutMs_ / 1000),

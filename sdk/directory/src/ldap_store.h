@@ -107,6 +107,11 @@ class LdapStore final : public Store {
   int32_t setTimeout(uint32_t milliseconds) override;
   // Reads the change log of each subscribed context after the last change its listener heard.
   int32_t poll() override;
+  // Every entry keeps the number of the change that last wrote it (zelChange): replication
+  // carries the change record and the entry each on its own, so a reader of another replica
+  // compares the two to know whether the entry it reads is the one the record tells of.
+  int32_t entryChange(uint32_t context, std::u16string_view dn, uint64_t* uid,
+                      uint64_t* number) override;
 
  private:
   explicit LdapStore(LdapLocation where) : where_(std::move(where)) {}

@@ -77,6 +77,13 @@ int32_t PollChanges(ZEL_DIR_ServiceInterface& service) {
   return OnStore(service, [](Store& store) { return store.poll(); });
 }
 
+int32_t EntryChange(ZEL_DIR_ServiceInterface& service, uint32_t context, const std::u16string& dn,
+                    uint64_t* uid, uint64_t* number) {
+  if (!IsWellFormedDN(dn)) return kMalformedName;
+  return OnStore(service,
+                 [&](Store& store) { return store.entryChange(context, dn, uid, number); });
+}
+
 int32_t DeliverChange(ZEL_DIR_ServiceInterface& service, const ZEL_BUF_EventBuffer& notification) {
   return OnStore(service, [&](Store& store) { return store.deliver(notification); });
 }

@@ -77,7 +77,7 @@ void FarmHost::FollowOtherServers() {
   std::unique_lock lock(followLock_);
   while (!ending_) {
     lock.unlock();
-    const int32_t followed = admintool_->FollowOtherServers();
+    const int32_t followed = admintool_->FollowOtherServers(log_);
     lock.lock();
     if (followed == zel::dir::kNotSupported) return;
     followWake_.wait_for(lock, followed == 0 ? kInterval : kRetryInterval,

@@ -63,7 +63,7 @@ std::string StoreProblem(int32_t code) {
     case zel::dir::kCredentialsRefused:
       return std::string(hex) + " the credentials are refused";
     case zel::dir::kSchemaMissing:
-      return std::string(hex) + " the server has no zeladminsal schema loaded";
+      return std::string(hex) + " the server has no zeladminsal schema loaded, or an older one";
     case zel::dir::kBaseMissing:
       return std::string(hex) + " the base entry is missing";
     case zel::dir::kInvalidArgument:

@@ -70,9 +70,9 @@ AdminToolSubsystem::AdminToolSubsystem(ZEL_PIF_ISubSystem& host, Options options
 
 AdminToolSubsystem::~AdminToolSubsystem() = default;
 
-int32_t AdminToolSubsystem::FollowOtherServers() {
+int32_t AdminToolSubsystem::FollowOtherServers(const std::function<void(std::string_view)>& log) {
   std::lock_guard lock(mutex_);
-  if (!follower_) follower_ = std::make_unique<StoreFollower>(host_, options_.serverID);
+  if (!follower_) follower_ = std::make_unique<StoreFollower>(host_, options_.serverID, log);
   return follower_->Follow();
 }
 

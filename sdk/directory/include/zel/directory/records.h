@@ -69,6 +69,13 @@ ZEL_DIRECTORY_API int32_t Unsubscribe(ZEL_DIR_ServiceInterface& service, uint32_
 // SQLite (read ChangesSince) and `farm:` (the server tells).
 ZEL_DIRECTORY_API int32_t PollChanges(ZEL_DIR_ServiceInterface& service);
 
+// Whether a change another server made has reached this replica: the UID of the entry at `dn`
+// in `context` and the number of the change that last wrote it (0 for an entry written before
+// entries kept it). 0 or kNoSuchEntry; kNotSupported where entries keep no number (SQLite,
+// `farm:`: a change is committed with its entry there).
+ZEL_DIRECTORY_API int32_t EntryChange(ZEL_DIR_ServiceInterface& service, uint32_t context,
+                                      const std::u16string& dn, uint64_t* uid, uint64_t* number);
+
 // The ID of the server that made a change, where change numbers carry it (a store that
 // PollChanges follows: the low 12 bits, the store location's server ID).
 inline uint16_t ChangeServerID(uint64_t changeNumber) {

@@ -12,8 +12,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "zel/directory/service.h"
 #include "zel/runtime/buffers.h"
@@ -52,8 +54,9 @@ class AdminToolSubsystem {
   // Reads the store's changes made by other servers sharing it (a replicated LDAP directory)
   // and announces their tree changes to the notification hub (src/store_follower.h). A server
   // calls it on a timer. 0; kNotSupported where the store has no such feed (SQLite); or the
-  // store's code.
-  int32_t FollowOtherServers();
+  // store's code. `log` (taken at the first call) hears the changes given up, whose entries
+  // did not reach this server's replica.
+  int32_t FollowOtherServers(const std::function<void(std::string_view)>& log = {});
 
   // For hosts and tests that add handlers of their own (under the same rules).
   DispatchTable& Table() { return table_; }
