@@ -22,6 +22,7 @@
 
 #include "../sdk/transport/tests/test_farm.h"
 #include "farm_bench.h"
+#include "farm_folders.h"
 #include "ping_pong.h"
 #include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/directory/testing/temp_store.h"
@@ -348,24 +349,6 @@ void BM_RawThroughput_SocketPair(benchmark::State& state) {
 }
 BENCHMARK(BM_RawThroughput_SocketPair)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
 
-// A folder of a name not made before in this process (the server lives through every run of
-// every benchmark), by a console of the server (UID 51).
-bool MakeFolder(zel::transport::Client& client) {
-  static std::atomic<int> made{0};
-  const std::string name = "Folder" + std::to_string(++made);
-  auto* request =
-      new ZEL_BUF_EventBuffer(zel::protocol::CreateFolderRequest::kEventID, ZELVersion(1, 0), 0);
-  request->SetSrcSubsystemUID(51);
-  request->SetDestSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
-  zel::protocol::Encode(zel::protocol::CreateFolderRequest{0, ZELString::FromUtf8(name)}, *request);
-  ZEL_BUF_EventBuffer* reply = nullptr;
-  const int32_t sent = client.Send(request, &reply);
-  int32_t result = sent;
-  if (sent >= 0 && reply->GetSize() >= 4) std::memcpy(&result, reply->GetData(), 4);
-  delete reply;
-  return result == 0;
-}
-
 // --- Fan-out: a folder made, until the last of 100 subscribed consoles has its notification --
 
 void BM_FanOut100Consoles(benchmark::State& state) {
@@ -390,7 +373,7 @@ void BM_FanOut100Consoles(benchmark::State& state) {
     if (subscribed != 0) return state.SkipWithError("a console could not subscribe");
   }
   zel::transport::Client maker(served.UnixOptions());
-  auto makeFolder = [&] { return MakeFolder(maker); };
+  auto makeFolder = [&] { return zel::bench::MakeFolder(maker, "Folder"); };
   // How many notifications one folder makes: counted once, then expected of every round.
   if (!makeFolder()) return state.SkipWithError("no folder");
   {
@@ -432,7 +415,7 @@ void BM_FarmCreateFolder_Unix(benchmark::State& state) {
   if (!served.error.empty()) return state.SkipWithError(served.error.c_str());
   zel::transport::Client console(served.UnixOptions());
   for (auto _ : state) {
-    if (!MakeFolder(console)) {
+    if (!zel::bench::MakeFolder(console, "Folder")) {
       return state.SkipWithError("no folder");
     }
   }

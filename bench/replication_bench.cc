@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "farm_folders.h"
 #include "zel/directory/testing/slapd.h"
 #include "zel/farm/farm_host.h"
 #include "zel/protocol/events.h"
@@ -75,22 +76,6 @@ struct Pair {
   }
 };
 
-bool MakeFolder(zel::transport::Client& client) {
-  static std::atomic<int> made{0};
-  const std::string name = "Replicated" + std::to_string(++made);
-  auto* request =
-      new ZEL_BUF_EventBuffer(zel::protocol::CreateFolderRequest::kEventID, ZELVersion(1, 0), 0);
-  request->SetSrcSubsystemUID(51);
-  request->SetDestSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
-  zel::protocol::Encode(zel::protocol::CreateFolderRequest{0, ZELString::FromUtf8(name)}, *request);
-  ZEL_BUF_EventBuffer* reply = nullptr;
-  const int32_t sent = client.Send(request, &reply);
-  int32_t result = sent;
-  if (sent >= 0 && reply->GetSize() >= 4) std::memcpy(&result, reply->GetData(), 4);
-  delete reply;
-  return result == 0;
-}
-
 // Folders made through A until a console of `hearer`'s server has each one's node notification.
 void Delay(benchmark::State& state, bool onB) {
   static Pair pair;
@@ -117,7 +102,7 @@ void Delay(benchmark::State& state, bool onB) {
       std::lock_guard lock(mu);
       expected = heard + 1;
     }
-    if (!MakeFolder(maker)) return state.SkipWithError("no folder");
+    if (!zel::bench::MakeFolder(maker, "Replicated")) return state.SkipWithError("no folder");
     std::unique_lock lock(mu);
     if (!arrived.wait_for(lock, std::chrono::seconds(10), [&] { return heard >= expected; })) {
       return state.SkipWithError("the notification did not come");
