@@ -395,11 +395,12 @@ TEST_P(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
   struct Row {
     uint16_t eventID;
     int32_t result;
-    const char* actor;
+    std::string actor;
     const char* what;  // the start of it
   };
+  const std::string owner = farm_.OwnerPeer();
   const Row rows[] = {
-      {ev::kSetCredential, kOk, farm_.OwnerPeer().c_str(), "set the password of "},
+      {ev::kSetCredential, kOk, owner, "set the password of "},
       {ev::kSetCredential, kOk, "unix:alice", "set the password of "},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as unix:alice"},
       {ev::kLogon2, kLogonRefused, "unix:mallory", "logon as nnn"},
@@ -408,9 +409,8 @@ TEST_P(CredentialsTest, EveryChangeIsAuditedAndNoSecretIsAuditedOrTraced) {
       {ev::kGetVoAdminAccountsForTicket, kOk, "unix:probe", "check a ticket of "},
       {ev::kGetVoAdminAccountsForTicket, kTicketInvalid, "unix:probe", "check a ticket: altered"},
       {ev::kUnlock, kOk, "unix:bob", "unlock "},
-      {ev::kExportCredentials, kOk, farm_.OwnerPeer().c_str(), "export the password hashes of 1 "},
-      {ev::kImportCredentials, kOk, farm_.OwnerPeer().c_str(),
-       "import 1 password hashes, 0 changed"},
+      {ev::kExportCredentials, kOk, owner, "export the password hashes of 1 "},
+      {ev::kImportCredentials, kOk, owner, "import 1 password hashes, 0 changed"},
       {ev::kLogout, kOk, "unix:mallory", "logout of "},
   };
   zel::protocol::AuditQueryReply audit;
