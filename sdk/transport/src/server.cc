@@ -871,6 +871,12 @@ void Server::Impl::Stop() {
   // once the requests being handled have answered.
   for (auto& thread : threads_) thread.join();
   threads_.clear();
+  // The loop may have run out of work before a close above was queued (a connection whose last
+  // read had already ended): such a handler would hold its session, and the session this
+  // server, for ever. Run what is left here; every connection is closed, so it ends.
+  io_.restart();
+  io_.run();
+  io_.restart();  // ready for another Start
   for (const std::string& path : unixPaths_) ::unlink(path.c_str());
   unixPaths_.clear();
   started_ = false;
