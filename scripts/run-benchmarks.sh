@@ -51,6 +51,13 @@ for program in "build/$preset"/bin/zel_*_bench; do
   fi
   echo "benchmarks: $bench took $((SECONDS - started)) s"
 done
+# A program that failed leaves its figures out, and the report they would have gone to alone:
+# the table of a failed run goes beside the build instead.
+if [ ${#failed[@]} -gt 0 ] && [ "$out_file" = docs/PERFORMANCE.md ]; then
+  out_file="build/$preset/PERFORMANCE.failed.md"
+  rm -f "$out_file"
+fi
+for bench in "${failed[@]}"; do rm -f "$results/$bench.json"; done
 if [ "$out_file" != docs/PERFORMANCE.md ] && [ ! -f "$out_file" ]; then
   mkdir -p "$(dirname "$out_file")"
   cp docs/PERFORMANCE.md "$out_file" 2>/dev/null || printf '<!-- notes -->\n' >"$out_file"
