@@ -27,6 +27,7 @@
 #include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/directory/testing/temp_store.h"
 #include "zel/farm/farm_host.h"
+#include "zel/farm/testing/test_farm_server.h"
 #include "zel/protocol/events.h"
 #include "zel/protocol/folders.h"
 #include "zel/transport/console_host.h"
@@ -34,20 +35,9 @@
 namespace {
 
 using zel::bench::PingPong;
+using zel::farm::testing::CheapOptions;
 
 constexpr uint32_t kPrivileges = 16;
-
-zel::subsystem::Options CheapOptions() {
-  zel::subsystem::Options options;
-  options.pwhashLimits = zel::subsystem::PwhashLimits::kMin;
-  zel::subsystem::FarmKeys keys;
-  for (uint8_t i = 0; i < 32; ++i) {
-    keys.transport[i] = static_cast<uint8_t>(0x40 + i);
-    keys.ticket[i] = static_cast<uint8_t>(0x80 + i);
-  }
-  options.keys = keys;
-  return options;
-}
 
 void Fill(ZEL_ADMIN_USERINFO& record, const char16_t* name) {
   record.accountName = ZELString(name);

@@ -19,6 +19,7 @@
 #include "farm_folders.h"
 #include "zel/directory/testing/slapd.h"
 #include "zel/farm/farm_host.h"
+#include "zel/farm/testing/test_farm_server.h"
 #include "zel/protocol/events.h"
 #include "zel/protocol/folders.h"
 #include "zel/transport/client.h"
@@ -27,19 +28,7 @@ namespace {
 
 using zel::dir::testing::Replica;
 using zel::dir::testing::Slapd;
-
-zel::subsystem::Options CheapOptions(uint16_t serverID) {
-  zel::subsystem::Options options;
-  options.pwhashLimits = zel::subsystem::PwhashLimits::kMin;
-  options.serverID = serverID;
-  zel::subsystem::FarmKeys keys;
-  for (uint8_t i = 0; i < 32; ++i) {
-    keys.transport[i] = static_cast<uint8_t>(0x40 + i);
-    keys.ticket[i] = static_cast<uint8_t>(0x80 + i);
-  }
-  options.keys = keys;
-  return options;
-}
+using zel::farm::testing::CheapOptions;
 
 // The two providers and a farm server on each; this process's user owns the farm.
 struct Pair {

@@ -2,10 +2,10 @@
 // from SQLite, and two farm servers on two replicating providers.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sstream>
+#include <thread>
 
-#include "farm_processes.h"
+#include "zeladmin_fixture.h"
 
 namespace {
 
@@ -27,49 +27,30 @@ TEST(FarmOnADirectoryServer, SaysAtStartWhatIsWrong) {
        "0x80030013 the base entry is missing"},
       {"no server", "ldap://127.0.0.1:1/o=zel", "0x80030010 the server cannot be reached"},
   };
-  char pattern[] = "/tmp/zelfarmd-start-XXXXXX";
-  const std::string dir = mkdtemp(pattern);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string command = std::string(ZELFARMD_PATH) + " --store '" + c.store +
-                                "' --listen unix:" + dir + "/f.sock >" + dir + "/log 2>&1";
-    const int status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    std::stringstream log;
-    log << std::ifstream(dir + "/log").rdbuf();
-    EXPECT_NE(log.str().find(c.says), std::string::npos) << log.str();
+    TempFolder dir;
+    const Outcome run =
+        RunToEnd({ZELFARMD_PATH, "--store", c.store, "--listen", "unix:" + dir.File("f.sock")});
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << c.name << ": " << run.err;
   }
-  fs::remove_all(dir);
 }
 
 // A farm moves from SQLite to a directory server by export, then import: the new farm exports
 // the same document.
-TEST(MovingAFarm, FromSqliteToADirectoryServer) {
-  char pattern[] = "/tmp/zeladmin-move-XXXXXX";
-  const std::string dir = mkdtemp(pattern);
-  const std::string farm = "unix:" + dir + "/farm.sock";
-  std::ofstream(dir + "/pw") << "first secret\n";
-  auto run = [&](std::vector<std::string> args) {
-    const Outcome done = Zeladmin(farm, args);
-    EXPECT_EQ(done.status, 0) << args[0] << ": " << done.err;
-    return done;
-  };
-  {
-    FarmProcess server(dir, Login(), "sqlite:" + dir + "/farm.db");
-    run({"init", "--admin", "first", "--password-file", dir + "/pw"});
-    run({"import", DEMO_FARM_PATH});
-    run({"export", dir + "/sqlite.json"});
-  }
-  {
-    FarmProcess server(dir, Login(), FreshLdapStore());
-    run({"init", "--admin", "first", "--password-file", dir + "/pw"});
-    run({"import", dir + "/sqlite.json"});
-    run({"export", dir + "/ldap.json"});
-  }
-  const json before = json::parse(std::ifstream(dir + "/sqlite.json"), nullptr, false);
+TEST_F(ZeladminFarmTest, MovingAFarmFromSqliteToADirectoryServer) {
+  StartFarm(Login());
+  Init();
+  ASSERT_EQ(Z({"import", DEMO_FARM_PATH}).status, 0);
+  ASSERT_EQ(Z({"export", dir_ + "/sqlite.json"}).status, 0);
+  store_ = FreshLdapStore();
+  StartFarm(Login());
+  Init();
+  ASSERT_EQ(Z({"import", dir_ + "/sqlite.json"}).status, 0);
+  ASSERT_EQ(Z({"export", dir_ + "/ldap.json"}).status, 0);
+  const json before = json::parse(Read("sqlite.json"), nullptr, false);
   EXPECT_EQ(before["tree"].size(), 36u);
-  EXPECT_EQ(json::parse(std::ifstream(dir + "/ldap.json"), nullptr, false), before);
-  fs::remove_all(dir);
+  EXPECT_EQ(json::parse(Read("ldap.json"), nullptr, false), before);
 }
 
 // Two farm servers, each on its own provider of one replicated directory, sharing the farm's
@@ -86,57 +67,43 @@ TEST(ReplicatedFarm, ServersShareChangesAndSurviveALostProvider) {
   // The base reaches B by replication before B's farm server checks it at start.
   const std::string probe = "LDAPNOINIT=1 ldapsearch -x -H " + ldapB.LdapUri() + " -b " + base +
                             " -s base >/dev/null 2>&1";
-  for (int i = 0; i < 200 && std::system(probe.c_str()) != 0; ++i) usleep(50 * 1000);
+  ASSERT_TRUE(Eventually([&] { return std::system(probe.c_str()) == 0; }));
 
-  char pattern[] = "/tmp/zeladmin-replicas-XXXXXX";
-  const std::string dir = mkdtemp(pattern);
-  const std::string farmA = "unix:" + dir + "/a.sock", farmB = "unix:" + dir + "/b.sock";
+  TempFolder folder;
+  const std::string dir = folder.Path(), farmA = "unix:" + dir + "/a.sock";
+  const std::string farmB = "unix:" + dir + "/b.sock";
   std::ofstream(dir + "/pw") << "first secret\n";
   FarmProcess serverA(dir, Login(), ldapA.Location(base), "a.sock", 1);
   FarmProcess serverB(dir, Login(), ldapB.Location(base), "b.sock", 2);
   ASSERT_EQ(Zeladmin(farmA, {"init", "--admin", "first", "--password-file", dir + "/pw"}).status,
             0);
-
-  auto lines = [&](const std::string& file) {
-    std::ifstream in(file);
-    std::vector<std::string> read;
-    for (std::string line; std::getline(in, line);) read.push_back(line);
-    return read;
-  };
-  auto waitFor = [](const std::function<bool()>& done) {
-    for (int i = 0; i < 400 && !done(); ++i) usleep(50 * 1000);  // 20 s at most
-    return done();
-  };
-  // A console of B watching the tree, into OUT; started once it is subscribed.
-  auto watch = [&](const std::string& out) {
-    const std::string err = out + ".err";
-    const pid_t watcher = fork();
-    if (watcher == 0) {
-      freopen(out.c_str(), "w", stdout);
-      freopen(err.c_str(), "w", stderr);
-      setenv("ZEL_FARM", farmB.c_str(), 1);
-      execl(ZELADMIN_PATH, ZELADMIN_PATH, "--json", "tree", "watch", "--timeout", "60",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    EXPECT_TRUE(waitFor([&] {
-      const auto said = lines(err);
-      return !said.empty() && said[0].rfind("watching", 0) == 0;
-    }));
+  // A console of B watching the tree, into dir/NAME; started once it is subscribed.
+  auto watch = [&](const std::string& name) {
+    auto watcher = std::make_unique<Process>(
+        ZeladminArgv(farmB, {"--json", "tree", "watch", "--timeout", "60"}), dir + "/" + name,
+        dir + "/" + name + ".err");
+    EXPECT_TRUE(
+        Eventually([&] { return ReadFile(dir + "/" + name + ".err").starts_with("watching"); }));
     return watcher;
+  };
+  // The events a watcher wrote so far, by line.
+  auto events = [&](const std::string& name) {
+    std::vector<json> read;
+    std::istringstream lines(ReadFile(dir + "/" + name));
+    for (std::string line; std::getline(lines, line);)
+      read.push_back(json::parse(line, nullptr, false));
+    return read;
   };
   // Stops the watcher after several turns of B's follower (nothing is told twice) and reads
   // the names of the nodes it was told. Each change is told as a change of the server's own
   // consoles is: the node operation (81), then the change of its container (95), once.
-  auto told = [&](pid_t watcher, const std::string& out) {
-    usleep(1500 * 1000);
-    kill(watcher, SIGTERM);
-    int status = 0;
-    waitpid(watcher, &status, 0);
+  auto told = [&](std::unique_ptr<Process> watcher, const std::string& name) {
+    std::this_thread::sleep_for(1500ms);
+    watcher->Signal(SIGTERM);
+    watcher->Wait();
     std::vector<std::string> nodes;
     std::size_t containers = 0;
-    for (const std::string& line : lines(out)) {
-      const json event = json::parse(line, nullptr, false);
+    for (const json& event : events(name)) {
       if (event["event"] == 81) nodes.push_back(event["fields"]["sections[0].items[0].name"]);
       containers += event["event"] == 95 ? 1 : 0;
     }
@@ -146,26 +113,25 @@ TEST(ReplicatedFarm, ServersShareChangesAndSurviveALostProvider) {
 
   // A console of A, then one of B, add a node. B tells A's node only once its entry has
   // reached B's replica: a console reading right after the notification finds it.
-  const pid_t first = watch(dir + "/first.out");
+  auto first = watch("first");
   ASSERT_EQ(Zeladmin(farmA, {"tree", "add", "east"}).status, 0);
-  EXPECT_TRUE(waitFor([&] { return lines(dir + "/first.out").size() >= 2; }));
+  EXPECT_TRUE(Eventually([&] { return events("first").size() >= 2; }, 20s));
   EXPECT_EQ(Zeladmin(farmB, {"tree", "show", "east"}).status, 0);
   ASSERT_EQ(Zeladmin(farmB, {"tree", "add", "south"}).status, 0);
-  EXPECT_TRUE(waitFor([&] { return lines(dir + "/first.out").size() >= 4; }));
-  EXPECT_EQ(told(first, dir + "/first.out"), (std::vector<std::string>{"\"east\"", "\"south\""}));
+  EXPECT_TRUE(Eventually([&] { return events("first").size() >= 4; }, 20s));
+  EXPECT_EQ(told(std::move(first), "first"), (std::vector<std::string>{"\"east\"", "\"south\""}));
 
   // B's directory server stops: A keeps serving; back, B catches up, loses nothing, and its
   // console is told what it missed, once.
-  const pid_t second = watch(dir + "/second.out");
+  auto second = watch("second");
   ldapB.Stop();
   EXPECT_EQ(Zeladmin(farmA, {"tree", "add", "west"}).status, 0);
   EXPECT_EQ(J(farmA, {"tree", "ls"})["children"].size(), 3u);
   ldapB.Start();
-  EXPECT_TRUE(waitFor([&] { return lines(dir + "/second.out").size() >= 2; }));
+  EXPECT_TRUE(Eventually([&] { return events("second").size() >= 2; }, 20s));
   EXPECT_EQ(Zeladmin(farmB, {"tree", "show", "west"}).status, 0);
   EXPECT_EQ(J(farmB, {"tree", "ls"})["children"].size(), 3u);
-  EXPECT_EQ(told(second, dir + "/second.out"), (std::vector<std::string>{"\"west\""}));
-  fs::remove_all(dir);
+  EXPECT_EQ(told(std::move(second), "second"), (std::vector<std::string>{"\"west\""}));
 }
 
 }  // namespace

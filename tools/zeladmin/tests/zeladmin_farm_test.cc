@@ -2,26 +2,13 @@
 // administrator's folders and contact data, the default user, plug-in records, and export with
 // the password hashes then import onto another farm.
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "zeladmin_fixture.h"
 
 namespace {
 
 using namespace zeladmin_testing;
-using nlohmann::json;
-namespace fs = std::filesystem;
 
 // The (dn, tasks) pairs of an `admins folders` reply.
 json FolderPairs(const json& reply) {
@@ -35,22 +22,12 @@ json FolderPairs(const json& reply) {
 std::string StderrOnATerminal(const std::string& farm, const std::vector<std::string>& args) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
-  const std::string slave = ptsname(master);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int terminal = open(slave.c_str(), O_RDWR);
-    const int none = open("/dev/null", O_RDWR);
-    dup2(none, 0);
-    dup2(none, 1);
-    dup2(terminal, 2);
-    ExecZeladmin(farm, args);
-  }
+  Process zeladmin(ZeladminArgv(farm, args), "/dev/null", ptsname(master));
   std::string text;
   char buffer[4096];
   ssize_t n;
   // Read until the child is gone and the terminal says so (EIO once no one holds its end).
   while ((n = read(master, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  waitpid(child, nullptr, 0);
   close(master);
   return text;
 }
@@ -164,7 +141,7 @@ TEST_F(ZeladminFarmTest, ExportWithSecretsThenImportRestoresTheFarm) {
   ASSERT_EQ(Z({"export", secrets, "--include-secrets"}).status, 0);
   EXPECT_EQ(fs::status(secrets).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  const json doc = json::parse(std::ifstream(secrets), nullptr, false);
+  const json doc = json::parse(ReadFile(secrets), nullptr, false);
   ASSERT_EQ(doc["administrators"].size(), 3u) << doc.dump();
   EXPECT_EQ(doc["administrators"][1]["folders"], json({{{"folder", "north"}, {"tasks", {4}}}}));
   EXPECT_EQ(doc["administrators"][1]["passwordHash"].get<std::string>().rfind("$argon2id$", 0), 0u);
@@ -182,10 +159,7 @@ TEST_F(ZeladminFarmTest, ExportWithSecretsThenImportRestoresTheFarm) {
   EXPECT_FALSE(fs::exists(dir_ + "/x.json"));
 
   // A new farm: the import restores bob's password (he logs on with it), folders and contact.
-  server_.reset();
-  for (const char* file : {"/farm.db", "/farm.db-wal", "/farm.db-shm", "/farm.db-journal"}) {
-    fs::remove(dir_ + file);
-  }
+  store_ = "sqlite:" + dir_ + "/new.db";
   StartFarm(Login());
   Init();
   EXPECT_EQ(J({"import", secrets})["changed"]["administrators"], 3);  // first: another hash
@@ -194,7 +168,7 @@ TEST_F(ZeladminFarmTest, ExportWithSecretsThenImportRestoresTheFarm) {
   EXPECT_EQ(J({"logon", "bob", "--password-file", dir_ + "/pw2"})["values"], json({"read-farm"}));
   EXPECT_EQ(Z({"logon", "first", "--password-file", dir_ + "/pw"}).status, 0);
   ASSERT_EQ(Z({"export", dir_ + "/again.json", "--include-secrets"}).status, 0);
-  EXPECT_EQ(json::parse(std::ifstream(dir_ + "/again.json"), nullptr, false), doc);
+  EXPECT_EQ(json::parse(Read("again.json"), nullptr, false), doc);
 }
 
 }  // namespace

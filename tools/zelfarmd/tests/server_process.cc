@@ -1,6 +1,7 @@
 #include "server_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -8,118 +9,73 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include "zel/protocol/events.h"
-
 namespace zel::farm::testing {
 
-zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher) {
-  zel::transport::ClientOptions options;
-  options.address = "unix:" + socket;
-  options.timeout = std::chrono::milliseconds(3000);
-  options.offerDispatcher = dispatcher;
-  return options;
-}
-
-namespace {
-
-pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
-            const std::string& output) {
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ::dup2(fd, 1);
-  ::dup2(fd, 2);
-  // Nothing of the test (its consoles' sockets) leaks into the server.
+Process::Process(std::vector<std::string> argv, const std::string& out, const std::string& err) {
+  pid_ = ::fork();
+  if (pid_ != 0) return;
+  const int output = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  ::dup2(output, 1);
+  ::dup2(err.empty() ? output : ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600), 2);
+  ::dup2(::open("/dev/null", O_RDONLY), 0);
+  // Nothing of the test (its consoles' sockets) leaks into the child, and the child blocks no
+  // signal a server relies on.
   ::close_range(3, ~0U, 0);
-  // The test blocks no signal the server relies on; its own mask is reset here.
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  std::vector<char*> argv;
-  std::string program = path;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  ::execv(pointers[0], pointers.data());
   ::_exit(127);
 }
 
-int WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (std::chrono::steady_clock::now() > until) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+Process::~Process() {
+  Signal(SIGKILL);
+  Wait();
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
-
-ServerProcess::ServerProcess(std::string folder, std::vector<std::string> args, std::string program)
-    : folder_(std::move(folder)),
-      args_(std::move(args)),
-      program_(program.empty() ? ZELFARMD_PATH : std::move(program)) {}
-
-ServerProcess::~ServerProcess() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    WaitFor(pid_, std::chrono::seconds(5));
-  }
-}
-
-bool ServerProcess::Start(const std::string& socketPath) {
-  pid_ = Spawn(program_, args_, folder_ + "/zelfarmd.log");
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    if (Answers(socketPath)) return true;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-void ServerProcess::Signal(int signal) {
+void Process::Signal(int signal) const {
   if (pid_ > 0) ::kill(pid_, signal);
 }
 
-int ServerProcess::Wait(std::chrono::milliseconds timeout) {
-  const int code = WaitFor(pid_, timeout);
-  if (code >= 0) pid_ = -1;
+int Process::Wait(std::chrono::milliseconds timeout) {
+  int status = 0, code = -1;
+  Eventually([&] { return pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+  if (pid_ > 0 && (WIFEXITED(status) || WIFSIGNALED(status))) {
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+  }
   return code;
 }
 
-std::string ServerProcess::Log() const { return ReadFile(folder_ + "/zelfarmd.log"); }
-
-int RunToEnd(const std::vector<std::string>& args, std::string* output) {
+Outcome RunToEnd(const std::vector<std::string>& argv) {
   TempFolder folder;
-  const std::string file = folder.Path() + "/output";
-  const pid_t pid = Spawn(ZELFARMD_PATH, args, file);
-  const int code = WaitFor(pid, std::chrono::seconds(10));
-  if (code < 0) ::kill(pid, SIGKILL);
-  *output = ReadFile(file);
-  return code;
+  Outcome outcome;
+  {
+    Process program(argv, folder.File("out"), folder.File("err"));
+    outcome.status = program.Wait();
+  }
+  outcome.out = ReadFile(folder.File("out"));
+  outcome.err = ReadFile(folder.File("err"));
+  return outcome;
+}
+
+std::unique_ptr<Process> StartServer(const std::string& dir, const std::vector<std::string>& args,
+                                     const std::string& socket) {
+  std::vector<std::string> argv{ZELFARMD_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto server = std::make_unique<Process>(argv, dir + "/zelfarmd.log");
+  if (Eventually([&] { return Answers(socket); })) return server;
+  ADD_FAILURE() << "zelfarmd does not answer on " << socket << ":\n"
+                << ReadFile(dir + "/zelfarmd.log");
+  return nullptr;
 }
 
 bool Answers(const std::string& path) {
@@ -132,8 +88,30 @@ bool Answers(const std::string& path) {
   return answered;
 }
 
-int32_t SendRaw(zel::transport::Client& client, uint16_t, uint16_t sourceUID,
-                ZEL_BUF_EventBuffer* request, std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  for (const auto until = std::chrono::steady_clock::now() + timeout;
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+    if (done()) return true;
+  }
+  return done();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+zel::transport::ClientOptions UnixClient(const std::string& socket, bool dispatcher) {
+  zel::transport::ClientOptions options;
+  options.address = "unix:" + socket;
+  options.timeout = 3000ms;
+  options.offerDispatcher = dispatcher;
+  return options;
+}
+
+int32_t SendRaw(zel::transport::Client& client, uint16_t sourceUID, ZEL_BUF_EventBuffer* request,
+                std::unique_ptr<ZEL_BUF_EventBuffer>* reply) {
   request->SetSrcSubsystemUID(sourceUID);
   request->SetDestSubsystemUID(zel::protocol::kAdminToolSubsystemUID);
   ZEL_BUF_EventBuffer* answer = nullptr;
@@ -150,12 +128,11 @@ std::string IntegrityCheck(const std::string& path) {
   sqlite3* db = nullptr;
   std::string answer = "cannot open";
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-      answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
+    auto keep = [](void* to, int, char** values, char**) {
+      *static_cast<std::string*>(to) = values[0] != nullptr ? values[0] : "";
+      return 0;
+    };
+    sqlite3_exec(db, "PRAGMA integrity_check", keep, &answer, nullptr);
   }
   sqlite3_close(db);
   return answer;

@@ -16,9 +16,12 @@ std::string CurrentLogin() {
   return entry != nullptr ? entry->pw_name : "#" + std::to_string(geteuid());
 }
 
-zel::subsystem::Options CheapOptions() {
+}  // namespace
+
+zel::subsystem::Options CheapOptions(uint16_t serverID) {
   zel::subsystem::Options options;
   options.pwhashLimits = zel::subsystem::PwhashLimits::kMin;
+  options.serverID = serverID;
   zel::subsystem::FarmKeys keys;
   for (uint8_t i = 0; i < 32; ++i) {
     keys.transport[i] = static_cast<uint8_t>(0x40 + i);
@@ -27,8 +30,6 @@ zel::subsystem::Options CheapOptions() {
   options.keys = keys;
   return options;
 }
-
-}  // namespace
 
 struct TestFarmServer::State {
   mutable std::mutex mu;

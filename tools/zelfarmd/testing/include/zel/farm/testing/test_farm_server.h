@@ -24,6 +24,10 @@
 
 namespace zel::farm::testing {
 
+// Options of a farm that costs little: passwords hashed at the cheapest cost, the fixed test
+// keys, `serverID`. The farm below runs with them; benchmarks use them for farms of their own.
+zel::subsystem::Options CheapOptions(uint16_t serverID = 0);
+
 class TestFarmServer {
  public:
   TestFarmServer();
