@@ -10,6 +10,7 @@
 #include <string>
 
 #include "zel/runtime/testing/child_process.h"
+#include "zel/runtime/testing/portable.h"
 #include "zel/tracedev/files.h"
 
 namespace {
@@ -52,54 +53,40 @@ ToolRun RunTool(const std::string& arguments) {
   return run;
 }
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class CommandLineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("zeltrace-cli-" + std::to_string(::getpid()));
-    fs::create_directories(folder_ / "dir");
-    std::ofstream(folder_ / "notes") << std::string(5000, 'n');
-    // A record that claims a gigabyte, after one good record.
-    zel::trace::FileRecord record;
-    record.arguments = {{1, 2, 3, 4}};
-    std::vector<uint8_t> bytes = zel::trace::EncodeFileRecord(record);
-    std::vector<uint8_t> huge = bytes;
-    huge[4] = 0;
-    huge[5] = 0;
-    huge[6] = 0;
-    huge[7] = 0x40;
-    bytes.insert(bytes.end(), huge.begin(), huge.end());
-    std::ofstream(folder_ / "huge", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  std::string At(const std::string& name) const { return (folder_ / name).string(); }
-
-  fs::path folder_;
-};
-
-TEST_F(CommandLineTest, EveryCommandLineEndsInAnAnswerAndAnExitCode) {
-  const std::string notes = At("notes"), control = At("control"), trace = At("trace");
-  struct Row {
+TEST(CommandLineTest, EveryCommandLineEndsInAnAnswerAndAnExitCode) {
+  zel::rt::testing::TempFolder folder("zeltrace-cli");
+  const std::string notes = folder.File("notes"), control = folder.File("control");
+  const std::string trace = folder.File("trace"), dir = folder.File("dir");
+  const std::string dangling = folder.File("dangling"), huge = folder.File("huge");
+  fs::create_directories(dir);
+  fs::create_symlink(folder.File("target"), dangling);
+  std::ofstream(notes) << std::string(5000, 'n');
+  // A record that claims a gigabyte, after one good record.
+  zel::trace::FileRecord record;
+  record.arguments = {{1, 2, 3, 4}};
+  const std::vector<uint8_t> good = zel::trace::EncodeFileRecord(record);
+  std::vector<uint8_t> bytes = good;
+  bytes.insert(bytes.end(), good.begin(), good.end());
+  const std::size_t length = good.size() + 4;  // of the second record
+  bytes[length] = bytes[length + 1] = bytes[length + 2] = 0;
+  bytes[length + 3] = 0x40;
+  std::ofstream(huge, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  const struct {
     std::string arguments;
     int exitCode;
     std::string says;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"--help", 0, "usage:"},
       {"enable --help", 0, "usage:"},
       {"", 1, "no command"},
       {"frobnicate --control " + control, 1, "unknown command frobnicate"},
-      // A file that is not a control file is refused, never overwritten.
+      // A file that is not a control file is refused, never overwritten; nor is a link followed.
       {"enable --control " + notes + " --trace " + trace, 1, "is not a trace control file"},
       {"disable --control " + notes, 1, "is not a trace control file"},
-      {"status --control " + At("dir"), 1, "not a trace control file"},
+      {"status --control " + dir, 1, "not a trace control file"},
+      {"enable --control " + dangling + " --trace " + trace, 1, ""},
       {"enable --control " + control + " --trace " + trace + " --level abc", 1,
        "--level takes 0 to 255"},
       {"enable --control " + control + " --trace " + trace + " --level 256", 1,
@@ -110,28 +97,21 @@ TEST_F(CommandLineTest, EveryCommandLineEndsInAnAnswerAndAnExitCode) {
       {"enable --control " + control + " --trace " + trace + " --level 3", 0, ""},
       {"enable --control " + control + " --trace " + trace + " --level 7", 0, ""},
       {"status --control " + control, 0, "on, flags 0x0b, level 7"},
-      {"dump " + At("dir"), 1, "cannot read"},
+      {"dump " + dir, 1, "cannot read"},
       {"dump /dev/zero", 1, "no record starts at offset 0"},
-      {"dump " + At("missing"), 1, "cannot open"},
-      {"dump " + At("huge"), 1, "record claims 1073741824 bytes"},
+      {"dump " + folder.File("missing"), 1, "cannot open"},
+      {"dump " + huge, 1, "record claims 1073741824 bytes"},  // the good record before it printed
+      {"dump " + huge, 1, "#0 "},
       {"dump " + notes, 1, "no record starts at offset 0"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     const ToolRun run = RunTool(row.arguments);
     EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments << "\n" << run.output;
     EXPECT_NE(run.output.find(row.says), std::string::npos) << row.arguments << "\n" << run.output;
   }
-  EXPECT_EQ(Contents(notes), std::string(5000, 'n'));
-  // The good record before the damaged one is printed.
-  EXPECT_NE(RunTool("dump " + At("huge")).output.find("#0 "), std::string::npos);
-}
-
-TEST_F(CommandLineTest, EnableNeverWritesThroughALinkThatAppearsOrDangles) {
-  const fs::path dangling = folder_ / "dangling";
-  fs::create_symlink(folder_ / "target", dangling);
-  const ToolRun run = RunTool("enable --control " + dangling.string() + " --trace " + At("trace"));
-  EXPECT_EQ(run.exitCode, 1) << run.output;
-  EXPECT_FALSE(fs::exists(folder_ / "target"));
+  std::ifstream in(notes);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(5000, 'n'));
+  EXPECT_FALSE(fs::exists(folder.File("target")));
 }
 
 }  // namespace
