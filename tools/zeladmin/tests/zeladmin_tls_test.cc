@@ -52,6 +52,10 @@ TEST_F(ZeladminFarmTest, CommandsOverTlsWithAMappedCertificate) {
     const json got = json::parse(run.out, nullptr, false);
     EXPECT_EQ(got.value(json::json_pointer(c.field), json()), c.expected) << run.out;
   }
+  // Her certificate makes her alice, not the owner: the password hashes are not hers.
+  std::vector<std::string> hashes = asAlice;
+  hashes.insert(hashes.end(), {"export", dir_ + "/hashes.json", "--include-secrets"});
+  EXPECT_EQ(Z(hashes).status, 1);
   // Without a certificate, or with one of another authority, the farm refuses the console.
   const Outcome none = Z({"--farm", tls, "--ca", certs.ca, "admins", "list"});
   EXPECT_EQ(none.status, 3) << none.err;
