@@ -287,8 +287,6 @@ std::vector<ReplyRow> Replies() {
   return {
       Reads("IsUserKeldraAdmin reads one answer", 2, 2, Reply(2, u1), isAdmin,
             [](Sal&, Io& o) { EXPECT_EQ(o.u32, 1u); }),
-      Reads("IsUserKeldraAdmin: a failure leaves the answer", 0, -21, Reply(-21, u1), isAdmin,
-            [](Sal&, Io& o) { EXPECT_EQ(o.u32, 0xDEADu); }),
       Reads("IsUserKeldraAdmin: a short answer leaves it too", 0, ZEL_E_SHORT_REPLY,
             Reply(0, uint16_t{1}), isAdmin, [](Sal&, Io& o) { EXPECT_EQ(o.u32, 0xDEADu); }),
       Reads("Logon2: the raw reads decide the result", 1, 0,
@@ -308,8 +306,6 @@ std::vector<ReplyRow> Replies() {
             [](Sal&, Io& o) {
               EXPECT_TRUE(o.values == nullptr && o.uids == nullptr && o.n == 0 && o.m == 0);
             }),
-      Reads("Logon2: a negative result reads nothing, not even the status", 0, -4, Reply(-4), logon,
-            [](Sal&, Io& o) { EXPECT_EQ(o.u32, 0xDEADu); }),
       Reads(
           "GetPrivilege2 reads its array whatever the positive result", 1, 1,
           Reply(1, uint32_t{8}, uint32_t{9}, u3, uint32_t{10}, uint32_t{20}, uint32_t{30}),
