@@ -56,6 +56,14 @@ struct Io {
     return sal.Logon2(name, length, credentials, u32, resolved, a1, &n, &values, &m, &uids, 0);
   }
 
+  // Whether every output an operation allocates is empty.
+  bool NoOutputs() const {
+    return values == nullptr && array == nullptr && uids == nullptr && caps == nullptr &&
+           records == nullptr && record2 == nullptr && records2 == nullptr &&
+           contacts2 == nullptr && permitted == nullptr && accounts == nullptr &&
+           firstName == nullptr && secondName == nullptr;
+  }
+
   ZEL_ADMIN_USERINFO users[2];
   ZEL_ADMIN_CONTACTINFO contacts[1];
   const uint32_t tasks[2] = {1, 2};
@@ -67,7 +75,7 @@ struct Io {
   ZELMultiString dns;
   uint8_t secret[3] = {0xC0, 0xFF, 0xEE};
   uint8_t flag;
-  uint32_t u32 = 0xDEAD, a1, a2, n = 77, m, privileges[2] = {5, 6};
+  uint32_t u32 = 0xDEAD, a1, a2, n = 77, m = 77, privileges[2] = {5, 6};
   uint32_t *values = nullptr, *array = nullptr;
   uint64_t uid = 0xABCDEF;
   uint64_t* uids = nullptr;

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "operation_io.h"
+#include "reply_rows.h"
 #include "zel/admintool/allocation.h"
 #include "zel/admintool/zel_admintoolsal5.h"
 #include "zel/runtime/alloc.h"
@@ -14,26 +14,15 @@ namespace {
 
 using zel::rt::testing::Bytes;
 using zel::rt::testing::Write;
+using zel::sal::testing::AccountRecord;
 using zel::sal::testing::Contact;
 using zel::sal::testing::FolderList;
 using zel::sal::testing::Io;
+using zel::sal::testing::Join;
+using zel::sal::testing::ReplyRow;
 using zel::sal::testing::Sal;
 using zel::sal::testing::SalTest;
 using zel::sal::testing::Ticket;
-
-Bytes AccountRecord(const char16_t* name, const std::vector<uint32_t>& privileges) {
-  return Write([&](ZEL_BUF_BinBuffer& out) {
-    out << ZELString(name) << ZELString(u"NT") << uint32_t{1} << uint32_t{2}
-        << static_cast<uint32_t>(privileges.size());
-    if (!privileges.empty()) out.AppendBytes(privileges.data(), 4 * privileges.size());
-  });
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 // The account blob as its own writer puts it in an event (the blob is not what is under test).
 Bytes AccountBlob() {
@@ -237,224 +226,8 @@ TEST_F(RequestTest, BadArgumentsAndFailedWritesSendNothing) {
   EXPECT_TRUE(host_.Sent().empty());
 }
 
-template <typename... T>
-Bytes Reply(int32_t result, T... values) {
-  return Write([&](ZEL_BUF_BinBuffer& out) { (out << result << ... << values); });
-}
-
-struct ReplyRow {
-  const char* what;
-  Bytes reply;
-  int32_t sendAnswer;  // what the host's send answers
-  std::function<int32_t(Sal&, Io&)> call;
-  int32_t code;
-  std::function<void(Sal&, Io&)> check;
-};
-ReplyRow Reads(const char* what, int32_t sendAnswer, int32_t code, Bytes reply,
-               std::function<int32_t(Sal&, Io&)> call, std::function<void(Sal&, Io&)> check) {
-  return {what, std::move(reply), sendAnswer, std::move(call), code, std::move(check)};
-}
-
-std::vector<ReplyRow> Replies() {
-  const auto isAdmin = [](Sal& s, Io& o) { return s.IsUserKeldraAdmin(o.account, &o.u32); };
-  const auto logon = [](Sal&, Io& o) { return o.Logon2(); };
-  const auto group = [](Sal& s, Io& o) {
-    return s.GetStaticGroupPermission(o.group, o.n, &o.caps);
-  };
-  const auto privilege3 = [](Sal& s, Io& o) { return s.GetPrivilege3(0x55, o.record2, o.contact); };
-  const auto enumerate2 = [](Sal& s, Io& o) {
-    return s.EnumerateKeldraAdmins2(o.n, &o.records2, o.contacts2, 3, 4);
-  };
-  const auto permissions = [](Sal& s, Io& o) {
-    return s.GetPermissionsForCurrentUser(o.permitted);
-  };
-  const auto byBlob = [](Sal& s, Io& o) {
-    return s.GetPrivilegesByBlob(o.account, o.flag, o.a1, o.n, &o.array);
-  };
-  const auto ticket = [](Sal& s, Io& o) {
-    return s.GetVoAdminAccountsForTicket(Ticket(), o.accounts);
-  };
-  const auto byName = [](Sal& s, Io& o) { return s.GetAdminUIDByName(u"jane", nullptr, o.uid); };
-  const auto byUID = [](Sal& s, Io& o) {
-    return s.GetAdminNameByUID(0x12, o.firstName, o.secondName);
-  };
-  const auto dns = [](Sal& s, Io& o) { return s.GetUsersDNs(o.dns); };
-  const uint32_t u0 = 0, u1 = 1, u2 = 2, u3 = 3, u4 = 4, u5 = 5;
-  const Bytes ticketReply = Write([](ZEL_BUF_BinBuffer& out) {
-    out << int32_t{0} << uint32_t{2} << uint64_t{0x10} << uint64_t{0x20} << uint32_t{1}
-        << uint32_t{2} << uint32_t{3} << uint32_t{4};
-  });
-  return {
-      Reads("IsUserKeldraAdmin reads one answer", 2, 2, Reply(2, u1), isAdmin,
-            [](Sal&, Io& o) { EXPECT_EQ(o.u32, 1u); }),
-      Reads("IsUserKeldraAdmin: a short answer leaves it too", 0, ZEL_E_SHORT_REPLY,
-            Reply(0, uint16_t{1}), isAdmin, [](Sal&, Io& o) { EXPECT_EQ(o.u32, 0xDEADu); }),
-      Reads("Logon2: the raw reads decide the result", 1, 0,
-            Reply(1, ZELString(u"Jane Doe"), uint32_t{77}, u2, uint32_t{10}, uint32_t{20}, u3,
-                  uint64_t{1}, uint64_t{2}, ~uint64_t{0}),
-            logon,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.u32, 1u);
-              EXPECT_EQ(o.resolved, ZELString(u"Jane Doe"));
-              EXPECT_EQ(o.a1, 77u);
-              ASSERT_TRUE(o.n == 2 && o.m == 3);
-              EXPECT_EQ(o.values[1], 20u);
-              EXPECT_EQ(o.uids[2], ~uint64_t{0});
-            }),
-      Reads("Logon2 without arrays keeps its result", 1, 1, Reply(1, ZELString(), u0, u0, u0),
-            logon,
-            [](Sal&, Io& o) {
-              EXPECT_TRUE(o.values == nullptr && o.uids == nullptr && o.n == 0 && o.m == 0);
-            }),
-      Reads(
-          "GetPrivilege2 reads its array whatever the positive result", 1, 1,
-          Reply(1, uint32_t{8}, uint32_t{9}, u3, uint32_t{10}, uint32_t{20}, uint32_t{30}),
-          [](Sal& s, Io& o) { return s.GetPrivilege2(0x44, o.a1, o.a2, o.n, &o.array); },
-          [](Sal&, Io& o) {
-            ASSERT_EQ(o.n, 3u);
-            EXPECT_EQ(o.array[2], 30u);
-          }),
-      Reads("GetStaticGroupPermission replaces the group and builds capabilities", 0, 0,
-            Reply(0, ZELString(u"Resolved"), u2, uint64_t{100}, u0, uint64_t{200}, u2, u4, u5),
-            group,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.group, ZELString(u"Resolved"));
-              ASSERT_EQ(o.n, 2u);
-              EXPECT_EQ(o.caps[0].privileges, nullptr);  // none for it: nothing read
-              EXPECT_EQ(o.caps[1].objectUID, 200u);
-              EXPECT_EQ(o.caps[1].privileges[1], 5u);
-            }),
-      Reads("GetStaticGroupPermission: a failure leaves group and count", 0, -3, Reply(-3), group,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.n, 77u);
-              EXPECT_EQ(o.group, ZELString(u"G"));
-            }),
-      Reads(
-          "EnumerateKeldraAdmins: records without spare capacity", 0, 0,
-          Join({Reply(0, u2), AccountRecord(u"jane", {1, 2, 3}), AccountRecord(u"joe", {})}),
-          [](Sal& s, Io& o) { return s.EnumerateKeldraAdmins(o.n, &o.records, 1, 2); },
-          [](Sal&, Io& o) {
-            ASSERT_EQ(o.n, 2u);
-            EXPECT_EQ(o.records[0].accountName, ZELString(u"jane"));
-            EXPECT_EQ(o.records[0].privilegeCount, 3u);
-            EXPECT_EQ(o.records[0].privilegeCapacity, 0u);
-            EXPECT_EQ(o.records[1].privileges, nullptr);
-            o.records[0].AddOnePriv(4);  // a record read from a reply grows on its first change
-            EXPECT_EQ(o.records[0].privilegeCapacity, 103u);
-          }),
-      Reads("GetPrivilege3 builds one record", 0, 0,
-            Join({Reply(0, uint32_t{8}, uint32_t{9}, u2, u1, u2), Write([](ZEL_BUF_BinBuffer& out) {
-                    FolderList(out, {{70, {3}}});
-                    Contact(out, u"mail");
-                  })}),
-            privilege3,
-            [](Sal&, Io& o) {
-              ASSERT_NE(o.record2, nullptr);
-              EXPECT_EQ(o.record2->adminUID, 0x55u);  // the reply does not repeat it
-              EXPECT_TRUE(o.record2->accountName.isEmpty());
-              EXPECT_EQ(o.record2->attribute2, 9u);
-              EXPECT_EQ(o.record2->privilegeCapacity, 0u);
-              ASSERT_EQ(o.record2->allowedFolders.folderCount, 1u);
-              EXPECT_EQ(o.record2->allowedFolders.folders[0].tasks[0], 3u);
-              EXPECT_EQ(o.contact.contact1, ZELString(u"mail"));
-            }),
-      Reads("GetPrivilege3: a positive result without lists", 1, 1,
-            Join({Reply(1, u0, u0, u0, u0),
-                  Write([](ZEL_BUF_BinBuffer& out) { Contact(out, u"x"); })}),
-            privilege3,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.record2->privileges, nullptr);
-              EXPECT_EQ(o.record2->allowedFolders.folders, nullptr);
-            }),
-      Reads("EnumerateKeldraAdmins2 fills two arrays", 0, 0, zel::sal::testing::kEnumerate2Reply,
-            enumerate2,
-            [](Sal& s, Io& o) {
-              ASSERT_EQ(o.n, 2u);
-              EXPECT_EQ(o.records2[1].adminUID, 102u);
-              EXPECT_EQ(o.records2[1].allowedFolders.folders[0].folderUID, 1102u);
-              EXPECT_EQ(o.records2[0].privileges[0], 7u);
-              EXPECT_EQ(o.contacts2[1].contact1, ZELString(u"phone"));
-              s.FreeKeldraAdminInfo(&o.records2, o.contacts2);
-              EXPECT_TRUE(o.records2 == nullptr && o.contacts2 == nullptr);
-            }),
-      Reads("EnumerateKeldraAdmins2 of none", 0, 0, Reply(0, u0), enumerate2,
-            [](Sal&, Io& o) { EXPECT_EQ(o.records2, nullptr); }),
-      Reads("GetPermissionsForCurrentUser of none: an empty list, not none", 0, 0, Reply(0, u0),
-            permissions,
-            [](Sal&, Io& o) {
-              ASSERT_NE(o.permitted, nullptr);
-              EXPECT_EQ(o.permitted->folderCount, 0u);
-            }),
-      Reads("GetPermissionsForCurrentUser", 0, 0, Join({Reply(0), Write([](ZEL_BUF_BinBuffer& out) {
-                                                          FolderList(out, {{5, {}}, {6, {1, 2}}});
-                                                        })}),
-            permissions,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.permitted->folders[0].tasks, nullptr);
-              EXPECT_EQ(o.permitted->folders[1].tasks[1], 2u);
-            }),
-      Reads("GetPrivilegesByBlob", 0, 0, Reply(0, uint8_t{1}, u2, u2, u4, u5), byBlob,
-            [](Sal&, Io& o) {
-              EXPECT_EQ(o.flag, 1);
-              ASSERT_EQ(o.n, 2u);
-              EXPECT_EQ(o.array[1], 5u);
-            }),
-      Reads(
-          "GetPrivilegesByBlob: a count of 0 leaves the pointer as it was", 0, 0,
-          Reply(0, uint8_t{1}, u2, u0),
-          [&](Sal& s, Io& o) {
-            o.array = &o.u32;
-            return byBlob(s, o);
-          },
-          [](Sal&, Io& o) {
-            EXPECT_EQ(o.array, &o.u32);
-            o.array = nullptr;
-          }),
-      Reads("ticket accounts", 0, 0, ticketReply, ticket,
-            [](Sal&, Io& o) {
-              ASSERT_NE(o.accounts, nullptr);
-              EXPECT_EQ(o.accounts->accountUIDs[1], 0x20u);
-              EXPECT_EQ(o.accounts->value4, 4u);
-            }),
-      Reads("ticket accounts without UIDs", 0, 0, Reply(0, u0, u1, u2, u3, u4), ticket,
-            [](Sal&, Io& o) { EXPECT_EQ(o.accounts->accountUIDs, nullptr); }),
-      Reads("ticket: a positive result gives no accounts", 0, 1, Reply(1), ticket,
-            [](Sal&, Io& o) { EXPECT_EQ(o.accounts, nullptr); }),
-      Reads("ticket: a positive send answer releases the reply", 2, 2, ticketReply, ticket,
-            [](Sal&, Io& o) { EXPECT_EQ(o.accounts, nullptr); }),
-      Reads("GetAdminUIDByName", 0, 0, Reply(0, uint64_t{0x12}), byName,
-            [](Sal&, Io& o) { EXPECT_EQ(o.uid, 0x12u); }),
-      Reads("GetAdminUIDByName: a UID not read in full is 0", 0, ZEL_E_SHORT_REPLY, Reply(0, u1),
-            byName, [](Sal&, Io& o) { EXPECT_EQ(o.uid, 0u); }),
-      Reads("GetAdminNameByUID", 0, 0, Reply(0, u"Jane", u"NT"), byUID,
-            [](Sal& s, Io& o) {
-              EXPECT_EQ(std::u16string(o.firstName), u"Jane");
-              EXPECT_EQ(std::u16string(o.secondName), u"NT");
-              s.FreeAdminName(o.firstName, o.secondName);
-              EXPECT_EQ(o.firstName, nullptr);
-            }),
-      Reads("GetAdminNameByUID: a name read before the reply ran short is the caller's", 0,
-            ZEL_E_SHORT_REPLY, Reply(0, u"Jane"), byUID,
-            [](Sal&, Io& o) {
-              EXPECT_NE(o.firstName, nullptr);
-              EXPECT_EQ(o.secondName, nullptr);
-            }),
-      Reads("GetUsersDNs: a nonzero result reads no list", 0, 2, Reply(2), dns,
-            [](Sal&, Io& o) { EXPECT_EQ(o.dns.count(), 0u); }),
-      Reads("GetUsersDNs", 0, 0, Write([](ZEL_BUF_BinBuffer& out) {
-              ZELMultiString list;
-              list.add(ZELString(u"CN=a"));
-              list.add(ZELString(u"CN=b"));
-              out << int32_t{0} << list;
-            }),
-            dns, [](Sal&, Io& o) { EXPECT_EQ(o.dns.count(), 2u); }),
-      Reads("GetUsersDNs: a short list", 0, ZEL_E_SHORT_REPLY, Reply(0, u5), dns, [](Sal&, Io&) {}),
-      Reads("GetUsersDNs: any nonzero send answer ends it", 3, 3, Reply(0), dns, [](Sal&, Io&) {}),
-  };
-}
-
 TEST_F(RequestTest, EveryReplyLeavesTheOutputsItsOperationPromises) {
-  for (const ReplyRow& row : Replies()) {
+  for (const ReplyRow& row : zel::sal::testing::Replies()) {
     SCOPED_TRACE(row.what);
     Io io(sal_);
     host_.QueueReply(row.reply, row.sendAnswer);
