@@ -48,9 +48,7 @@ TEST_F(FileDeviceTest, ABusErrorElsewhereStillEndsTheProcess) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     TraceDevice* device = OpenPlatformDevice();
-    if (device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}) == nullptr) {
-      ::_exit(2);
-    }
+    if (!device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr})) ::_exit(2);
     const int fd = ::open(other.c_str(), O_RDONLY);
     auto* mapped =
         static_cast<volatile const char*>(::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
