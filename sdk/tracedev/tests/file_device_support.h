@@ -40,6 +40,11 @@ inline void Overwrite(const std::string& path, std::streamoff offset, const std:
   file.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+// Registers the tests' component; its control block, or null when the device refuses it.
+inline const ControlBlock* RegisterTestComponent(TraceDevice* device) {
+  return device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+}
+
 // What is done to a control file, and which.
 struct Damage {
   const char* name;

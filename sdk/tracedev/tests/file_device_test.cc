@@ -20,8 +20,7 @@ using namespace zel::trace::testing;
 const zel::rt::testing::ChildRole kTraceUntilOff("trace-until-off", [](const std::string& path) {
   zel::rt::testing::SetEnvironment(kControlFileVariable, path.c_str());
   TraceDevice* device = OpenPlatformDevice();
-  const ControlBlock* control =
-      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  const ControlBlock* control = RegisterTestComponent(device);
   if (control == nullptr) return 2;
   const uint16_t number = 1;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -38,8 +37,7 @@ TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFileOfItsComponentO
   TraceDevice* device = OpenPlatformDevice();
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"Other", nullptr}), nullptr);
-  const ControlBlock* control =
-      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  const ControlBlock* control = RegisterTestComponent(device);
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(std::make_tuple(control->logger, control->flags, control->level),
             std::make_tuple(7u, kFlagError | kFlagEntry, 5));
@@ -97,9 +95,7 @@ TEST_F(FileDeviceTest, ADamagedControlFileIsRefusedBeforeItIsMapped) {
     ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
     row.apply(controlPath_);
     TraceDevice* device = OpenPlatformDevice();
-    EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}),
-              nullptr)
-        << row.name;
+    EXPECT_EQ(RegisterTestComponent(device), nullptr) << row.name;
     device->Close();
   }
 }
@@ -113,10 +109,9 @@ TEST_F(FileDeviceTest, DamageWhileAProcessTracesSwitchesTracingOffAndLeavesItAli
             0);
 }
 
-TEST(TraceFileTest, ThirtyTwoBitAddressesAreSignExtended) {
-  static_assert(WidenAddress32(0x80001000u) == 0xFFFFFFFF80001000ull);
-  static_assert(WidenAddress32(0x7FFFF000u) == 0x000000007FFFF000ull);
-}
+// 32-bit builds carry addresses sign-extended.
+static_assert(WidenAddress32(0x80001000u) == 0xFFFFFFFF80001000ull);
+static_assert(WidenAddress32(0x7FFFF000u) == 0x000000007FFFF000ull);
 
 TEST(TraceFileTest, ACutOrDamagedRecordEndsDecodingAndIsReported) {
   FileRecord record;
