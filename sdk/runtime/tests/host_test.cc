@@ -80,17 +80,11 @@ TEST(InProcessFarmTest, OneWayEventsReachTheSubsystemTheyName) {
   void* acquired = nullptr;
   ASSERT_EQ(ZelPluginApis.AcquireInterface(kZelEventDispatcherInterface, &acquired), 0);
   auto* dispatcher = static_cast<ZEL_PIF_EventDispatcher*>(acquired);
-  auto* notification = new ZEL_BUF_EventBuffer(95, ZELVersion(1, 0), 0);
-  notification->SetDestSubsystemUID(1);
-  EXPECT_EQ(dispatcher->PostEvent(notification), 0);
-  auto* lost = new ZEL_BUF_EventBuffer(95, ZELVersion(1, 0), 0);
-  lost->SetDestSubsystemUID(77);
-  EXPECT_EQ(dispatcher->PostEvent(lost), zel::rt::kNoSuchSubsystem);
+  EXPECT_EQ(dispatcher->PostEvent(CreateSALEvent2(95, ZELVersion(1, 0), 0, 22, 1, 1)), 0);
+  EXPECT_EQ(dispatcher->PostEvent(CreateSALEvent2(95, ZELVersion(1, 0), 0, 22, 77, 1)),
+            zel::rt::kNoSuchSubsystem);
   EXPECT_EQ(ZelPluginApis.ReleaseInterface(kZelEventDispatcherInterface, acquired), 0);
-
-  auto* delivered = new ZEL_BUF_EventBuffer(81, ZELVersion(1, 0), 0);
-  delivered->SetDestSubsystemUID(1);
-  EXPECT_EQ(sender.DeliverEvent(delivered, 0xFFFFFFFF), 0);
+  EXPECT_EQ(sender.DeliverEvent(CreateSALEvent2(81, ZELVersion(1, 0), 0, 22, 1, 1), 0xFFFFFFFF), 0);
 
   ASSERT_EQ(console.Inbox().size(), 2u);
   EXPECT_EQ(console.Inbox()[0]->GetEventID(), 95);
