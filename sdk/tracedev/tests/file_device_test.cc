@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 #include <tuple>
 
 #include "file_device_support.h"
@@ -22,11 +21,12 @@ const zel::rt::testing::ChildRole kTraceUntilOff("trace-until-off", [](const std
   TraceDevice* device = OpenPlatformDevice();
   const ControlBlock* control = RegisterTestComponent(device);
   if (control == nullptr) return 2;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // "tracing" reaches the parent at once
   const uint16_t number = 1;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (bool first = true; std::chrono::steady_clock::now() < until; first = false) {
     device->Send(RecordOf(&number, {{1}}));
-    if (first) std::printf("tracing\n"), std::fflush(stdout);
+    if (first) std::printf("tracing\n");
     if (__atomic_load_n(&control->logger, __ATOMIC_RELAXED) == 0) return 0;
   }
   return 3;
