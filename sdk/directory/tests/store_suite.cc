@@ -289,16 +289,9 @@ TEST_P(StoreSuite, NamesAreGivenRefusedOrKeptExactly) {
 
   // Long names too: "Root/Notes/" and 89 or 90 letters are DNs of 100 and 101 bytes of UTF-8
   // (where a directory server may name them otherwise), and two names of 6,000 bytes.
-  const Names names = {u"zz\\",
-                       u"zz\\\\",
-                       u"zz",
-                       u"a/b",
-                       u"\\/",
-                       u"/",
-                       std::u16string(89, u'n'),
-                       std::u16string(90, u'n'),
-                       std::u16string(3000, u'\u00e9'),
-                       std::u16string(2999, u'\u00e9') + u"\u00e8"};
+  const std::u16string n89(89, u'n'), n90(90, u'n'), e3000(3000, u'\u00e9');
+  const Names names = {u"zz\\", u"zz\\\\", u"zz", u"a/b", u"\\/",
+                       u"/",    n89,       n90,   e3000,  e3000.substr(1) + u"\u00e8"};
   for (const std::u16string& name : names) {
     ASSERT_EQ(AddNote(ZELString(u"Root/Notes").appendDistinguishedName(ZELString(name))), 0);
   }
