@@ -122,27 +122,24 @@ std::vector<uint8_t> SlowPayload(uint32_t milliseconds) {
 }
 
 bool MakeCertificates(const std::string& folder, Certificates* out) {
-  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ";
-  const std::string quiet = " >/dev/null 2>&1";
-  // Each certificate: its name, its subject, the authority that signs it ("": self-signed).
-  const std::string made[][3] = {{"ca", "/CN=TestAuthority", ""},
-                                 {"other.ca", "/CN=OtherAuthority", ""},
-                                 {"server", "/CN=localhost", "ca"},
-                                 {"client", "/O=North/CN=alice", "ca"},
-                                 {"other", "/CN=mallory", "other.ca"}};
-  std::string script =
-      "cd '" + folder + "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext";
-  for (const auto& [name, subject, authority] : made) {
-    const bool self = authority.empty();
-    script += " && openssl req" + std::string(self ? " -x509 -days 2" : "") + key + name +
-              ".key -out " + name + (self ? ".crt" : ".csr") + " -subj " + subject + quiet;
-    if (self) continue;
-    script += " && openssl x509 -req -in " + name + ".csr -CA " + authority + ".crt -CAkey " +
-              authority + ".key -CAcreateserial -days 2 -out " + name + ".crt" +
-              (name == "server" ? " -extfile san.ext" : "") + quiet;
-  }
-  if (std::system(script.c_str()) != 0) return false;
   const std::string f = folder + "/";
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  const std::string quiet = " >/dev/null 2>&1";
+  std::string script =
+      "cd '" + folder + "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext" +
+      " && openssl req -x509" + key + " -keyout ca.key -out ca.crt -subj /CN=TestAuthority" +
+      " -days 2" + quiet + " && openssl req -x509" + key +
+      " -keyout other.ca.key -out other.ca.crt -subj /CN=OtherAuthority -days 2" + quiet +
+      " && openssl req" + key + " -keyout server.key -out server.csr -subj /CN=localhost" + quiet +
+      " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial" +
+      " -extfile san.ext -out server.crt -days 2" + quiet + " && openssl req" + key +
+      " -keyout client.key -out client.csr -subj /O=North/CN=alice" + quiet +
+      " && openssl x509 -req -in client.csr -CA ca.crt -CAkey ca.key -CAcreateserial" +
+      " -out client.crt -days 2" + quiet + " && openssl req" + key +
+      " -keyout other.key -out other.csr -subj /CN=mallory" + quiet +
+      " && openssl x509 -req -in other.csr -CA other.ca.crt -CAkey other.ca.key" +
+      " -CAcreateserial -out other.crt -days 2" + quiet;
+  if (std::system(script.c_str()) != 0) return false;
   *out = {f + "ca.crt",     f + "server.crt", f + "server.key", f + "client.crt",
           f + "client.key", f + "other.crt",  f + "other.key"};
   return true;

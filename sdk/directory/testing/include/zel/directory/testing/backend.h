@@ -13,6 +13,14 @@
 #include "zel/directory/testing/temp_store.h"
 #include "zel/runtime/testing/scripted_host.h"
 
+namespace zel::dir {
+// A change reads in a failed expectation as its number, kind, UID and DN.
+inline void PrintTo(const Change& change, std::ostream* out) {
+  *out << "{#" << change.number << " kind " << int{change.kind} << " uid " << std::hex << change.uid
+       << std::dec << " " << ZELString(std::u16string_view(change.dn)).toUtf8() << "}";
+}
+}  // namespace zel::dir
+
 namespace zel::dir::testing {
 
 // One directory under test; everything it started ends with it.
