@@ -19,7 +19,7 @@ using zel::dir::testing::SqliteStoreTest;
 // Lookups, searches and a page of a search (as the farm server reads one, from its cursor)
 // scan no table: each starts from the index named.
 TEST_F(SqliteStoreTest, LookupsAndSearchesUseIndexes) {
-  ZEL_DIR_BaseEntry(&first_.directory, u"Root/Notes/x", 1).Add();
+  ZEL_DIR_BaseEntry(&first_.Directory(), u"Root/Notes/x", 1).Add();
   const std::string entries = "SELECT e.id, e.dn, e.class, v.attribute, v.data FROM ";
   const std::string values =
       " LEFT JOIN attribute_values v ON v.entry = e.id WHERE e.context = 1 AND e.parent = 'x' "
@@ -69,18 +69,18 @@ TEST_F(SqliteStoreTest, UnusableStoresSayWhyAndAreLeftAlone) {
   EXPECT_EQ(Raw(path_, "SELECT count(*) FROM contexts"), "1");
   // A name with a NUL, written behind the directory's back, is damage, not its prefix's entry.
   Raw(path_, "PRAGMA user_version=2");
-  ZEL_DIR_BaseEntry named(&first_.directory, u"a", 1);
+  ZEL_DIR_BaseEntry named(&first_.Directory(), u"a", 1);
   ASSERT_EQ(named.Add(), 0);
   Raw(path_, "UPDATE entries SET dn = 'a' || char(0) || 'b'");
-  EXPECT_EQ(ZEL_DIR_Entry(&first_.directory, named.GetUID(), u"").Sync(), zel::dir::kStoreError);
+  EXPECT_EQ(ZEL_DIR_Entry(&first_.Directory(), named.GetUID(), u"").Sync(), zel::dir::kStoreError);
   uint32_t count = 0;
   EXPECT_EQ(
-      ZEL_DIR_SearchHelper(&first_.directory, 1, ZELString(), 1, ZELString(), u"*").Search(count),
+      ZEL_DIR_SearchHelper(&first_.Directory(), 1, ZELString(), 1, ZELString(), u"*").Search(count),
       zel::dir::kStoreError);
   // An id rewritten to 0 behind its back is still an entry of its own in a search.
   Raw(path_, "UPDATE entries SET dn = 'a', id = 0");
   EXPECT_EQ(
-      ZEL_DIR_SearchHelper(&first_.directory, 1, ZELString(), 1, ZELString(), u"*").Search(count),
+      ZEL_DIR_SearchHelper(&first_.Directory(), 1, ZELString(), 1, ZELString(), u"*").Search(count),
       0);
   EXPECT_EQ(count, 1u);
 
@@ -132,7 +132,7 @@ TEST_F(SqliteStoreTest, LocationsNameTheirBackendByForm) {
   };
   for (const auto& c : cases) {
     Opened opened(c.location);
-    EXPECT_EQ(opened.directory.CreateDataContext(u"Notes", u"Root/Notes"), c.code) << c.what;
+    EXPECT_EQ(opened.Directory().CreateDataContext(u"Notes", u"Root/Notes"), c.code) << c.what;
     if (!c.file.empty()) {
       EXPECT_EQ(Raw(c.file, "SELECT name FROM contexts"), "Notes") << c.what;
     }
@@ -150,13 +150,13 @@ TEST_F(SqliteStoreTest, AnOlderStoreGainsTheChangeLog) {
   Opened reopened(path);
   ASSERT_EQ(reopened.Bind(), 0);
   EXPECT_EQ(Raw(path, "PRAGMA user_version"), "3");
-  ZEL_DIR_BaseEntry kept(&reopened.directory, u"kept", 1);
+  ZEL_DIR_BaseEntry kept(&reopened.Directory(), u"kept", 1);
   ASSERT_EQ(kept.Sync(), 0);
   EXPECT_EQ(Raw(path, "SELECT count(*) FROM changes"), "0");
   ASSERT_EQ(kept.DelEntry(), 0);
   EXPECT_EQ(Raw(path, "SELECT kind || ' ' || dn FROM changes"), "3 kept");
   uint64_t number = 0;
-  ASSERT_EQ(zel::dir::ChangeNumber(reopened.directory, 1, &number), 0);
+  ASSERT_EQ(zel::dir::ChangeNumber(reopened.Directory(), 1, &number), 0);
   EXPECT_EQ(std::to_string(number), Raw(path, "SELECT number FROM changes"));
 }
 

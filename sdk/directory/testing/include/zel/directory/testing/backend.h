@@ -52,6 +52,21 @@ class SqliteDirectory final : public DirectoryUnderTest {
   ZEL_PS_LDAPSAL directory_{host_};
 };
 
+// A directory on the store location `location` (a path, a URI, an LDAP URL), as another
+// process would have it.
+class DirectoryAt : public DirectoryUnderTest {
+ public:
+  explicit DirectoryAt(const std::string& location) : location_(location) {
+    host_.Plugins().Offer(kZelDirectoryStoreInterface, &location_);
+  }
+  ZEL_PS_LDAPSAL& Directory() override { return directory_; }
+
+ private:
+  StoreAt location_;
+  zel::rt::testing::ScriptedHost host_;
+  ZEL_PS_LDAPSAL directory_{host_};
+};
+
 inline Backend SqliteBackend() {
   return Backend{"SQLite", [] { return std::make_unique<SqliteDirectory>(); },
                  Backend::Scopes::kAtomic};
