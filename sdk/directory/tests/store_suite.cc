@@ -170,38 +170,33 @@ TEST_P(StoreSuite, OneLevelSearchesWithAndWithoutAFilter) {
 }
 
 TEST_P(StoreSuite, SubtreeSearchesTakeEveryDepthBelowTheBase) {
-  for (const char16_t* dn :
-       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
-        u"Root/Notesx/c", u"Root/Notes\\/x/e", u"Root"}) {
-    ASSERT_EQ(AddNote(dn, u"t", 7), 0);
-  }
+  const Names belowNotes = {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b",
+                            u"Root/Notes/gone/below"};
+  const Names all = {u"Root",         u"Root/Notes/a",          u"Root/Notes/a/deeper",
+                     u"Root/Notes/b", u"Root/Notes/gone/below", u"Root/Notes\\/x/e",
+                     u"Root/Notesx/c"};  // in DN order, added in the reverse
+  for (auto dn = all.rbegin(); dn != all.rend(); ++dn)
+    ASSERT_EQ(AddNote(ZELString(*dn), u"t", 7), 0);
   NoteEntry elsewhere(&Dir(), u"Root/Notes/z", other_);
   ASSERT_EQ(elsewhere.Add(), 0);
-  struct Case {
+  const struct {
     const char16_t* base;
     const char16_t* filter;
-    std::vector<std::u16string> dns;
+    Names dns;
   } cases[] = {
-      {u"Root/Notes",
-       u"",
-       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"Root/Notes", u"", belowNotes},
       {u"Root/Notes/a", u"", {u"Root/Notes/a/deeper"}},
-      {u"",
-       u"",
-       {u"Root", u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below",
-        u"Root/Notes\\/x/e", u"Root/Notesx/c"}},
-      {u"Root/Notes",
-       u"ATTRIBUTE-Code=0007",
-       {u"Root/Notes/a", u"Root/Notes/a/deeper", u"Root/Notes/b", u"Root/Notes/gone/below"}},
+      {u"", u"", all},
+      {u"Root/Notes", u"ATTRIBUTE-Code=0007", belowNotes},
       {u"Root/Notes", u"ATTRIBUTE-Code=0008", {}},
       {u"Nowhere", u"", {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ZEL_DIR_SearchHelper search(&Dir(), ZEL_DIR_SearchHelper::kSubtree, c.base, notes_, c.filter,
                                 u"*");
     uint32_t count = 0;
     ASSERT_EQ(search.Search(count), 0);
-    std::vector<std::u16string> dns;
+    Names dns;
     ZELString name;
     NoteEntry found(&Dir(), ZELString(), notes_);
     for (int32_t r = search.GetFirstEntry(name, found); r == 0;
