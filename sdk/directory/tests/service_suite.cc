@@ -116,11 +116,7 @@ TEST_P(ServiceSuite, RegisteredClassesAndEntryRulesRefuseBadRecords) {
     int32_t code;
   } cases[] = {
       {"declared attributes", u"ok", u"CLASS-Thing", {Number(u"A", 1), Number(u"B", 2)}, 0},
-      {"an undeclared attribute",
-       u"c",
-       u"CLASS-Thing",
-       {Number(u"C", 1)},
-       zel::dir::kInvalidArgument},
+      {"undeclared attribute", u"c", u"CLASS-Thing", {Number(u"C", 1)}, zel::dir::kInvalidArgument},
       {"an undeclared class takes any", u"any", u"CLASS-Free", {Number(u"C", 1)}, 0},
       {"a text with a NUL inside", u"nul", u"CLASS-Free", {innerNul}, zel::dir::kInvalidValue},
       {"a generated name", u"@0000012100000001", u"CLASS-Free", {}, zel::dir::kReservedName},
