@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "console_views.h"
 #include "src/console_tree.h"
 #include "subsystem_farm.h"
 #include "zel/hub/notification_hub.h"
@@ -242,16 +243,10 @@ TEST_P(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministrator
     EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve), c.reply) << c.what;
   }
   // One count with Logon2.
-  ZELString name(u"alice"), resolved;
-  std::string utf8 = "p\xc3\xa4ss\xf0\x9f\x98\x80";
-  uint32_t status = 0, value = 0, count = 0;
-  uint32_t* values = nullptr;
-  uint64_t* uids = nullptr;
-  EXPECT_EQ(farm_.Console(kEve, "").Logon2(name, static_cast<uint32_t>(utf8.size()),
-                                           reinterpret_cast<uint8_t*>(utf8.data()), status,
-                                           resolved, value, &count, &values, &count, &uids, 0),
-            kLogonSlowed);
-  EXPECT_EQ(values, nullptr);
+  const testing::Logon logon =
+      testing::LogOn(farm_.Console(kEve, ""), "alice", "p\xc3\xa4ss\xf0\x9f\x98\x80");
+  EXPECT_EQ(logon.result, kLogonSlowed);
+  EXPECT_TRUE(logon.uids.empty());
 }
 
 TEST_P(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {
