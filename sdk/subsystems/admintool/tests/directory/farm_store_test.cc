@@ -1,8 +1,8 @@
 // The `farm:` store: the directory's store suite runs on it, and what only the farm server
-// decides: who may do what, which contexts are reached, how searches page.
+// decides: who may do what, which contexts are reached, how searches page. (The library keeping
+// its icons in the farm's store is proven by zeladmin's icon round trip.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "farm_directory.h"
-#include "zel/admintool/zel_admintoolsal.h"
 #include "zel/directory/codes.h"
 #include "zel/directory/entry.h"
 #include "zel/protocol/farm_directory.h"
@@ -249,40 +248,6 @@ TEST_F(FarmStoreTest, SubscribersHearOtherConsolesChangesUntilTheirConnectionClo
   farm_.Subsystem().ConnectionClosed(0);
   ASSERT_EQ(Add(Carol(), u"after", icons_), 0);
   EXPECT_EQ(heard, std::vector<std::u16string>{u"by-carol"});
-}
-
-// The library on a console whose store is `farm:` binds its contexts and keeps its icons in the
-// server's store, never opening it.
-TEST_F(FarmStoreTest, TheLibraryKeepsItsIconsInTheServersStore) {
-  ZEL_AdminToolSAL::s_adminToolContext = ZELString();  // process-wide: bound anew
-  ZEL_AdminToolSAL::s_cid = ZEL_AdminToolSAL::s_objCid = 0;
-  ZEL_AdminToolSAL::s_iconCid = ZEL_AdminToolSAL::s_pluginCid = 0;
-  zel::rt::FarmSubsystem& console = farm_.Farm().AddSubsystem(9);
-  console.SetPeer("unix:carol", false);
-  console.SetNeighborhoodName(u"North");
-  zel::dir::testing::StoreAt farmStore("farm:");
-  console.Plugins().Offer(kZelDirectoryStoreInterface, &farmStore);
-  ZEL_AdminToolSAL sal(console);
-  std::vector<uint8_t> bits(640);
-  for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>(i * 7 + 1);
-  void* block = nullptr;
-  ASSERT_EQ(ZEL_BUF_Allocate_Debug(640, &block, "farm_store_test", __LINE__), 0);
-  std::memcpy(block, bits.data(), 640);
-  ZEL_AdminToolIcon icon(0x0007, u"Printer", 1, 640, static_cast<uint8_t*>(block));
-  ASSERT_EQ(sal.RegisterIcon(icon), 0);
-  ZEL_AdminToolIcon byUID(icon.getUID());
-  ASSERT_EQ(sal.GetIconByUID(byUID), 0);
-  EXPECT_TRUE(byUID.matches(bits.data(), 640));
-  // The icon entry is in the server's icon context (beside the name entry that finds it).
-  std::vector<StoredEntry> entries;
-  ASSERT_EQ(
-      zel::dir::SearchPage(farm_.ServerDirectory(), icons_, u"", true, u"", u"", u"", 0, &entries),
-      0);
-  int iconEntries = 0;
-  for (const StoredEntry& entry : entries) {
-    iconEntries += entry.className == u"CLASS-AdminToolIconClass" && entry.uid == icon.getUID();
-  }
-  EXPECT_EQ(iconEntries, 1);
 }
 
 }  // namespace

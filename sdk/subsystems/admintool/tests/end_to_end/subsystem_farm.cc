@@ -74,12 +74,6 @@ class SocketConsoles {
         });
     Start();
   }
-  ~SocketConsoles() {
-    hosts_.clear();
-    clients_.clear();
-    server_.reset();
-  }
-
   void Start() {
     server_ = std::make_unique<zel::transport::Server>(farm_, options_);
     std::string error;
@@ -152,6 +146,7 @@ class SocketConsoles {
   zel::rt::InProcessFarm& farm_;
   std::string folder_;
   zel::transport::ServerOptions options_;
+  // Destroyed in reverse: the consoles' hosts, their clients, then the server.
   std::unique_ptr<zel::transport::Server> server_;
   std::map<std::string, std::unique_ptr<zel::transport::Client>> clients_;
   std::map<uint16_t, std::unique_ptr<zel::transport::ConsoleHost>> hosts_;
