@@ -95,11 +95,11 @@ TEST_P(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
   ZEL_AdminToolSAL2 sal2(host);
   struct Account {
     UM_AcctIDBlobWriter blob;
-    uint32_t answer;
-  } accounts[] = {{Blob("unix", "", "alice"), 1},
-                  {Blob("NT", "NORTH", "bob"), 1},
-                  {Blob("NT", "SOUTH", "bob"), 0},
-                  {Blob("unix", "", "bob"), 0}};
+    uint32_t answer, attribute, privileges;  // attribute: an administrator's only
+  } accounts[] = {{Blob("unix", "", "alice"), 1, 1, 3},
+                  {Blob("NT", "NORTH", "bob"), 1, 0, 1},
+                  {Blob("NT", "SOUTH", "bob"), 0, 0, 0},
+                  {Blob("unix", "", "bob"), 0, 0, 0}};
   for (Account& a : accounts) {
     for (ZEL_AdminToolInterface2* sal : std::initializer_list<ZEL_AdminToolInterface2*>{
              &sal2, &sal3, &sal4, &sal5, &farm_.Owner()}) {
@@ -112,7 +112,10 @@ TEST_P(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
     uint32_t* privileges = nullptr;
     EXPECT_EQ(sal5.GetPrivilegesByBlob(a.blob, flag, attribute, count, &privileges), 0);
     EXPECT_EQ(flag, a.answer);
-    EXPECT_EQ(count, a.answer == 1 ? (attribute == 1 ? 3u : 1u) : 0u);
+    if (a.answer == 1) {
+      EXPECT_EQ(attribute, a.attribute);
+    }
+    EXPECT_EQ(count, a.privileges);
     sal5.FreeMemory(privileges, ZEL_AdminToolSAL3::kFreePlainArray);
   }
 }
