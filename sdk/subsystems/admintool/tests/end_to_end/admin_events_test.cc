@@ -162,8 +162,7 @@ TEST_P(AdminEvents, ChangesOfOneGenerationAreSeenByTheOthers) {
 
 TEST_P(AdminEvents, ChangesNeedThePrivilegeAndRefusedOnesChangeNothing) {
   // dave is an administrator without the privilege to manage others; eve is none.
-  ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {1})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, dave), 0);
+  farm_.AddAdmin("unix:dave", {1});
   const std::vector<Seen> before = Everyone();
   using S = ZEL_AdminToolSAL6;
   const auto add2 = [](S& s, const char* account) {
@@ -225,8 +224,7 @@ TEST_P(AdminEvents, ReadsNeedAnAdministratorButAnAccountMayAskAboutItself) {
   EXPECT_EQ(answer, 0u);
 
   // An administrator without any privilege reads.
-  ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, dave), 0);
+  farm_.AddAdmin("unix:dave", {});
   EXPECT_EQ(testing::Enumerate2(farm_.Console(kDaveUID, "unix:dave"), &result).size(), 4u);
   EXPECT_EQ(result, 0);
 }

@@ -38,8 +38,7 @@ using Capabilities = testing::FarmTest;
 TEST_P(Capabilities, GroupMembersAreReadAndDeletedOnlyWithThePrivilege) {
   testing::SubsystemFarm& farm = farm_;
   ZEL_AdminToolSAL6& owner = farm.Owner();
-  ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {kManage})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, dave), 0);
+  farm.AddAdmin("unix:dave", {kManage});
   struct Node {
     const char16_t* parent;
     const char16_t* name;

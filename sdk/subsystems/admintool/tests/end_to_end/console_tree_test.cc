@@ -86,17 +86,8 @@ class ConsoleTreeTest : public testing::FarmTest {
     farm_.Console(kAlice, "unix:alice");
     farm_.Console(kBob, "unix:bob");
     farm_.Console(kEve, "unix:eve");
-    ZEL_PS_LDAPSAL directory(farm_.Host());
-    AdministratorStore admins(directory);
-    for (auto [name, privileges] : {std::pair<const char16_t*, std::vector<uint32_t>>{
-                                        u"alice", {1, 3}},  // read the farm, change the tree
-                                    {u"bob", {1}}}) {
-      Administrator admin;
-      admin.account = Account{u"unix", name};
-      admin.privileges = privileges;
-      EXPECT_EQ(admins.Put(&admin), 0);
-      if (admin.account.name == u"alice") alice_ = admin.uid;
-    }
+    alice_ = farm_.AddAdmin("unix:alice", {1, 3});  // read the farm, change the tree
+    farm_.AddAdmin("unix:bob", {1});
     hub_.Attach(farm_.Farm().AddSubsystem(1));
     hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
       posted_.push_back(Bytes(event.GetData(), event.GetData() + event.GetSize()));

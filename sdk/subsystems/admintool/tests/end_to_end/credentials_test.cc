@@ -66,20 +66,10 @@ class CredentialsTest : public testing::FarmTest {
       farm_.Console(uid, peer);
     }
     farm_.Owner();
-    alice_ = AddAdmin("unix:alice", {1});
-    bob_ = AddAdmin("unix:bob", {2});
-    carol_ = AddAdmin("NT:NORTH\\carol", {1, 6});
-    dave_ = AddAdmin("unix:dave", {1});
-  }
-
-  // Straight into the store, as the administrator handlers would.
-  uint64_t AddAdmin(const std::string& account, std::vector<uint32_t> privileges) {
-    Administrator admin;
-    admin.account = Account::FromText(account);
-    admin.displayName = u"Display " + admin.account.name;
-    admin.privileges = std::move(privileges);
-    EXPECT_EQ(store_.Put(&admin), 0) << account;
-    return admin.uid;
+    alice_ = farm_.AddAdmin("unix:alice", {1});
+    bob_ = farm_.AddAdmin("unix:bob", {2});
+    carol_ = farm_.AddAdmin("NT:NORTH\\carol", {1, 6});
+    dave_ = farm_.AddAdmin("unix:dave", {1});
   }
 
   int32_t SetPassword(uint16_t uid, uint64_t admin, std::string_view old, std::string_view pw) {

@@ -21,8 +21,7 @@ using Dispatch = testing::FarmTest;
 TEST_P(Dispatch, RequestsThatDoNotParseChangeNothing) {
   testing::SubsystemFarm& farm = farm_;
   ZEL_AdminToolSAL6& owner = farm.Owner();
-  ZEL_ADMIN_USERINFO alice[] = {testing::Record("unix:alice", {2})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, alice), 0);
+  farm.AddAdmin("unix:alice", {2});
   const auto state = [&] {
     int32_t result = 0;
     std::vector<testing::Seen> seen = testing::Enumerate2(owner, &result);

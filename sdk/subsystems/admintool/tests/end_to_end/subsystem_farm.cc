@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "zel/runtime/codes.h"
+#include "zel/subsystem/admin_store.h"
 #include "zel/transport/client.h"
 #include "zel/transport/console_host.h"
 #include "zel/transport/server.h"
@@ -204,6 +205,16 @@ ZEL_AdminToolSAL6& SubsystemFarm::Console(uint16_t uid, const std::string& peer,
     console.sal = std::make_unique<ZEL_AdminToolSAL6>(*console.host);
   }
   return *console.sal;
+}
+
+uint64_t SubsystemFarm::AddAdmin(const std::string& account, std::vector<uint32_t> privileges) {
+  ZEL_PS_LDAPSAL directory(host_);
+  Administrator admin;
+  admin.account = Account::FromText(account);
+  admin.displayName = u"Display " + admin.account.name;
+  admin.privileges = std::move(privileges);
+  EXPECT_EQ(AdministratorStore(directory).Put(&admin), 0) << account;
+  return admin.uid;
 }
 
 int32_t SubsystemFarm::Raw(uint16_t uid, uint16_t eventID, const std::vector<uint8_t>& payload,
