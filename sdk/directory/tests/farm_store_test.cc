@@ -115,19 +115,17 @@ TEST_F(ScriptedServer, NotificationsReachOnlyTheirSubscription) {
        zel::dir::kBadReply},
       {"a cut change", 1020, Join({U32(41), U32(3), U32(9)}), zel::dir::kBadReply},
   };
-  for (const auto& c : cases) {
-    ZEL_BUF_EventBuffer event(c.eventID, ZELVersion(1, 0), 0);
-    event.AppendBytes(c.payload.data(), static_cast<uint32_t>(c.payload.size()));
-    EXPECT_EQ(zel::dir::DeliverChange(directory_, event), c.code) << c.what;
-  }
+  const auto deliver = [this](uint16_t eventID, const Bytes& payload) {
+    ZEL_BUF_EventBuffer event(eventID, ZELVersion(1, 0), 0);
+    event.AppendBytes(payload.data(), static_cast<uint32_t>(payload.size()));
+    return zel::dir::DeliverChange(directory_, event);
+  };
+  for (const auto& c : cases) EXPECT_EQ(deliver(c.eventID, c.payload), c.code) << c.what;
   EXPECT_EQ(heard, 1);
   // Ended, the subscription hears nothing more.
   reply_ = U32(0);
   ASSERT_EQ(zel::dir::Unsubscribe(directory_, subscription), 0);
-  ZEL_BUF_EventBuffer again(1020, ZELVersion(1, 0), 0);
-  const Bytes payload = Join({U32(41), U32(3), change});
-  again.AppendBytes(payload.data(), static_cast<uint32_t>(payload.size()));
-  EXPECT_EQ(zel::dir::DeliverChange(directory_, again), zel::dir::kInvalidArgument);
+  EXPECT_EQ(deliver(1020, cases[0].payload), zel::dir::kInvalidArgument);
   EXPECT_EQ(heard, 1);
 }
 

@@ -58,49 +58,35 @@ TEST_P(ServiceSuite, EntriesByUidOrDnKeepTheirClassAndOtherAttributes) {
         Dir().AddEntry(notes_, dn, cls, {Number(u"A", 1), Number(u"A", 2), Number(u"B", 9)}, uid),
         0);
     EXPECT_EQ(Dir().AddEntry(notes_, dn, cls, {}, uid), zel::dir::kEntryExists);
-    using Op = std::function<int32_t(const ZELString& cls)>;
     Values a;
+    // Each step's operation, on the entry by UID or by DN in the notes context.
+#define ON_ENTRY(operation, ...) \
+  (byUID ? Dir().operation(uid, __VA_ARGS__) : Dir().operation(notes_, dn, __VA_ARGS__))
     const struct {
       const char* what;
-      Op op;
+      std::function<int32_t(const ZELString& cls)> op;
       std::vector<uint32_t> expectedA;  // attribute A afterwards
     } steps[] = {
-        {"exists",
-         [&](const ZELString& c) {
-           return byUID ? Dir().DoesEntryExist(uid, c) : Dir().DoesEntryExist(notes_, dn, c);
-         },
-         {1, 2}},
+        {"exists", [&](const ZELString& c) { return ON_ENTRY(DoesEntryExist, c); }, {1, 2}},
         {"append",
-         [&](const ZELString& c) {
-           return byUID ? Dir().AddAttributeValue(uid, c, Number(u"A", 3))
-                        : Dir().AddAttributeValue(notes_, dn, c, Number(u"A", 3));
-         },
+         [&](const ZELString& c) { return ON_ENTRY(AddAttributeValue, c, Number(u"A", 3)); },
          {1, 2, 3}},
         {"remove",
-         [&](const ZELString& c) {
-           return byUID ? Dir().DelAttributeValue(uid, c, Number(u"A", 1))
-                        : Dir().DelAttributeValue(notes_, dn, c, Number(u"A", 1));
-         },
+         [&](const ZELString& c) { return ON_ENTRY(DelAttributeValue, c, Number(u"A", 1)); },
          {2, 3}},
         {"replace the attribute",
-         [&](const ZELString& c) {
-           return byUID ? Dir().UpdateAttribute(uid, c, u"A", {Number(u"x", 5)})
-                        : Dir().UpdateAttribute(notes_, dn, c, u"A", {Number(u"x", 5)});
-         },
+         [&](const ZELString& c) { return ON_ENTRY(UpdateAttribute, c, u"A", {Number(u"x", 5)}); },
          {5}},
         {"update the entry",
          [&](const ZELString& c) {
-           return byUID ? Dir().UpdateEntry(uid, c, {Number(u"A", 6), Number(u"A", 7)})
-                        : Dir().UpdateEntry(notes_, dn, c, {Number(u"A", 6), Number(u"A", 7)});
+           return ON_ENTRY(UpdateEntry, c, {Number(u"A", 6), Number(u"A", 7)});
          },
          {6, 7}},
     };
     for (const auto& step : steps) {
       EXPECT_EQ(step.op(other), zel::dir::kNoSuchEntry) << step.what;
       EXPECT_EQ(step.op(cls), 0) << step.what;
-      ASSERT_EQ(byUID ? Dir().ReadAttribute(uid, cls, u"A", a)
-                      : Dir().ReadAttribute(notes_, dn, cls, u"A", a),
-                0);
+      ASSERT_EQ(ON_ENTRY(ReadAttribute, cls, u"A", a), 0);
       EXPECT_EQ(NumbersOf(a), step.expectedA) << step.what;
     }
     // Equal values: appending again and removing what is not there change nothing.
@@ -111,7 +97,8 @@ TEST_P(ServiceSuite, EntriesByUidOrDnKeepTheirClassAndOtherAttributes) {
     EXPECT_EQ(entry.uid, uid);
     EXPECT_EQ(entry.values, (Values{Number(u"A", 6), Number(u"A", 7), Number(u"B", 9)}));
     EXPECT_EQ(Dir().DelEntry(uid, other), zel::dir::kNoSuchEntry);
-    EXPECT_EQ(byUID ? Dir().DelEntry(uid, cls) : Dir().DelEntry(notes_, dn, cls), 0);
+    EXPECT_EQ(ON_ENTRY(DelEntry, cls), 0);
+#undef ON_ENTRY
     EXPECT_EQ(Dir().DoesEntryExist(uid, cls), zel::dir::kNoSuchEntry);
     EXPECT_EQ(Dir().ReadEntry(uid, cls, entry), zel::dir::kNoSuchEntry);
   }
@@ -129,11 +116,7 @@ TEST_P(ServiceSuite, RegisteredClassesAndEntryRulesRefuseBadRecords) {
     int32_t code;
   } cases[] = {
       {"declared attributes", u"ok", u"CLASS-Thing", {Number(u"A", 1), Number(u"B", 2)}, 0},
-      {"an undeclared attribute",
-       u"c",
-       u"CLASS-Thing",
-       {Number(u"C", 1)},
-       zel::dir::kInvalidArgument},
+      {"undeclared attribute", u"c", u"CLASS-Thing", {Number(u"C", 1)}, zel::dir::kInvalidArgument},
       {"an undeclared class takes any", u"any", u"CLASS-Free", {Number(u"C", 1)}, 0},
       {"a text with a NUL inside", u"nul", u"CLASS-Free", {innerNul}, zel::dir::kInvalidValue},
       {"a generated name", u"@0000012100000001", u"CLASS-Free", {}, zel::dir::kReservedName},

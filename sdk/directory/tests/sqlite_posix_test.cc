@@ -20,10 +20,10 @@ TEST_F(SqliteStoreTest, ProcessesShareTheStore) {
   for (int c = 0; c < kChildren; ++c) {
     if (fork() == 0) {
       Opened own(path_);
-      int failures = own.directory.CreateDataContext(u"Child", u"C") != 0;
+      int failures = own.Directory().CreateDataContext(u"Child", u"C") != 0;
       for (int i = 0; i < kEach; ++i) {
         const std::string dn = "p" + std::to_string(c) + "-" + std::to_string(i);
-        failures += ZEL_DIR_BaseEntry(&own.directory, ZELString::FromUtf8(dn), 1).Add() != 0;
+        failures += ZEL_DIR_BaseEntry(&own.Directory(), ZELString::FromUtf8(dn), 1).Add() != 0;
       }
       _exit(failures);
     }
@@ -35,7 +35,7 @@ TEST_F(SqliteStoreTest, ProcessesShareTheStore) {
   }
   EXPECT_EQ(Raw(path_, "SELECT count(*) FROM entries"), std::to_string(kChildren * kEach));
   uint32_t child = 0;
-  EXPECT_EQ(first_.directory.BindLDAP(u"&Child", child), 0);
+  EXPECT_EQ(first_.Directory().BindLDAP(u"&Child", child), 0);
 }
 
 // A store that cannot be written is read, each row in a child process. Tests may run as root,

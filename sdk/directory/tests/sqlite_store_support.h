@@ -16,18 +16,12 @@ namespace zel::dir::testing {
 
 // A directory on a store location given as a text (a path or a "file:" URI), as another
 // process would have it; the context "Notes" is 1 in every store made here.
-struct Opened final : ZEL_DIR_StoreLocation {
-  explicit Opened(std::string at) : path(std::move(at)) {
-    host.Plugins().Offer(kZelDirectoryStoreInterface, this);
-  }
-  std::string StorePath() override { return path; }
+struct Opened final : DirectoryAt {
+  using DirectoryAt::DirectoryAt;
   int32_t Bind() {
     uint32_t id = 0;
-    return directory.BindLDAP(u"&Notes", id);
+    return Directory().BindLDAP(u"&Notes", id);
   }
-  std::string path;
-  zel::rt::testing::ScriptedHost host;
-  ZEL_PS_LDAPSAL directory{host};
 };
 
 // Runs `sql` on the file behind the directory's back: `column` of every row, joined by "; ".
@@ -51,14 +45,14 @@ inline std::string Raw(const std::string& path, const std::string& sql, int colu
 // when `writesRefused`).
 inline int ReadOnlyFailures(const std::string& location, bool writesRefused) {
   Opened reader(location);
-  ZEL_DIR_SearchHelper all(&reader.directory, 1, ZELString(), 1, ZELString(), u"*");
+  ZEL_DIR_SearchHelper all(&reader.Directory(), 1, ZELString(), 1, ZELString(), u"*");
   uint32_t count = 0;
   int failed = reader.Bind() != 0;
-  failed |= (ZEL_DIR_BaseEntry(&reader.directory, u"kept", 1).Sync() != 0) << 1;
+  failed |= (ZEL_DIR_BaseEntry(&reader.Directory(), u"kept", 1).Sync() != 0) << 1;
   failed |= (all.Search(count) != 0 || count != 1) << 2;
   if (writesRefused) {
-    failed |= (ZEL_DIR_BaseEntry(&reader.directory, u"new", 1).Add() != kStoreReadOnly ||
-               reader.directory.CreateDataContext(u"M", u"M") != kStoreReadOnly)
+    failed |= (ZEL_DIR_BaseEntry(&reader.Directory(), u"new", 1).Add() != kStoreReadOnly ||
+               reader.Directory().CreateDataContext(u"M", u"M") != kStoreReadOnly)
               << 3;
   }
   return failed;
@@ -66,12 +60,12 @@ inline int ReadOnlyFailures(const std::string& location, bool writesRefused) {
 
 class SqliteStoreTest : public ::testing::Test {
  protected:
-  SqliteStoreTest() { first_.directory.CreateDataContext(u"Notes", u"Root/Notes"); }
+  SqliteStoreTest() { first_.Directory().CreateDataContext(u"Notes", u"Root/Notes"); }
   // A store holding one entry, "kept", closed as a store is when nobody has it open.
   static void WriteAndClose(const std::string& path) {
     Opened writer(path);
-    ASSERT_EQ(writer.directory.CreateDataContext(u"Notes", u"Root/Notes"), 0);
-    ASSERT_EQ(ZEL_DIR_BaseEntry(&writer.directory, u"kept", 1).Add(), 0);
+    ASSERT_EQ(writer.Directory().CreateDataContext(u"Notes", u"Root/Notes"), 0);
+    ASSERT_EQ(ZEL_DIR_BaseEntry(&writer.Directory(), u"kept", 1).Add(), 0);
   }
   TempStore store_;
   const std::string path_ = store_.StorePath();

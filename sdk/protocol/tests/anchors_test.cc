@@ -11,6 +11,7 @@ namespace zel::protocol {
 namespace {
 
 using samples::Bytes;
+using samples::EncodeBytes;
 
 // Little-endian pieces, concatenated.
 struct Spell {
@@ -33,13 +34,6 @@ struct Spell {
     return Raw({0, 0});
   }
 };
-
-template <class M>
-Bytes EncodeBytes(const M& message) {
-  ZEL_BUF_BinBuffer out;
-  Encode(message, out);
-  return Bytes(out.GetData(), out.GetData() + out.GetSize());
-}
 
 TEST(AnchorsTest, FolderMessages) {
   EXPECT_EQ(EncodeBytes(FolderOperationReply{0, 0x0000012100000009}),

@@ -49,13 +49,7 @@ namespace zel::protocol {
 namespace {
 
 using samples::Bytes;
-
-template <class M>
-Bytes EncodeBytes(const M& message) {
-  ZEL_BUF_BinBuffer out;
-  Encode(message, out);
-  return Bytes(out.GetData(), out.GetData() + out.GetSize());
-}
+using samples::EncodeBytes;
 
 // Decodes `bytes` whole as M and writes it back; throws what the reader throws.
 template <class M>

@@ -27,28 +27,27 @@ TEST_F(SecureTest, TheKeystreamIsChaCha20) {
 }
 
 TEST_F(SecureTest, RoundTripsUnderItsKeyOnlyAndNeedsAKey) {
-  std::u16string password = u"s3cret-p\u00e4ss";
-  std::vector<uint8_t> bytes(
-      reinterpret_cast<const uint8_t*>(password.data()),
-      reinterpret_cast<const uint8_t*>(password.data()) + password.size() * 2 + 2);
-  const std::vector<uint8_t> plain = bytes;
-  EXPECT_EQ(ZEL_SECURE_EncryptData(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x3A),
-            zel::rt::kNoKey);
+  const std::u16string password = u"s3cret-p\u00e4ss";
+  const auto* first = reinterpret_cast<const uint8_t*>(password.c_str());
+  const std::vector<uint8_t> plain(first, first + password.size() * 2 + 2);
+  std::vector<uint8_t> bytes = plain;
+  const auto size = static_cast<uint32_t>(bytes.size());
+  EXPECT_EQ(ZEL_SECURE_EncryptData(bytes.data(), size, 0x3A), zel::rt::kNoKey);
   EXPECT_EQ(bytes, plain);
 
   uint8_t key[32];
   for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i * 7 + 1);
   ASSERT_EQ(ZEL_SECURE_SetKey(0x3A, key, 32), 0);
-  ASSERT_EQ(ZEL_SECURE_EncryptData(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x3A), 0);
+  ASSERT_EQ(ZEL_SECURE_EncryptData(bytes.data(), size, 0x3A), 0);
   EXPECT_NE(bytes, plain);
   std::vector<uint8_t> other = bytes;
   key[0] ^= 1;  // another farm's key
   ASSERT_EQ(ZEL_SECURE_SetKey(0x3A, key, 32), 0);
-  ZEL_SECURE_DecryptData(other.data(), static_cast<uint32_t>(other.size()), 0x3A);
+  ZEL_SECURE_DecryptData(other.data(), size, 0x3A);
   EXPECT_NE(other, plain);
   key[0] ^= 1;
   ASSERT_EQ(ZEL_SECURE_SetKey(0x3A, key, 32), 0);
-  ASSERT_EQ(ZEL_SECURE_DecryptData(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x3A), 0);
+  ASSERT_EQ(ZEL_SECURE_DecryptData(bytes.data(), size, 0x3A), 0);
   EXPECT_EQ(bytes, plain);
   EXPECT_EQ(ZEL_SECURE_SetKey(1, key, 31), zel::rt::kInvalidArgument);
 }

@@ -21,8 +21,7 @@ using namespace zel::trace::testing;
 TEST_F(FileDeviceTest, AFifoInPlaceOfTheControlFileIsRefused) {
   ASSERT_EQ(::mkfifo(controlPath_.c_str(), 0600), 0);
   TraceDevice* device = OpenPlatformDevice();
-  EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}),
-            nullptr);
+  EXPECT_EQ(RegisterTestComponent(device), nullptr);
   device->Close();
 }
 
@@ -48,9 +47,7 @@ TEST_F(FileDeviceTest, ABusErrorElsewhereStillEndsTheProcess) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     TraceDevice* device = OpenPlatformDevice();
-    if (device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}) == nullptr) {
-      ::_exit(2);
-    }
+    if (!RegisterTestComponent(device)) ::_exit(2);
     const int fd = ::open(other.c_str(), O_RDONLY);
     auto* mapped =
         static_cast<volatile const char*>(::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));

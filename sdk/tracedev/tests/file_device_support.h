@@ -33,6 +33,18 @@ inline TraceRecord RecordOf(const uint16_t* number, const std::vector<std::vecto
   return record;
 }
 
+// Writes `text` over the file at `offset`, in place.
+inline void Overwrite(const std::string& path, std::streamoff offset, const std::string& text) {
+  std::fstream file(path);
+  file.seekp(offset);
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// Registers the tests' component; its control block, or null when the device refuses it.
+inline const ControlBlock* RegisterTestComponent(TraceDevice* device) {
+  return device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+}
+
 // What is done to a control file, and which.
 struct Damage {
   const char* name;
@@ -48,11 +60,6 @@ class FileDeviceTest : public ::testing::Test {
 
   ControlSettings Settings(uint8_t flags) const {
     return ControlSettings{u"TestComponent", tracePath_, 7, flags, 5};
-  }
-
-  std::vector<uint8_t> TraceBytes() const {
-    std::ifstream in(tracePath_, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }
 
   // Starts a process that traces through the control file (a trace site: read the block, send

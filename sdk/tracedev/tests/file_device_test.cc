@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
+#include <tuple>
 
 #include "file_device_support.h"
 
@@ -19,36 +19,31 @@ using namespace zel::trace::testing;
 const zel::rt::testing::ChildRole kTraceUntilOff("trace-until-off", [](const std::string& path) {
   zel::rt::testing::SetEnvironment(kControlFileVariable, path.c_str());
   TraceDevice* device = OpenPlatformDevice();
-  const ControlBlock* control =
-      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  const ControlBlock* control = RegisterTestComponent(device);
   if (control == nullptr) return 2;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // "tracing" reaches the parent at once
   const uint16_t number = 1;
-  const std::vector<std::vector<uint8_t>> args = {{1}};
-  device->Send(RecordOf(&number, args));
-  std::printf("tracing\n");
-  std::fflush(stdout);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
+  for (bool first = true; std::chrono::steady_clock::now() < until; first = false) {
+    device->Send(RecordOf(&number, {{1}}));
+    if (first) std::printf("tracing\n");
     if (__atomic_load_n(&control->logger, __ATOMIC_RELAXED) == 0) return 0;
-    device->Send(RecordOf(&number, args));
   }
   return 3;
 });
 
-TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFile) {
+TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFileOfItsComponentOnly) {
   ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError | kFlagEntry)), "");
   TraceDevice* device = OpenPlatformDevice();
   ASSERT_NE(device, nullptr);
-  const ControlBlock* control =
-      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"Other", nullptr}), nullptr);
+  const ControlBlock* control = RegisterTestComponent(device);
   ASSERT_NE(control, nullptr);
-  EXPECT_EQ(control->logger, 7u);
-  EXPECT_EQ(control->flags, kFlagError | kFlagEntry);
-  EXPECT_EQ(control->level, 5);
-
+  EXPECT_EQ(std::make_tuple(control->logger, control->flags, control->level),
+            std::make_tuple(7u, kFlagError | kFlagEntry, 5));
   // The tool's later change shows through the shared mapping at once.
-  ASSERT_EQ(WriteControlFile(controlPath_, Settings(0)), "");
-  EXPECT_EQ(control->flags, 0);
+  ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagInfo)), "");
+  EXPECT_EQ(control->flags, kFlagInfo);
 
   const uint16_t number = 42;
   const std::vector<std::vector<uint8_t>> args = {{1, 2, 3, 4}, {'h', 0, 'i', 0, 0, 0}};
@@ -59,8 +54,10 @@ TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFile) {
   device->Send(block);
   device->Close();
 
+  std::ifstream in(tracePath_, std::ios::binary);
   bool damaged = true;
-  const std::vector<FileRecord> records = DecodeTraceFile(TraceBytes(), &damaged);
+  const std::vector<FileRecord> records =
+      DecodeTraceFile(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}), &damaged);
   EXPECT_FALSE(damaged);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].messageNumber, 42);
@@ -69,24 +66,14 @@ TEST_F(FileDeviceTest, RecordsTravelFromTheProviderToTheTraceFile) {
   EXPECT_EQ(records[0].processID, zel::rt::testing::CurrentProcessId());
   EXPECT_EQ(records[1].sequence, records[0].sequence + 1);
   EXPECT_EQ(records[1].arguments, blockArgs);
-}
-
-TEST_F(FileDeviceTest, TheDeviceRefusesOtherComponentsAndIsAbsentWithoutAControlFile) {
-  ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagInfo)), "");
-  TraceDevice* device = OpenPlatformDevice();
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"Other", nullptr}), nullptr);
-  device->Close();
 
   ControlSettings read;
   ASSERT_EQ(ReadControlFile(controlPath_, &read), "");
-  EXPECT_EQ(read.component, u"TestComponent");
-  EXPECT_EQ(read.tracePath, tracePath_);
-  EXPECT_EQ(read.flags, kFlagInfo);
-
+  EXPECT_EQ(std::make_tuple(read.component, read.tracePath, read.flags),
+            std::make_tuple(std::u16string(u"TestComponent"), tracePath_, kFlagInfo));
+  EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
   zel::rt::testing::SetEnvironment(kControlFileVariable, nullptr);
   EXPECT_EQ(OpenPlatformDevice(), nullptr);
-  EXPECT_NE(ReadControlFile(tracePath_ + ".missing", &read), "");
 }
 
 // A control file damaged before a process starts: the device refuses it at once (a FIFO must not
@@ -95,13 +82,8 @@ TEST_F(FileDeviceTest, ADamagedControlFileIsRefusedBeforeItIsMapped) {
   const Damage rows[] = {
       {"shortened", [](const std::string& path) { std::filesystem::resize_file(path, 100); }},
       {"grown", [](const std::string& path) { std::filesystem::resize_file(path, 8192); }},
-      {"other magic", [](const std::string& path) { std::fstream(path).write("ZELTRCTX", 8); }},
-      {"other version",
-       [](const std::string& path) {
-         std::fstream f(path);
-         f.seekp(8);
-         f.write("\x02", 1);
-       }},
+      {"other magic", [](const std::string& path) { Overwrite(path, 0, "ZELTRCTX"); }},
+      {"other version", [](const std::string& path) { Overwrite(path, 8, "\x02"); }},
       {"a folder",
        [](const std::string& path) {
          std::filesystem::remove(path);
@@ -113,9 +95,7 @@ TEST_F(FileDeviceTest, ADamagedControlFileIsRefusedBeforeItIsMapped) {
     ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
     row.apply(controlPath_);
     TraceDevice* device = OpenPlatformDevice();
-    EXPECT_EQ(device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr}),
-              nullptr)
-        << row.name;
+    EXPECT_EQ(RegisterTestComponent(device), nullptr) << row.name;
     device->Close();
   }
 }
@@ -125,19 +105,13 @@ TEST_F(FileDeviceTest, ADamagedControlFileIsRefusedBeforeItIsMapped) {
 TEST_F(FileDeviceTest, DamageWhileAProcessTracesSwitchesTracingOffAndLeavesItAlive) {
   ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
   EXPECT_EQ(DamageWhileAProcessTraces(
-                {"magic overwritten",
-                 [](const std::string& path) { std::fstream(path).write("XXXX", 4); }}),
+                {"magic overwritten", [](const std::string& path) { Overwrite(path, 0, "XXXX"); }}),
             0);
 }
 
-TEST(TraceFileTest, ThirtyTwoBitAddressesAreSignExtended) {
-  static_assert(WidenAddress32(0x80001000u) == 0xFFFFFFFF80001000ull);
-  static_assert(WidenAddress32(0x7FFFF000u) == 0x000000007FFFF000ull);
-  int local = 0;
-  if constexpr (sizeof(void*) == 8) {
-    EXPECT_EQ(WidenAddress(&local), reinterpret_cast<uintptr_t>(&local));
-  }
-}
+// 32-bit builds carry addresses sign-extended.
+static_assert(WidenAddress32(0x80001000u) == 0xFFFFFFFF80001000ull);
+static_assert(WidenAddress32(0x7FFFF000u) == 0x000000007FFFF000ull);
 
 TEST(TraceFileTest, ACutOrDamagedRecordEndsDecodingAndIsReported) {
   FileRecord record;

@@ -13,8 +13,7 @@ using namespace zel::trace::testing;
 TEST_F(FileDeviceTest, AMappedControlFileCannotBeShortened) {
   ASSERT_EQ(WriteControlFile(controlPath_, Settings(kFlagError)), "");
   TraceDevice* device = OpenPlatformDevice();
-  const ControlBlock* control =
-      device->Register(RegistrationRecord{&kControlGuid, u"TestComponent", nullptr});
+  const ControlBlock* control = RegisterTestComponent(device);
   ASSERT_NE(control, nullptr);
   std::error_code refused;
   std::filesystem::resize_file(controlPath_, 8, refused);

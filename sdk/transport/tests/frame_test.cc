@@ -13,14 +13,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Hex(const std::string& text) {
+Bytes Hex(std::string text) {
+  std::erase(text, ' ');
   Bytes out;
-  std::string digits;
-  for (char c : text) {
-    if (c != ' ') digits += c;
-  }
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
   }
   return out;
 }
@@ -86,13 +83,11 @@ TEST(FrameTest, EncodersWriteTheGrammar) {
   }
 }
 
-TEST(FrameTest, DecoderReadsWhatTheEncodersWrite) {
-  const auto sample = SampleEvent();
-  const ZEL_BUF_EventBuffer2& event = *sample;
-  int32_t code = 0;
-  const Bytes request = Of(EncodeRequest(77, event, &code));
+// Bodies written out by hand (no length prefix) read back field by field.
+TEST(FrameTest, DecoderReadsTheGrammar) {
+  const Bytes request = Hex(std::string("02 4D00000000000000 ") + kSampleEvent);
   Frame frame;
-  ASSERT_EQ(DecodeFrame(request.data() + 4, static_cast<uint32_t>(request.size() - 4), &frame), 0);
+  ASSERT_EQ(DecodeFrame(request.data(), static_cast<uint32_t>(request.size()), &frame), 0);
   EXPECT_EQ(frame.kind, FrameKind::kRequest);
   EXPECT_EQ(frame.requestID, 77u);
   ASSERT_TRUE(frame.event);
@@ -102,11 +97,10 @@ TEST(FrameTest, DecoderReadsWhatTheEncodersWrite) {
   EXPECT_EQ(frame.event->GetInterfaceLevel(), 4u);
   EXPECT_EQ(Bytes(frame.event->GetData(), frame.event->GetData() + frame.event->GetSize()),
             Hex("AABB"));
-
-  const Bytes subscribe = Of(EncodeSubscribe(4, 9, true, {1, 0xFFFF}, &code));
+  const Bytes subscribe = Hex("05 0400000000000000 09000000 01 02000000 01000000 FFFF0000");
   Frame asked;
-  ASSERT_EQ(DecodeFrame(subscribe.data() + 4, static_cast<uint32_t>(subscribe.size() - 4), &asked),
-            0);
+  ASSERT_EQ(DecodeFrame(subscribe.data(), static_cast<uint32_t>(subscribe.size()), &asked), 0);
+  EXPECT_EQ(asked.kind, FrameKind::kSubscribe);
   EXPECT_TRUE(asked.monitor);
   EXPECT_EQ(asked.subscription, 9u);
   EXPECT_EQ(asked.eventIDs, (std::vector<uint32_t>{1, 0xFFFF}));

@@ -35,15 +35,9 @@ std::map<std::string, ChildRoleMain>& Roles() {
 
 std::filesystem::path ThisProgram() {
 #if defined(_WIN32)
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
+  std::wstring path(32768, L'\0');  // the longest path Windows has
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
 #else
   return std::filesystem::read_symlink("/proc/self/exe");
 #endif
@@ -56,15 +50,6 @@ std::filesystem::path Resolve(const std::string& program) {
 }
 
 #if defined(_WIN32)
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
 
 // One argument of a command line as the C runtime splits it again: quoted, a quote escaped
 // with a backslash, and backslashes doubled where a quote follows them.
@@ -87,6 +72,42 @@ void AppendQuoted(std::wstring* line, const std::wstring& argument) {
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 #endif
+
+// Reads what the child wrote next into `chunk`; 0 at the end of its output.
+std::size_t ReadChunk(std::intptr_t output, char* chunk, std::size_t size) {
+#if defined(_WIN32)
+  DWORD read = 0;
+  return ReadFile(AsHandle(output), chunk, static_cast<DWORD>(size), &read, nullptr) ? read : 0;
+#else
+  ssize_t read;
+  do {
+    read = ::read(static_cast<int>(output), chunk, size);
+  } while (read < 0 && errno == EINTR);
+  return read > 0 ? static_cast<std::size_t>(read) : 0;
+#endif
+}
+
+// Ends the child first when `kill`, waits for it and lets go of it and its output; its exit
+// code, or -1 when it did not exit by itself.
+int Reap(std::intptr_t process, std::intptr_t* output, bool kill) {
+  int exitCode = -1;
+#if defined(_WIN32)
+  if (kill) TerminateProcess(AsHandle(process), 137);
+  WaitForSingleObject(AsHandle(process), INFINITE);
+  DWORD code = 0;
+  if (!kill && GetExitCodeProcess(AsHandle(process), &code)) exitCode = static_cast<int>(code);
+  CloseHandle(AsHandle(process));
+  if (*output != -1) CloseHandle(AsHandle(*output));
+#else
+  if (kill) ::kill(static_cast<pid_t>(process), SIGKILL);
+  int status = 0;
+  const bool reaped = ::waitpid(static_cast<pid_t>(process), &status, 0) == process;
+  if (!kill && reaped && WIFEXITED(status)) exitCode = WEXITSTATUS(status);
+  if (*output != -1) ::close(static_cast<int>(*output));
+#endif
+  *output = -1;
+  return exitCode;
+}
 
 }  // namespace
 
@@ -148,19 +169,7 @@ bool ChildProcess::ReadLine(std::string* line) {
       return true;
     }
     char chunk[4096];
-    std::size_t got = 0;
-    if (output_ != -1) {
-#if defined(_WIN32)
-      DWORD read = 0;
-      if (ReadFile(AsHandle(output_), chunk, sizeof chunk, &read, nullptr)) got = read;
-#else
-      ssize_t read;
-      do {
-        read = ::read(static_cast<int>(output_), chunk, sizeof chunk);
-      } while (read < 0 && errno == EINTR);
-      if (read > 0) got = static_cast<std::size_t>(read);
-#endif
-    }
+    const std::size_t got = output_ == -1 ? 0 : ReadChunk(output_, chunk, sizeof chunk);
     if (got == 0) {
       if (pending_.empty()) return false;
       *line = std::move(pending_);
@@ -169,6 +178,22 @@ bool ChildProcess::ReadLine(std::string* line) {
     }
     pending_.append(chunk, got);
   }
+}
+
+int ChildProcess::Wait() {
+  if (process_ == -1) return -1;
+  if (!waited_) {
+    ReadAll();  // a child blocked on a full pipe would never end
+    exitCode_ = Reap(process_, &output_, false);
+    waited_ = true;
+  }
+  return exitCode_;
+}
+
+void ChildProcess::Kill() {
+  if (process_ == -1 || waited_) return;
+  exitCode_ = Reap(process_, &output_, true);
+  waited_ = true;
 }
 
 std::string ChildProcess::ReadAll() {
@@ -187,7 +212,8 @@ ChildProcess ChildProcess::Start(const std::string& program,
   AppendQuoted(&line, path);
   for (const std::string& argument : arguments) {
     line.push_back(L' ');
-    AppendQuoted(&line, Widen(argument));
+    AppendQuoted(&line,
+                 std::filesystem::path(std::u8string(argument.begin(), argument.end())).wstring());
   }
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -211,32 +237,6 @@ ChildProcess ChildProcess::Start(const std::string& program,
   child.process_ = reinterpret_cast<std::intptr_t>(started.hProcess);
   child.output_ = reinterpret_cast<std::intptr_t>(readEnd);
   return child;
-}
-
-int ChildProcess::Wait() {
-  if (process_ == -1) return -1;
-  if (!waited_) {
-    ReadAll();  // a child blocked on a full pipe would never end
-    WaitForSingleObject(AsHandle(process_), INFINITE);
-    DWORD code = 0;
-    exitCode_ = GetExitCodeProcess(AsHandle(process_), &code) ? static_cast<int>(code) : -1;
-    waited_ = true;
-    CloseHandle(AsHandle(process_));
-    if (output_ != -1) CloseHandle(AsHandle(output_));
-    output_ = -1;
-  }
-  return exitCode_;
-}
-
-void ChildProcess::Kill() {
-  if (process_ == -1 || waited_) return;
-  TerminateProcess(AsHandle(process_), 137);
-  WaitForSingleObject(AsHandle(process_), INFINITE);
-  waited_ = true;
-  exitCode_ = -1;
-  CloseHandle(AsHandle(process_));
-  if (output_ != -1) CloseHandle(AsHandle(output_));
-  output_ = -1;
 }
 
 #else
@@ -273,30 +273,6 @@ ChildProcess ChildProcess::Start(const std::string& program,
   child.process_ = pid;
   child.output_ = pipeEnds[0];
   return child;
-}
-
-int ChildProcess::Wait() {
-  if (process_ == -1) return -1;
-  if (!waited_) {
-    ReadAll();  // a child blocked on a full pipe would never end
-    int status = 0;
-    const bool reaped = ::waitpid(static_cast<pid_t>(process_), &status, 0) == process_;
-    exitCode_ = reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    waited_ = true;
-    if (output_ != -1) ::close(static_cast<int>(output_));
-    output_ = -1;
-  }
-  return exitCode_;
-}
-
-void ChildProcess::Kill() {
-  if (process_ == -1 || waited_) return;
-  ::kill(static_cast<pid_t>(process_), SIGKILL);
-  ::waitpid(static_cast<pid_t>(process_), nullptr, 0);
-  waited_ = true;
-  exitCode_ = -1;
-  if (output_ != -1) ::close(static_cast<int>(output_));
-  output_ = -1;
 }
 
 #endif

@@ -58,14 +58,12 @@ void ScriptedHost::SetResponder(std::function<int32_t(const RecordedEvent&, Byte
 
 std::string ScriptedHost::Outstanding() const {
   std::string left;
-  const uint64_t events = LiveEventCount();
-  const uint64_t allocations = GetAllocationStats().outstanding();
-  const uint64_t blocks = OutstandingDebugBlocks();
-  if (events != baseEvents_) left += std::to_string(events - baseEvents_) + " event(s); ";
-  if (allocations != baseAllocations_) {
-    left += std::to_string(allocations - baseAllocations_) + " allocation(s); ";
-  }
-  if (blocks != baseDebugBlocks_) left += std::to_string(blocks - baseDebugBlocks_) + " block(s)";
+  const auto add = [&left](uint64_t now, uint64_t base, const char* what) {
+    if (now != base) left += std::to_string(now - base) + what;
+  };
+  add(LiveEventCount(), baseEvents_, " event(s); ");
+  add(GetAllocationStats().outstanding(), baseAllocations_, " allocation(s); ");
+  add(OutstandingDebugBlocks(), baseDebugBlocks_, " block(s)");
   return left;
 }
 
@@ -90,22 +88,18 @@ int32_t ScriptedHost::Send(ZEL_BUF_EventBuffer* request, ZEL_BUF_EventBuffer** r
   if (step.result < 0) return step.result;
   // The reply is built outside the hooks: it is the peer's event, not the code under test's.
   buildingReply_ = true;
-  auto* answer = new (std::nothrow) ZEL_BUF_EventBuffer2(
-      request->GetEventID(), ZELVersion(1, 0), static_cast<uint32_t>(step.payload.size()), 0);
-  if (answer == nullptr) {  // the peer has no storage: the send fails
-    buildingReply_ = false;
-    return kNoMemory;
+  std::unique_ptr<ZEL_BUF_EventBuffer2> answer(new (std::nothrow) ZEL_BUF_EventBuffer2(
+      request->GetEventID(), ZELVersion(1, 0), static_cast<uint32_t>(step.payload.size()), 0));
+  // A peer without storage fails the send.
+  int32_t built = answer == nullptr ? kNoMemory : kOk;
+  if (built == kOk) {
+    answer->SetSrcSubsystemUID(request->GetDestSubsystemUID());
+    answer->SetDestSubsystemUID(request->GetSrcSubsystemUID());
+    built = answer->AppendData(step.payload.data(), static_cast<uint32_t>(step.payload.size()));
   }
-  answer->SetSrcSubsystemUID(request->GetDestSubsystemUID());
-  answer->SetDestSubsystemUID(request->GetSrcSubsystemUID());
-  const int32_t appended =
-      answer->AppendData(step.payload.data(), static_cast<uint32_t>(step.payload.size()));
   buildingReply_ = false;
-  if (appended < 0) {
-    delete answer;
-    return appended;
-  }
-  *reply = answer;
+  if (built < 0) return built;
+  *reply = answer.release();
   return step.result;
 }
 

@@ -146,27 +146,15 @@ TEST_F(GroupEnumerationTest, RepliesCarryTheResultOrTheChildrenInChainOrder) {
               out << int32_t{0} << int16_t{1} << int16_t{1} << u"Root/Printers" << int16_t{0};
             }));
 
-  for (const char16_t* name : {u"p1", u"p2", u"p3"}) new ZEL_AdminToolObject(&group, name);
+  ZEL_AdminToolObject* children[] = {new ZEL_AdminToolObject(&group, u"p1"),
+                                     new ZEL_AdminToolObject(&group, u"p2"),
+                                     new ZEL_AdminToolObject(&group, u"p3")};
   EXPECT_EQ(sal_.WriteGroupToEventBuffer(request.get(), 0, &group, 1), 0);
-  ZEL_BUF_BufferReader reader(host_.Delivered()[2].payload.data(),
-                              static_cast<uint32_t>(host_.Delivered()[2].payload.size()));
-  int32_t status;
-  int16_t sections, op, count;
-  char16_t* parentDN = nullptr;
-  reader >> status >> sections >> op >> parentDN >> count;
-  EXPECT_EQ(op, 0);  // the flag was nonzero
-  EXPECT_EQ(std::u16string(parentDN), u"Root/Printers");
-  ZEL_BUF_Free_Debug(parentDN, "group_enumeration_test", __LINE__);
-  ASSERT_EQ(count, 3);
-  std::u16string order;
-  for (int i = 0; i < count; ++i) {
-    ZEL_AdminToolObject child(u"Root/Printers", u"");
-    ASSERT_EQ(child.read(reader), 0);
-    uint32_t uids;
-    reader >> uids;  // the rest of the wire form that read leaves
-    order += child.getName();
-  }
-  EXPECT_EQ(order, u"p1p3p2");  // the child chain: first, then newest to oldest
+  ZEL_BUF_EventBuffer expected(81, ZELVersion(1, 0), 0);  // a nonzero flag lists (op 0)
+  expected << int32_t{0} << int16_t{1} << int16_t{0} << ZELString(u"Root/Printers") << int16_t{3};
+  for (int i : {0, 2, 1}) children[i]->write(expected);  // the chain: first, then newest
+  EXPECT_EQ(host_.Delivered()[2].payload,
+            Bytes(expected.GetData(), expected.GetData() + expected.GetSize()));
   EXPECT_EQ(Traced(zel::trace::kGroupReplySent).size(), 1u);
 
   host_.FailNthCreate(1);  // no reply for a group with children: nothing sent, 0

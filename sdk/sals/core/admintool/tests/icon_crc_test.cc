@@ -121,10 +121,6 @@ TEST(IconTest, WireFormRoundTripsAndShortReadsLeaveNoBits) {
   EXPECT_EQ(event.GetSize(), 650u);
 }
 
-}  // namespace
-
-namespace {
-
 // The icon's writer keeps every failure inside and answers the append code.
 TEST(IconTest, AFailedWriteAnswersTheAppendCodeAndThrowsNothing) {
   ZEL_AdminToolIcon icon(7, u"printer", 3, 640, Bits(0x5A));

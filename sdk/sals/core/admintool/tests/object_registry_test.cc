@@ -1,15 +1,10 @@
 // Context binding and the object registry on each store the program lists.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
-#include "admintool/directory/capabilities.h"
 #include "directory_test_support.h"
-#include "zel/admintool/allocation.h"
-#include "zel/directory/codes.h"
 #include "zel/runtime/alloc.h"
-#include "zel/runtime/testing/child_process.h"
 
 namespace {
 
@@ -149,21 +144,6 @@ TEST_P(ObjectRegistryTest, CapabilityValuesMergeWithThoseAlreadyThere) {
   EXPECT_EQ(Capabilities(object.getDN()).size(), 5u);  // the attribute is as it was
   ZELString missing(u"Root/Servers/none");
   EXPECT_EQ(sal_.UpdateObject(missing, 1, one), static_cast<int32_t>(0x8006000D));
-}
-
-TEST_P(ObjectRegistryTest, MergingGrowsByDoublingAndStopsCleanlyWithoutStorage) {
-  uint32_t capacity = 2, count = 2;
-  auto* storage = zel::sal::AllocatePlainArray<uint32_t>(capacity);
-  storage[0] = 1;
-  storage[1] = 2;
-  const uint32_t values[] = {2, 3, 4, 4};
-  zel::rt::FailNthAllocation(2);  // the first growth works, the second does not
-  EXPECT_EQ(zel::directory::MergeCapabilityValues(&storage, &capacity, &count, values, 4),
-            ZEL_E_NO_EVENT);
-  EXPECT_EQ(capacity, 4u);
-  EXPECT_EQ(count, 4u);  // 3 and 4 appended before the failed growth
-  EXPECT_EQ(storage[3], 4u);
-  zel::sal::ReleasePlain(storage);
 }
 
 TEST_P(ObjectRegistryTest, GroupsReadTheirDirectChildrenAndCapabilities) {

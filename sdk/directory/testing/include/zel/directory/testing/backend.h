@@ -13,6 +13,14 @@
 #include "zel/directory/testing/temp_store.h"
 #include "zel/runtime/testing/scripted_host.h"
 
+namespace zel::dir {
+// A change reads in a failed expectation as its number, kind, UID and DN.
+inline void PrintTo(const Change& change, std::ostream* out) {
+  *out << "{#" << change.number << " kind " << int{change.kind} << " uid " << std::hex << change.uid
+       << std::dec << " " << ZELString(std::u16string_view(change.dn)).toUtf8() << "}";
+}
+}  // namespace zel::dir
+
 namespace zel::dir::testing {
 
 // One directory under test; everything it started ends with it.
@@ -40,6 +48,21 @@ class SqliteDirectory final : public DirectoryUnderTest {
 
  private:
   TempStore store_;
+  zel::rt::testing::ScriptedHost host_;
+  ZEL_PS_LDAPSAL directory_{host_};
+};
+
+// A directory on the store location `location` (a path, a URI, an LDAP URL), as another
+// process would have it.
+class DirectoryAt : public DirectoryUnderTest {
+ public:
+  explicit DirectoryAt(const std::string& location) : location_(location) {
+    host_.Plugins().Offer(kZelDirectoryStoreInterface, &location_);
+  }
+  ZEL_PS_LDAPSAL& Directory() override { return directory_; }
+
+ private:
+  StoreAt location_;
   zel::rt::testing::ScriptedHost host_;
   ZEL_PS_LDAPSAL directory_{host_};
 };

@@ -47,20 +47,11 @@ class Slapd {
     return ntohs(address.sin_port);
   }
 
-  Slapd(const std::string& schema, const Replica& replica) : schema_(schema), replica_(replica) {
-    setenv("LDAPNOINIT", "1", 1);
-    port_ = replica.port;
-    socket_ = folder_.File("ldapi");
-    std::ofstream(folder_.File("password")) << "secret\n";
-    std::ofstream(folder_.File("wrong")) << "not the password\n";
-    Configure();
-    Start();
-  }
-  // `schema`: the schema file to include ("" for none, to see a server without it).
-  explicit Slapd(const std::string& schema) : schema_(schema) {
+  // `schema`: the schema file to include ("" for none, to see a server without it); `replica`:
+  // its place in a replicated directory, when it has one.
+  explicit Slapd(const std::string& schema, const Replica& replica = {})
+      : schema_(schema), replica_(replica), port_(replica.port != 0 ? replica.port : FreePort()) {
     setenv("LDAPNOINIT", "1", 1);  // the machine's ldap.conf and ~/.ldaprc play no part
-    port_ = FreePort();
-    socket_ = folder_.File("ldapi");
     std::ofstream(folder_.File("password")) << "secret\n";
     std::ofstream(folder_.File("wrong")) << "not the password\n";
     Configure();
@@ -70,7 +61,6 @@ class Slapd {
   Slapd& operator=(const Slapd&) = delete;
   ~Slapd() { Stop(); }
 
-  bool Running() const { return pid_ > 0; }
   // Stops the server (SIGTERM, then waits for it); Start runs it again on the same data.
   void Stop() {
     if (pid_ <= 0) return;
@@ -81,8 +71,7 @@ class Slapd {
   }
   void Start() {
     if (pid_ > 0) return;
-    const std::string urls =
-        "ldapi://" + Escaped(socket_) + " ldap://127.0.0.1:" + std::to_string(port_) + "/";
+    const std::string urls = LdapiUri() + " " + LdapUri() + "/";
     unlink(socket_.c_str());
     pid_ = fork();
     if (pid_ == 0) {
@@ -183,8 +172,8 @@ class Slapd {
   zel::rt::testing::TempFolder folder_{"zelslapd"};
   std::string schema_;
   Replica replica_;
-  std::string socket_;
   int port_ = 0;
+  std::string socket_ = folder_.File("ldapi");
   pid_t pid_ = -1;
 };
 
