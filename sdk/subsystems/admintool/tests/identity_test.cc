@@ -49,12 +49,6 @@ TEST(Identity, LogonsActPerConnectionAndSourceUntilTheyEnd) {
        kAccessDenied},
       {"her connection closes", [&] { sessions.ConnectionClosed(1); }, kAccessDenied, kAccessDenied,
        kAccessDenied},
-      {"logged on again, then logged out",
-       [&] {
-         sessions.LogOn(eve, alice.uid);
-         sessions.LogOut(eve);
-       },
-       kAccessDenied, kAccessDenied, kAccessDenied},
       {"logged on, then alice is deleted",
        [&] {
          sessions.LogOn(eve, alice.uid);

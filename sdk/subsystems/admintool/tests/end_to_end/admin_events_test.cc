@@ -95,11 +95,11 @@ TEST_P(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
   ZEL_AdminToolSAL2 sal2(host);
   struct Account {
     UM_AcctIDBlobWriter blob;
-    uint32_t answer;
-  } accounts[] = {{Blob("unix", "", "alice"), 1},
-                  {Blob("NT", "NORTH", "bob"), 1},
-                  {Blob("NT", "SOUTH", "bob"), 0},
-                  {Blob("unix", "", "bob"), 0}};
+    uint32_t answer, attribute, privileges;  // attribute: an administrator's only
+  } accounts[] = {{Blob("unix", "", "alice"), 1, 1, 3},
+                  {Blob("NT", "NORTH", "bob"), 1, 0, 1},
+                  {Blob("NT", "SOUTH", "bob"), 0, 0, 0},
+                  {Blob("unix", "", "bob"), 0, 0, 0}};
   for (Account& a : accounts) {
     for (ZEL_AdminToolInterface2* sal : std::initializer_list<ZEL_AdminToolInterface2*>{
              &sal2, &sal3, &sal4, &sal5, &farm_.Owner()}) {
@@ -112,7 +112,10 @@ TEST_P(AdminEvents, EveryGenerationSeesTheSameAdministrators) {
     uint32_t* privileges = nullptr;
     EXPECT_EQ(sal5.GetPrivilegesByBlob(a.blob, flag, attribute, count, &privileges), 0);
     EXPECT_EQ(flag, a.answer);
-    EXPECT_EQ(count, a.answer == 1 ? (attribute == 1 ? 3u : 1u) : 0u);
+    if (a.answer == 1) {
+      EXPECT_EQ(attribute, a.attribute);
+    }
+    EXPECT_EQ(count, a.privileges);
     sal5.FreeMemory(privileges, ZEL_AdminToolSAL3::kFreePlainArray);
   }
 }
@@ -159,67 +162,42 @@ TEST_P(AdminEvents, ChangesOfOneGenerationAreSeenByTheOthers) {
 
 TEST_P(AdminEvents, ChangesNeedThePrivilegeAndRefusedOnesChangeNothing) {
   // dave is an administrator without the privilege to manage others; eve is none.
-  ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {1})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, dave), 0);
+  farm_.AddAdmin("unix:dave", {1});
   const std::vector<Seen> before = Everyone();
-  using Change = std::function<int32_t(ZEL_AdminToolSAL6&)>;
-  struct Case {
-    const char* name;
-    Change change;
-  } cases[] = {
-      {"AddUsers2",
-       [](ZEL_AdminToolSAL6& s) {
-         ZEL_ADMIN_USERINFO u[] = {Record("unix:mallory", {kManage})};
-         return static_cast<AdminToolInterface2&>(s).AddUsers2(1, u);
-       }},
-      {"AddUsers3",
-       [](ZEL_AdminToolSAL6& s) {
-         ZEL_ADMIN_USERINFO u[] = {Record("unix:mallory", {kManage})};
-         ZEL_ADMIN_CONTACTINFO c[1];
-         AllowedFolders f;
-         return s.AddUsers3(1, u, &f, c);
-       }},
-      {"AddUsers2 raising one's own privileges",
-       [](ZEL_AdminToolSAL6& s) {
-         ZEL_ADMIN_USERINFO u[] = {Record("unix:dave", {kManage})};
-         return static_cast<AdminToolInterface2&>(s).AddUsers2(1, u);
-       }},
+  using S = ZEL_AdminToolSAL6;
+  const auto add2 = [](S& s, const char* account) {
+    ZEL_ADMIN_USERINFO u[] = {Record(account, {kManage})};
+    return static_cast<AdminToolInterface2&>(s).AddUsers2(1, u);
+  };
+  ZEL_ADMIN_USERINFO mallory[] = {Record("unix:mallory", {kManage})};
+  ZEL_ADMIN_CONTACTINFO contact[1];
+  AllowedFolders noFolders;
+  ZEL_ADMIN_USERINFO2 carol;
+  carol.adminUID = carol_;
+  uint32_t manage[] = {kManage};
+  uint64_t alice[] = {alice_};
+  ZELString guest(u"guest"), unix(u"unix");
+  const std::pair<const char*, std::function<int32_t(S&)>> cases[] = {
+      {"AddUsers2", [&](S& s) { return add2(s, "unix:mallory"); }},
+      {"AddUsers3", [&](S& s) { return s.AddUsers3(1, mallory, &noFolders, contact); }},
+      {"AddUsers2 raising one's own privileges", [&](S& s) { return add2(s, "unix:dave"); }},
       {"SetPrivilege2",
-       [this](ZEL_AdminToolSAL6& s) {
-         uint32_t p[] = {kManage};
-         return static_cast<AdminToolInterface2&>(s).SetPrivilege2(bob_, 0, 0, 1, p);
+       [&](S& s) {
+         return static_cast<AdminToolInterface2&>(s).SetPrivilege2(bob_, 0, 0, 1, manage);
        }},
-      {"SetPrivilege3",
-       [this](ZEL_AdminToolSAL6& s) {
-         ZEL_ADMIN_USERINFO2 info;
-         info.adminUID = carol_;
-         ZEL_ADMIN_CONTACTINFO c;
-         return s.SetPrivilege3(&info, c);
-       }},
-      {"DeleteUser",
-       [this](ZEL_AdminToolSAL6& s) {
-         uint64_t u[] = {alice_};
-         return s.DeleteUser(1, u);
-       }},
-      {"AddDefaultUser",
-       [](ZEL_AdminToolSAL6& s) {
-         ZELString a(u"guest"), b(u"unix");
-         return s.AddDefaultUser(a, b);
-       }},
-      {"AddDefaultUser2",
-       [](ZEL_AdminToolSAL6& s) {
-         ZELString a(u"guest"), b(u"unix");
-         return s.AddDefaultUser2(a, b, 1);
-       }},
+      {"SetPrivilege3", [&](S& s) { return s.SetPrivilege3(&carol, contact[0]); }},
+      {"DeleteUser", [&](S& s) { return s.DeleteUser(1, alice); }},
+      {"AddDefaultUser", [&](S& s) { return s.AddDefaultUser(guest, unix); }},
+      {"AddDefaultUser2", [&](S& s) { return s.AddDefaultUser2(guest, unix, 1); }},
   };
   ZEL_AdminToolSAL6& daveConsole = farm_.Console(kDaveUID, "unix:dave");
   ZEL_AdminToolSAL6& eveConsole = farm_.Console(kEveUID, "unix:eve");
   ZEL_AdminToolSAL6& anonymous = farm_.Console(9, "");
-  for (const Case& c : cases) {
-    for (ZEL_AdminToolSAL6* console : {&daveConsole, &eveConsole, &anonymous}) {
-      EXPECT_EQ(c.change(*console), kAccessDenied) << c.name;
+  for (const auto& [name, change] : cases) {
+    for (S* console : {&daveConsole, &eveConsole, &anonymous}) {
+      EXPECT_EQ(change(*console), kAccessDenied) << name;
     }
-    EXPECT_EQ(Everyone(), before) << c.name;
+    EXPECT_EQ(Everyone(), before) << name;
   }
   ZELMultiString users;
   ASSERT_EQ(farm_.Owner().GetUsersDNs(users), 0);
@@ -246,8 +224,7 @@ TEST_P(AdminEvents, ReadsNeedAnAdministratorButAnAccountMayAskAboutItself) {
   EXPECT_EQ(answer, 0u);
 
   // An administrator without any privilege reads.
-  ZEL_ADMIN_USERINFO dave[] = {Record("unix:dave", {})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(farm_.Owner()).AddUsers2(1, dave), 0);
+  farm_.AddAdmin("unix:dave", {});
   EXPECT_EQ(testing::Enumerate2(farm_.Console(kDaveUID, "unix:dave"), &result).size(), 4u);
   EXPECT_EQ(result, 0);
 }

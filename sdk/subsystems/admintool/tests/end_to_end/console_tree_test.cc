@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "console_views.h"
 #include "src/console_tree.h"
 #include "subsystem_farm.h"
 #include "zel/hub/notification_hub.h"
@@ -85,17 +86,8 @@ class ConsoleTreeTest : public testing::FarmTest {
     farm_.Console(kAlice, "unix:alice");
     farm_.Console(kBob, "unix:bob");
     farm_.Console(kEve, "unix:eve");
-    ZEL_PS_LDAPSAL directory(farm_.Host());
-    AdministratorStore admins(directory);
-    for (auto [name, privileges] : {std::pair<const char16_t*, std::vector<uint32_t>>{
-                                        u"alice", {1, 3}},  // read the farm, change the tree
-                                    {u"bob", {1}}}) {
-      Administrator admin;
-      admin.account = Account{u"unix", name};
-      admin.privileges = privileges;
-      EXPECT_EQ(admins.Put(&admin), 0);
-      if (admin.account.name == u"alice") alice_ = admin.uid;
-    }
+    alice_ = farm_.AddAdmin("unix:alice", {1, 3});  // read the farm, change the tree
+    farm_.AddAdmin("unix:bob", {1});
     hub_.Attach(farm_.Farm().AddSubsystem(1));
     hub_.Subscribe([this](const zel::rt::Caller&, const ZEL_BUF_EventBuffer& event) {
       posted_.push_back(Bytes(event.GetData(), event.GetData() + event.GetSize()));
@@ -242,16 +234,10 @@ TEST_P(ConsoleTreeTest, GroupEnumerationWithCredentialsAnswersForAnAdministrator
     EXPECT_EQ(Send(event::kEnumerateGroupWithCredentials, request.bytes, kEve), c.reply) << c.what;
   }
   // One count with Logon2.
-  ZELString name(u"alice"), resolved;
-  std::string utf8 = "p\xc3\xa4ss\xf0\x9f\x98\x80";
-  uint32_t status = 0, value = 0, count = 0;
-  uint32_t* values = nullptr;
-  uint64_t* uids = nullptr;
-  EXPECT_EQ(farm_.Console(kEve, "").Logon2(name, static_cast<uint32_t>(utf8.size()),
-                                           reinterpret_cast<uint8_t*>(utf8.data()), status,
-                                           resolved, value, &count, &values, &count, &uids, 0),
-            kLogonSlowed);
-  EXPECT_EQ(values, nullptr);
+  const testing::Logon logon =
+      testing::LogOn(farm_.Console(kEve, ""), "alice", "p\xc3\xa4ss\xf0\x9f\x98\x80");
+  EXPECT_EQ(logon.result, kLogonSlowed);
+  EXPECT_TRUE(logon.uids.empty());
 }
 
 TEST_P(ConsoleTreeTest, FolderRequestsChangeTheStoredTreeAndAnnounceEachChange) {

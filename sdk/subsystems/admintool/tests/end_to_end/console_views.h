@@ -13,25 +13,13 @@ namespace zel::subsystem::testing {
 
 // One administrator as a console sees it.
 struct Seen {
-  Seen() = default;
-  Seen(std::string account_, uint32_t attribute1_, uint32_t attribute2_,
-       std::vector<uint32_t> privileges_, std::vector<FolderGrant> folders_ = {},
-       Contact contact_ = {}, uint64_t uid_ = 0)
-      : account(std::move(account_)),
-        attribute1(attribute1_),
-        attribute2(attribute2_),
-        privileges(std::move(privileges_)),
-        folders(std::move(folders_)),
-        contact(std::move(contact_)),
-        uid(uid_) {}
-
   std::string account;  // "AUTHORITY:NAME"
   uint32_t attribute1 = 0;
   uint32_t attribute2 = 0;
   std::vector<uint32_t> privileges;
-  std::vector<FolderGrant> folders;  // third generation only
-  Contact contact;                   // third generation only
-  uint64_t uid = 0;                  // third generation only
+  std::vector<FolderGrant> folders = {};  // third generation only
+  Contact contact = {};                   // third generation only
+  uint64_t uid = 0;                       // third generation only
   bool operator==(const Seen&) const = default;
 };
 
@@ -76,6 +64,19 @@ inline ZEL_ADMIN_CONTACTINFO ContactRecord(const Contact& c) {
   return r;
 }
 
+// A third-generation record and its contact (`account` given apart: GetPrivilege3 has none).
+inline Seen SeenOf(const ZEL_ADMIN_USERINFO2& r, const ZEL_ADMIN_CONTACTINFO& c,
+                   std::string account) {
+  return {std::move(account),
+          r.attribute1,
+          r.attribute2,
+          std::vector<uint32_t>(r.privileges, r.privileges + r.privilegeCount),
+          Grants(r.allowedFolders),
+          Contact{std::u16string(c.contact1.view()), std::u16string(c.contact2.view()),
+                  std::u16string(c.contact3.view())},
+          r.adminUID};
+}
+
 // EnumerateKeldraAdmins (second generation); *result takes the operation's result.
 inline std::vector<Seen> Enumerate(ZEL_AdminToolSAL3& sal, int32_t* result) {
   uint32_t count = 0;
@@ -101,14 +102,7 @@ inline std::vector<Seen> Enumerate2(ZEL_AdminToolSAL5& sal, int32_t* result) {
   std::vector<Seen> seen;
   for (uint32_t i = 0; i < count; ++i) {
     const ZEL_ADMIN_USERINFO2& r = records[i];
-    const ZEL_ADMIN_CONTACTINFO& c = contacts[i];
-    seen.push_back({Text(r.accountAuthority) + ":" + Text(r.accountName), r.attribute1,
-                    r.attribute2,
-                    std::vector<uint32_t>(r.privileges, r.privileges + r.privilegeCount),
-                    Grants(r.allowedFolders),
-                    Contact{std::u16string(c.contact1.view()), std::u16string(c.contact2.view()),
-                            std::u16string(c.contact3.view())},
-                    r.adminUID});
+    seen.push_back(SeenOf(r, contacts[i], Text(r.accountAuthority) + ":" + Text(r.accountName)));
   }
   sal.FreeKeldraAdminInfo(&records, contacts);
   return seen;
@@ -132,19 +126,33 @@ inline Seen Privileges3(ZEL_AdminToolSAL5& sal, uint64_t uid, int32_t* result) {
   ZEL_ADMIN_USERINFO2* info = nullptr;
   ZEL_ADMIN_CONTACTINFO contact;
   *result = sal.GetPrivilege3(uid, info, contact);
-  if (info != nullptr) {
-    seen = Seen{
-        "",
-        info->attribute1,
-        info->attribute2,
-        std::vector<uint32_t>(info->privileges, info->privileges + info->privilegeCount),
-        Grants(info->allowedFolders),
-        Contact{std::u16string(contact.contact1.view()), std::u16string(contact.contact2.view()),
-                std::u16string(contact.contact3.view())},
-        info->adminUID};
-  }
+  if (info != nullptr) seen = SeenOf(*info, contact, "");
   sal.FreeMemory(info, ZEL_AdminToolSAL3::kFreeUserInfo2);
   return seen;
+}
+
+// Logon2: its result, the name it resolved, the values and the administrators' UIDs.
+struct Logon {
+  int32_t result = 0;
+  std::string resolved;
+  std::vector<uint32_t> values;
+  std::vector<uint64_t> uids;
+};
+inline Logon LogOn(ZEL_AdminToolSAL6& sal, const std::string& name, std::string password) {
+  ZELString logonName = ZELString::FromUtf8(name), resolved;
+  uint32_t status = 0, value = 0, valueCount = 0, uidCount = 0;
+  uint32_t* values = nullptr;
+  uint64_t* uids = nullptr;
+  Logon out;
+  out.result = sal.Logon2(logonName, static_cast<uint32_t>(password.size()),
+                          reinterpret_cast<uint8_t*>(password.data()), status, resolved, value,
+                          &valueCount, &values, &uidCount, &uids, 0);
+  out.resolved = resolved.toUtf8();
+  out.values.assign(values, values + valueCount);
+  out.uids.assign(uids, uids + uidCount);
+  sal.FreeMemory(values, ZEL_AdminToolSAL3::kFreePlainArray);
+  sal.FreeMemory(uids, ZEL_AdminToolSAL3::kFreePlainArray);
+  return out;
 }
 
 inline UM_AcctIDBlobWriter Blob(const std::string& authority, const std::string& domain,

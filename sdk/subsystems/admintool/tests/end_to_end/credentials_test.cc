@@ -66,59 +66,21 @@ class CredentialsTest : public testing::FarmTest {
       farm_.Console(uid, peer);
     }
     farm_.Owner();
-    alice_ = AddAdmin("unix:alice", {1});
-    bob_ = AddAdmin("unix:bob", {2});
-    carol_ = AddAdmin("NT:NORTH\\carol", {1, 6});
-    dave_ = AddAdmin("unix:dave", {1});
+    alice_ = farm_.AddAdmin("unix:alice", {1});
+    bob_ = farm_.AddAdmin("unix:bob", {2});
+    carol_ = farm_.AddAdmin("NT:NORTH\\carol", {1, 6});
+    dave_ = farm_.AddAdmin("unix:dave", {1});
   }
 
-  // Straight into the store, as the administrator handlers would.
-  uint64_t AddAdmin(const std::string& account, std::vector<uint32_t> privileges) {
-    Administrator admin;
-    admin.account = Account::FromText(account);
-    admin.displayName = u"Display " + admin.account.name;
-    admin.privileges = std::move(privileges);
-    EXPECT_EQ(store_.Put(&admin), 0) << account;
-    return admin.uid;
-  }
-
-  int32_t SetPassword(uint16_t uid, uint64_t admin, const std::string& old,
-                      const std::string& password) {
-    zel::protocol::SetCredentialRequest request;
-    request.admin = admin;
-    request.oldPassword = SecretBytes(std::string_view(old));
-    request.newPassword = SecretBytes(std::string_view(password));
-    return farm_.Ask(uid, request);
+  int32_t SetPassword(uint16_t uid, uint64_t admin, std::string_view old, std::string_view pw) {
+    return farm_.Ask(uid,
+                     zel::protocol::SetCredentialRequest{admin, SecretBytes(old), SecretBytes(pw)});
   }
   int32_t Unlock(uint16_t uid, uint64_t admin) {
-    zel::protocol::UnlockRequest request;
-    request.admin = admin;
-    return farm_.Ask(uid, request);
+    return farm_.Ask(uid, zel::protocol::UnlockRequest{admin});
   }
-
-  struct Logon {
-    int32_t result = 0;
-    std::string resolved;
-    std::vector<uint32_t> values;
-    std::vector<uint64_t> uids;
-  };
-  // Logon2 through the library on console `uid`.
-  Logon LogOn(uint16_t uid, const std::string& name, const std::string& password) {
-    ZEL_AdminToolSAL6& sal = farm_.Console(uid, "");
-    ZELString logonName = ZELString::FromUtf8(name), resolved;
-    std::vector<uint8_t> bytes(password.begin(), password.end());
-    uint32_t status = 0, value = 0, valueCount = 0, uidCount = 0;
-    uint32_t* values = nullptr;
-    uint64_t* uids = nullptr;
-    Logon out;
-    out.result = sal.Logon2(logonName, static_cast<uint32_t>(bytes.size()), bytes.data(), status,
-                            resolved, value, &valueCount, &values, &uidCount, &uids, 0);
-    out.resolved = resolved.toUtf8();
-    out.values.assign(values, values + valueCount);
-    out.uids.assign(uids, uids + uidCount);
-    sal.FreeMemory(values, ZEL_AdminToolSAL3::kFreePlainArray);
-    sal.FreeMemory(uids, ZEL_AdminToolSAL3::kFreePlainArray);
-    return out;
+  testing::Logon LogOn(uint16_t uid, const std::string& name, const std::string& password) {
+    return testing::LogOn(farm_.Console(uid, ""), name, password);
   }
   int32_t Check(uint16_t uid, const std::string& name, const std::string& password) {
     return LogOn(uid, name, password).result;
@@ -226,7 +188,7 @@ TEST_P(CredentialsTest, LogonRightWrongSlowedAndUnlocked) {
   };
   for (const Row& row : rows) {
     farm_.now += row.advanceMs;
-    const Logon logon = LogOn(row.console, row.name, row.password);
+    const testing::Logon logon = LogOn(row.console, row.name, row.password);
     EXPECT_EQ(logon.result, row.result) << row.what;
     if (logon.result != kOk) continue;
     EXPECT_EQ(logon.uids, std::vector<uint64_t>{carol_}) << row.what;

@@ -21,8 +21,7 @@ using Dispatch = testing::FarmTest;
 TEST_P(Dispatch, RequestsThatDoNotParseChangeNothing) {
   testing::SubsystemFarm& farm = farm_;
   ZEL_AdminToolSAL6& owner = farm.Owner();
-  ZEL_ADMIN_USERINFO alice[] = {testing::Record("unix:alice", {2})};
-  ASSERT_EQ(static_cast<AdminToolInterface2&>(owner).AddUsers2(1, alice), 0);
+  farm.AddAdmin("unix:alice", {2});
   const auto state = [&] {
     int32_t result = 0;
     std::vector<testing::Seen> seen = testing::Enumerate2(owner, &result);
@@ -38,27 +37,28 @@ TEST_P(Dispatch, RequestsThatDoNotParseChangeNothing) {
   };
   const uint16_t emptyRequests[] = {ev::kGetUsersDNs, ev::kGetPermissionsForCurrentUser,
                                     ev::kDeleteCapabilityObjectsInDB};
-  for (uint16_t event : {ev::kDeleteUser,
-                         ev::kGetUsersDNs,
-                         ev::kAddDefaultUser,
-                         ev::kIsUserKeldraAdmin,
-                         ev::kAddUsers2,
-                         ev::kSetPrivilege2,
-                         ev::kGetPrivilege2,
-                         ev::kGetStaticGroupPermission,
-                         ev::kEnumerateKeldraAdmins,
-                         ev::kAddDefaultUser2,
-                         ev::kAddUsers3,
-                         ev::kSetPrivilege3,
-                         ev::kGetPrivilege3,
-                         ev::kEnumerateKeldraAdmins2,
-                         ev::kGetPermissionsForCurrentUser,
-                         ev::kDeleteCapabilityObjectsInDB,
-                         ev::kGetAdminUIDByName,
-                         ev::kGetAdminNameByUID,
-                         ev::kGetPrivilegesByBlob,
-                         ev::kAuditQuery,
-                         uint16_t{999}}) {
+  const uint16_t events[] = {ev::kDeleteUser,
+                             ev::kGetUsersDNs,
+                             ev::kAddDefaultUser,
+                             ev::kIsUserKeldraAdmin,
+                             ev::kAddUsers2,
+                             ev::kSetPrivilege2,
+                             ev::kGetPrivilege2,
+                             ev::kGetStaticGroupPermission,
+                             ev::kEnumerateKeldraAdmins,
+                             ev::kAddDefaultUser2,
+                             ev::kAddUsers3,
+                             ev::kSetPrivilege3,
+                             ev::kGetPrivilege3,
+                             ev::kEnumerateKeldraAdmins2,
+                             ev::kGetPermissionsForCurrentUser,
+                             ev::kDeleteCapabilityObjectsInDB,
+                             ev::kGetAdminUIDByName,
+                             ev::kGetAdminNameByUID,
+                             ev::kGetPrivilegesByBlob,
+                             ev::kAuditQuery,
+                             999};
+  for (uint16_t event : events) {
     for (const std::vector<uint8_t>& payload : payloads) {
       const bool valid =
           payload.empty() && std::find(std::begin(emptyRequests), std::end(emptyRequests), event) !=

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 #include "zel/runtime/codes.h"
+#include "zel/subsystem/admin_store.h"
 #include "zel/transport/client.h"
 #include "zel/transport/console_host.h"
 #include "zel/transport/server.h"
@@ -15,18 +17,25 @@ namespace zel::subsystem::testing {
 
 namespace {
 
-// The accounts a console may act as over TLS: each gets a certificate whose subject the server
-// maps to it. A table that needs another account adds it here.
+// The accounts a console may act as over TLS: certificate "accountN" (CN=accountN, made when a
+// console first acts as it) is mapped to the Nth. A table that needs another account adds it here.
 const char* const kAccounts[] = {"unix:alice",   "unix:bob",   "unix:dave",    "unix:eve",
                                  "unix:mallory", "unix:probe", "NT:NORTH\\bob"};
 
-std::string Subject(std::size_t account) { return "CN=account" + std::to_string(account); }
-
-// Runs `script` in `folder`; openssl's chatter goes nowhere.
-bool Shell(const std::string& folder, const std::string& script) {
+// Makes a key and a certificate `name` signed by the authority in `folder` (made first with
+// name "ca"), with `extra` arguments; openssl's chatter goes nowhere.
+bool MakeCertificate(const std::string& folder, const std::string& name,
+                     const std::string& extra = "") {
+  const std::string request =
+      "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=" +
+      name + " -keyout " + name + ".key";
+  const std::string script =
+      name == "ca" ? request + " -x509 -out ca.crt"
+                   : request + " -out " + name + ".csr && openssl x509 -req -in " + name +
+                         ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -out " + name +
+                         ".crt" + extra;
   return std::system(("cd '" + folder + "' && (" + script + ") >/dev/null 2>&1").c_str()) == 0;
 }
-const std::string kNewKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
 
 }  // namespace
 
@@ -57,29 +66,18 @@ class SocketConsoles {
     options_.tlsCert = folder_ + "/server.crt";
     options_.tlsKey = folder_ + "/server.key";
     options_.tlsCA = folder_ + "/ca.crt";
+    std::ofstream(folder_ + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    EXPECT_TRUE(MakeCertificate(folder_, "ca") &&
+                MakeCertificate(folder_, "server", " -extfile san.ext"));
     for (std::size_t i = 0; i < std::size(kAccounts); ++i) {
-      options_.certMap[Subject(i)] = kAccounts[i];
+      options_.certMap["CN=account" + std::to_string(i)] = kAccounts[i];
     }
-    EXPECT_TRUE(
-        Shell(folder_, "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext && openssl req -x509" +
-                           kNewKey + " -keyout ca.key -out ca.crt -subj /CN=Authority -days 2" +
-                           " && openssl req" + kNewKey +
-                           " -keyout server.key -out server.csr -subj /CN=farm" +
-                           " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key" +
-                           " -CAcreateserial -extfile san.ext -out server.crt -days 2"))
-        << "openssl could not make the certificates";
     farm_.SetConnectionPostHandler(
         [this](uint64_t connection, std::unique_ptr<ZEL_BUF_EventBuffer> event) {
           return server_ ? server_->PostTo(connection, *event) : zel::rt::kNoSuchSubsystem;
         });
     Start();
   }
-  ~SocketConsoles() {
-    hosts_.clear();
-    clients_.clear();
-    server_.reset();
-  }
-
   void Start() {
     server_ = std::make_unique<zel::transport::Server>(farm_, options_);
     std::string error;
@@ -125,33 +123,23 @@ class SocketConsoles {
       options.address = Address("tcp:");
       options.insecure = true;
     } else {
+      const auto* account = std::find(std::begin(kAccounts), std::end(kAccounts), peer);
+      EXPECT_NE(account, std::end(kAccounts)) << "no certificate for " << peer << ": add it";
+      const std::string name = "account" + std::to_string(account - kAccounts);
+      EXPECT_TRUE(MakeCertificate(folder_, name)) << peer;
       options.address = Address("tls:");
       options.ca = folder_ + "/ca.crt";
-      MakeCertificate(peer, &options);
+      options.cert = folder_ + "/" + name + ".crt";
+      options.key = folder_ + "/" + name + ".key";
     }
     client = std::make_unique<zel::transport::Client>(options);
     return *client;
   }
 
-  void MakeCertificate(const std::string& peer, zel::transport::ClientOptions* options) {
-    const auto* found = std::find(std::begin(kAccounts), std::end(kAccounts), peer);
-    if (found == std::end(kAccounts)) {
-      ADD_FAILURE() << "no certificate is planned for " << peer << ": add it to kAccounts";
-      return;
-    }
-    const std::string name = "account" + std::to_string(found - std::begin(kAccounts));
-    options->cert = folder_ + "/" + name + ".crt";
-    options->key = folder_ + "/" + name + ".key";
-    EXPECT_TRUE(Shell(folder_, "openssl req" + kNewKey + " -keyout " + name + ".key -out " + name +
-                                   ".csr -subj /CN=" + name + " && openssl x509 -req -in " + name +
-                                   ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -out " + name +
-                                   ".crt -days 2"))
-        << peer;
-  }
-
   zel::rt::InProcessFarm& farm_;
   std::string folder_;
   zel::transport::ServerOptions options_;
+  // Destroyed in reverse: the consoles' hosts, their clients, then the server.
   std::unique_ptr<zel::transport::Server> server_;
   std::map<std::string, std::unique_ptr<zel::transport::Client>> clients_;
   std::map<uint16_t, std::unique_ptr<zel::transport::ConsoleHost>> hosts_;
@@ -217,6 +205,16 @@ ZEL_AdminToolSAL6& SubsystemFarm::Console(uint16_t uid, const std::string& peer,
     console.sal = std::make_unique<ZEL_AdminToolSAL6>(*console.host);
   }
   return *console.sal;
+}
+
+uint64_t SubsystemFarm::AddAdmin(const std::string& account, std::vector<uint32_t> privileges) {
+  ZEL_PS_LDAPSAL directory(host_);
+  Administrator admin;
+  admin.account = Account::FromText(account);
+  admin.displayName = u"Display " + admin.account.name;
+  admin.privileges = std::move(privileges);
+  EXPECT_EQ(AdministratorStore(directory).Put(&admin), 0) << account;
+  return admin.uid;
 }
 
 int32_t SubsystemFarm::Raw(uint16_t uid, uint16_t eventID, const std::vector<uint8_t>& payload,

@@ -91,6 +91,10 @@ class SubsystemFarm {
     return result;
   }
 
+  // An administrator put straight into the store, as the administrator handlers would, with
+  // display name "Display NAME": its UID.
+  uint64_t AddAdmin(const std::string& account, std::vector<uint32_t> privileges);
+
   AdminToolSubsystem& Subsystem() { return *subsystem_; }
   zel::rt::InProcessFarm& Farm() { return farm_; }
   // The subsystem's host (what the server's own programs reach the store through).
