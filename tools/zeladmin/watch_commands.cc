@@ -88,6 +88,9 @@ int Watch(Command& c, const std::vector<uint16_t>& events, bool monitor, int cou
   auto print = [&](const zel::protocol::EventDescription& d, const json& how,
                    const std::string& heading) {
     std::lock_guard<std::mutex> lock(mutex);
+    // Events keep coming until the subscription is dropped: past the count asked for, none
+    // is shown (a folder's change is followed at once by its container's).
+    if (count != 0 && seen >= count) return;
     if (asJson) {
       json line = DescriptionJson(d);
       if (!how.is_null()) line["monitored"] = how;
