@@ -1,6 +1,7 @@
 #include "ldap_store.h"
 
 #include <ldap.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -293,6 +294,24 @@ int32_t LdapStore::codeOf(int result) {
   }
 }
 
+namespace {
+
+// A search answers entries faster than the store turns them into records. With the socket's
+// default receive buffer the window closed once per large search, and the server then waited
+// for its 200 ms window probe before sending the rest: a group read of 2,000 children took
+// 230 ms instead of 30. A larger buffer, set once connected, keeps the window open. The
+// system caps it (net.core.rmem_max); a failure leaves the default.
+void WidenReceiveBuffer(LDAP* ld) {
+  int descriptor = -1;
+  if (ldap_get_option(ld, LDAP_OPT_DESC, &descriptor) != LDAP_OPT_SUCCESS || descriptor < 0) {
+    return;
+  }
+  const int bytes = 4 << 20;
+  setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+}  // namespace
+
 int32_t LdapStore::ready() { return ld_ != nullptr ? 0 : connect(); }
 
 int32_t LdapStore::connect() {
@@ -332,6 +351,8 @@ int32_t LdapStore::connect() {
     ld_ = nullptr;
     return code == kStoreError ? kCredentialsRefused : code;
   }
+
+  WidenReceiveBuffer(ld_);
 
   // The schema first (an unknown class in a filter would only match nothing), then the base.
   LDAPMessage* raw = nullptr;
